@@ -1,0 +1,46 @@
+# Build helpers shared by every folder: warnings, GoogleTest, test registration.
+
+if(WIN32)
+    # Deliverables land together in build/win32/bin; test programs stay out of it.
+    set(KORRIN_BIN_DIR "${CMAKE_BINARY_DIR}/bin")
+endif()
+
+function(korrin_warnings target)
+    target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Wshadow)
+endfunction()
+
+# GoogleTest from the source tree of Debian's googletest package, built for either target.
+set(KORRIN_GTEST_SRC "/usr/src/googletest" CACHE PATH "GoogleTest source tree")
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
+add_subdirectory("${KORRIN_GTEST_SRC}" "${CMAKE_BINARY_DIR}/_googletest" EXCLUDE_FROM_ALL)
+include(GoogleTest)
+
+# korrin_test(name SOURCES ... LIBS ... [LABELS ...] [SERIAL])
+# Native tests are discovered one by one; Windows tests run as one ctest entry per program
+# under Wine (the emulator of the toolchain), which keeps Wine start-ups few.
+function(korrin_test name)
+    cmake_parse_arguments(T "SERIAL" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+    add_executable(${name} ${T_SOURCES})
+    target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest_main)
+    korrin_warnings(${name})
+    set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/tests")
+    if(NOT T_TIMEOUT)
+        set(T_TIMEOUT 300)
+    endif()
+    if(CMAKE_CROSSCOMPILING)
+        add_test(NAME ${name} COMMAND ${name})
+        set_tests_properties(${name} PROPERTIES TIMEOUT ${T_TIMEOUT} LABELS "win32;${T_LABELS}")
+        if(T_SERIAL)
+            set_tests_properties(${name} PROPERTIES RESOURCE_LOCK korrin_wine_session)
+        endif()
+    elseif(T_SERIAL)
+        # Black-box runs share one Wine session (single instance, ports): one at a time.
+        add_test(NAME ${name} COMMAND ${name})
+        set_tests_properties(${name} PROPERTIES TIMEOUT ${T_TIMEOUT} LABELS "blackbox;${T_LABELS}"
+                             RESOURCE_LOCK korrin_wine_session)
+    else()
+        gtest_discover_tests(${name} PROPERTIES LABELS "unit;${T_LABELS}")
+    endif()
+endfunction()
