@@ -1,0 +1,44 @@
+// Text rules of REPLACE_ASCII, DEBUG_PRINT and the blank trimming.
+#include "text_rules.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace oxasoft {
+namespace {
+
+TEST(ReplaceAscii, ReplacesSingleCharacterFinds) {
+    const struct {
+        std::string text, find, replacement, out;
+    } cases[] = {
+        {"a-b-c", "-", "", "abc"},
+        {"a-b-c", "-", "--", "a--b--c"},
+        {"a-b-c", "-b", "x", "a-b-c"},
+        {"a-b-c", "", "x", "a-b-c"},
+        {"", "-", "x", ""},
+        {"---", "-", "ab", "ababab"},
+        {"a\xe4"
+         "b",
+         "\xe4", "ae", "aaeb"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(ReplaceAscii(c.text, c.find, c.replacement), c.out) << c.text << " / " << c.find;
+    }
+}
+
+TEST(DebugLine, PrefixesTheTrimmedText) {
+    EXPECT_EQ(DebugLine("  ready "), "OXA: ready");
+    EXPECT_EQ(DebugLine(""), "OXA: ");
+    EXPECT_EQ(DebugLine("   "), "OXA: ");
+    EXPECT_EQ(DebugLine("\tx y\r\n"), "OXA: \tx y\r\n");
+}
+
+TEST(TrimBlanks, RemovesOnlyOuterSpaces) {
+    EXPECT_EQ(TrimBlanks("  a b  "), "a b");
+    EXPECT_EQ(TrimBlanks(" "), "");
+    EXPECT_EQ(TrimBlanks("\t1\t"), "\t1\t");
+}
+
+}  // namespace
+}  // namespace oxasoft

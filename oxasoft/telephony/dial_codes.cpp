@@ -1,0 +1,30 @@
+// Dial-letter codes and the dial-string test.
+#include "dial_codes.h"
+
+namespace oxasoft {
+
+std::string MakeEnbDial(std::string_view text) {
+    std::string out(text);
+    for (char& c : out) {
+        if (c >= '1' && c <= '9') {
+            c = static_cast<char>(c + 16);
+        } else if (c == '0') {
+            c = 'J';
+        } else if (c == '*' || c == 'B') {
+            c = 'K';
+        } else if (c == '#' || c == 'C') {
+            c = 'L';
+        }
+    }
+    return out;
+}
+
+bool IsDialString(std::string_view text) {
+    if (text.empty()) return false;
+    for (char c : text) {
+        if (!((c >= '0' && c <= '9') || c == '*' || c == '#')) return false;
+    }
+    return true;
+}
+
+}  // namespace oxasoft
