@@ -1,0 +1,37 @@
+cmake_minimum_required(VERSION 3.20)
+# Checks the built oxasoft.dll with objdump: every export name undecorated, every import from
+# a Windows system DLL (the runtime is linked in statically).
+execute_process(COMMAND "${OBJDUMP}" -p "${DLL}" OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "objdump failed on ${DLL}")
+endif()
+
+set(system_dlls KERNEL32.DLL USER32.DLL GDI32.DLL COMCTL32.DLL COMDLG32.DLL ADVAPI32.DLL
+    OLEAUT32.DLL WINMM.DLL SHELL32.DLL WS2_32.DLL MSVCRT.DLL)
+string(REGEX MATCHALL "DLL Name: [^\n]+" imports "${dump}")
+if(NOT imports)
+    message(FATAL_ERROR "no imports found in the objdump output")
+endif()
+foreach(line IN LISTS imports)
+    string(REGEX REPLACE "DLL Name: *" "" name "${line}")
+    string(STRIP "${name}" name)
+    string(TOUPPER "${name}" upper)
+    if(NOT upper IN_LIST system_dlls)
+        message(FATAL_ERROR "imports a non-system DLL: ${name}")
+    endif()
+    message(STATUS "import ${name}")
+endforeach()
+
+# Name lines of the export table are "\t[   n] NAME"; the address table's lines carry "+base".
+string(REGEX MATCHALL "\n\t\\[ *[0-9]+\\] [^ \n+][^\n]*" exports "${dump}")
+if(NOT exports)
+    message(FATAL_ERROR "no exports found in the objdump output")
+endif()
+foreach(line IN LISTS exports)
+    string(REGEX REPLACE "^\n\t\\[ *[0-9]+\\] " "" name "${line}")
+    if(NOT name MATCHES "^[A-Z0-9_]+$")
+        message(FATAL_ERROR "export name not undecorated upper case: ${name}")
+    endif()
+endforeach()
+list(LENGTH exports count)
+message(STATUS "${count} exports, all undecorated")
