@@ -1,0 +1,399 @@
+// Form1: the operator window of the relay.
+#include "form1_win.h"
+
+#include <commctrl.h>
+
+#include "control_ids.h"
+#include "input_box_win.h"
+#include "test_mode.h"
+#include "twips_win.h"
+
+namespace korrin {
+
+namespace {
+
+constexpr UINT kMsgTick = WM_APP + 1;  // wParam: which timer, lParam: its generation
+constexpr UINT kMsgSync = WM_APP + 2;
+constexpr WPARAM kSendTimer = 1;
+constexpr WPARAM kTimer1 = 2;
+constexpr char kTitle[] = "Korrin Server";
+
+// Design rectangles in twips: left, top, width, height.
+struct Rect {
+    int id;
+    const char* cls;
+    const char* text;
+    DWORD style;
+    int x, y, w, h;
+};
+constexpr Rect kControls[] = {
+    {ids::kLabel1, "STATIC", "Label1", SS_LEFT | SS_NOPREFIX, 210, 210, 480, 195},
+    {ids::kCommand2, "BUTTON", "Testmodus", BS_PUSHBUTTON, 4020, 120, 1365, 345},
+    {ids::kList3, "LISTBOX", "", LBS_NOTIFY | WS_VSCROLL | WS_BORDER, 180, 480, 5925, 3180},
+    {ids::kList1, "LISTBOX", "", LBS_NOTIFY | WS_VSCROLL | WS_BORDER, 150, 4230, 2625, 1620},
+    {ids::kList2, "LISTBOX", "", LBS_NOTIFY | WS_VSCROLL | WS_BORDER | LBS_NOINTEGRALHEIGHT, 2820,
+     4230, 3255, 1620},
+    {ids::kLabel2, "STATIC", "", SS_LEFT | SS_NOPREFIX, 150, 5940, 2445, 195},
+    {ids::kLabel3, "STATIC", "", SS_LEFT | SS_NOPREFIX, 2850, 5940, 645, 195},
+    {ids::kLabel4, "STATIC", "", SS_LEFT | SS_NOPREFIX, 4470, 5940, 645, 195},
+};
+constexpr int kFormLeft = 3525, kFormTop = 2640, kClientWidth = 6195, kClientHeight = 4050;
+constexpr int kCompactHeight = 4860, kExpandedHeight = 7230, kViewThreshold = 5000;
+
+}  // namespace
+
+class Form1::InputEvents final : public ListenerEvents {
+public:
+    explicit InputEvents(Form1& f) : f_(f) {}
+    void connectionOpened(int id) override { f_.relay_->senderOpened(id); }
+    void dataIn(int id, std::string_view text, bool eol) override {
+        f_.relay_->senderData(id, text, eol);
+    }
+    void connectionClosed(int id) override { f_.relay_->senderClosed(id); }
+    void error(int code, std::string_view d) override { f_.relay_->inputError(code, d); }
+
+private:
+    Form1& f_;
+};
+
+class Form1::OutputEvents final : public ListenerEvents {
+public:
+    explicit OutputEvents(Form1& f) : f_(f) {}
+    void connectionOpened(int id) override { f_.relay_->receiverOpened(id); }
+    void dataIn(int, std::string_view, bool) override {}
+    void connectionClosed(int id) override { f_.relay_->receiverClosed(id); }
+    void error(int, std::string_view) override {}  // the output listener's errors are not kept
+
+private:
+    Form1& f_;
+};
+
+Form1::Form1(std::string langFile, std::string langSection)
+    : langFile_(std::move(langFile)), langSection_(std::move(langSection)) {}
+
+Form1::~Form1() {
+    relay_.reset();
+    listener1_.reset();
+    listener2_.reset();
+    sendTimer_.reset();
+    timer1_.reset();
+    if (font_) DeleteObject(font_);
+}
+
+bool Form1::show() {
+    HINSTANCE inst = GetModuleHandleA(nullptr);
+    INITCOMMONCONTROLSEX icc = {sizeof icc, ICC_BAR_CLASSES};
+    InitCommonControlsEx(&icc);
+    WNDCLASSEXA wc = {};
+    wc.cbSize = sizeof wc;
+    wc.lpfnWndProc = windowProc;
+    wc.hInstance = inst;
+    wc.hIcon = LoadIconA(inst, MAKEINTRESOURCEA(1));
+    wc.hIconSm = static_cast<HICON>(
+        LoadImageA(inst, MAKEINTRESOURCEA(1), IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
+                   GetSystemMetrics(SM_CYSMICON), 0));
+    wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
+    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    wc.lpszClassName = ids::kForm1Class;
+    if (!RegisterClassExA(&wc)) return false;
+
+    createMenus();
+    const Twips tw;
+    const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
+    RECT r = {0, 0, tw.x(kClientWidth), tw.y(kClientHeight)};
+    AdjustWindowRectEx(&r, style, TRUE, 0);
+    hwnd_ = CreateWindowExA(0, ids::kForm1Class, "Form1", style, tw.x(kFormLeft), tw.y(kFormTop),
+                            r.right - r.left, r.bottom - r.top, nullptr, menuBar_, inst, this);
+    if (!hwnd_) return false;
+    createControls();
+    onLoad();
+    ShowWindow(hwnd_, SW_SHOWNORMAL);
+    UpdateWindow(hwnd_);
+    return true;
+}
+
+void Form1::createMenus() {
+    menuBar_ = CreateMenu();
+    mSub1_ = CreatePopupMenu();
+    AppendMenuA(mSub1_, MF_STRING, ids::kMenuSetup, "Setup");
+    AppendMenuA(mSub1_, MF_SEPARATOR, 0, "-");
+    AppendMenuA(mSub1_, MF_STRING, ids::kMenuEnd, "End");
+    mSub2_ = CreatePopupMenu();
+    AppendMenuA(mSub2_, MF_STRING, ids::kMenuAbout, "ueber");
+    AppendMenuA(menuBar_, MF_POPUP, reinterpret_cast<UINT_PTR>(mSub1_), "Menu1");
+    AppendMenuA(menuBar_, MF_POPUP, reinterpret_cast<UINT_PTR>(mSub2_), "?");
+}
+
+void Form1::createControls() {
+    HINSTANCE inst = GetModuleHandleA(nullptr);
+    const Twips tw;
+    NONCLIENTMETRICSA ncm = {};
+    ncm.cbSize = sizeof ncm;
+    if (SystemParametersInfoA(SPI_GETNONCLIENTMETRICS, sizeof ncm, &ncm, 0))
+        font_ = CreateFontIndirectA(&ncm.lfMessageFont);
+    HFONT font = font_ ? font_ : static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
+    for (const Rect& c : kControls) {
+        DWORD style = WS_CHILD | c.style;
+        if (c.id != ids::kList2 && c.id != ids::kCommand2) style |= WS_VISIBLE;
+        HWND h = CreateWindowExA(0, c.cls, c.text, style, tw.x(c.x), tw.y(c.y), tw.x(c.w),
+                                 tw.y(c.h), hwnd_, reinterpret_cast<HMENU>(INT_PTR(c.id)), inst,
+                                 nullptr);
+        SendMessageA(h, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+    }
+    HWND sb = CreateWindowExA(0, STATUSCLASSNAMEA, "", WS_CHILD | WS_VISIBLE, 0, 0, 0, 0, hwnd_,
+                              reinterpret_cast<HMENU>(INT_PTR(ids::kStatusBar1)), inst, nullptr);
+    int parts[2] = {tw.x(kClientWidth / 2), -1};
+    SendMessageA(sb, SB_SETPARTS, 2, reinterpret_cast<LPARAM>(parts));
+
+    inputEvents_ = std::make_unique<InputEvents>(*this);
+    outputEvents_ = std::make_unique<OutputEvents>(*this);
+    // Senders: a generous bound against exhaustion; receivers: one per ReceiverHosts entry.
+    listener1_ = std::make_unique<WinsockListener>(*inputEvents_, 1024);
+    listener2_ = std::make_unique<WinsockListener>(*outputEvents_, Relay::kTableSize);
+    settings_ = std::make_unique<RegistrySettings>("Oxa Software", "VarnelServer");
+    errorLog_ = std::make_unique<FileErrorLog>(programDirectory() + "IpError.txt");
+    sendTimer_ = std::make_unique<PostedTimer>(hwnd_, kMsgTick, kSendTimer);
+    timer1_ = std::make_unique<PostedTimer>(hwnd_, kMsgTick, kTimer1);
+    timer1_->setInterval(100);
+    // SendTimer is created enabled with its design-time interval.
+    sendTimer_->setInterval(1000);
+    sendTimer_->setEnabled(true);
+    relay_ = std::make_unique<Relay>(*listener1_, *listener2_, *settings_, *sendTimer_,
+                                     *errorLog_, *this);
+}
+
+void Form1::onLoad() {
+    relay_->load([this] {
+        SetWindowTextA(hwnd_, kTitle);
+        make_Language();
+    });
+    sync();
+}
+
+void Form1::onUnload() {
+    relay_->unload();
+    DestroyWindow(hwnd_);
+}
+
+std::string Form1::GetLangText(int key) const {
+    char buf[255] = {};
+    const std::string k = std::to_string(key);
+    DWORD n = GetPrivateProfileStringA(langSection_.c_str(), k.c_str(), "", buf, sizeof buf,
+                                       langFile_.c_str());
+    return langTextFromProfile(buf, n);
+}
+
+void Form1::make_Language() {
+    for (const LangKey& k : kLangKeys) LangTexts[k.slot] = GetLangText(k.key);
+    ModifyMenuA(menuBar_, 0, MF_BYPOSITION | MF_POPUP, reinterpret_cast<UINT_PTR>(mSub1_),
+                LangTexts[0].c_str());
+    ModifyMenuA(mSub1_, ids::kMenuSetup, MF_BYCOMMAND | MF_STRING, ids::kMenuSetup,
+                LangTexts[1].c_str());
+    ModifyMenuA(mSub1_, ids::kMenuEnd, MF_BYCOMMAND | MF_STRING, ids::kMenuEnd,
+                LangTexts[2].c_str());
+    ModifyMenuA(mSub2_, ids::kMenuAbout, MF_BYCOMMAND | MF_STRING, ids::kMenuAbout,
+                LangTexts[3].c_str());
+    DrawMenuBar(hwnd_);
+    setLabel(control(ids::kLabel1), LangTexts[5]);
+}
+
+// ---- mirroring the relay ----
+
+void Form1::changed(unsigned what) {
+    dirty_ |= what;
+    if (!syncPosted_ && hwnd_) {
+        syncPosted_ = true;
+        PostMessageA(hwnd_, kMsgSync, 0, 0);
+    }
+}
+
+void Form1::messageBox(std::string_view text) {
+    MessageBoxA(hwnd_, std::string(text).c_str(), kTitle, MB_OK);
+}
+
+void Form1::setLabel(HWND label, const std::string& text) {
+    SetWindowTextA(label, text.c_str());
+    // Labels are sized to their text.
+    HDC dc = GetDC(label);
+    HGDIOBJ old = SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageA(label, WM_GETFONT, 0, 0)));
+    SIZE sz = {};
+    GetTextExtentPoint32A(dc, text.c_str(), static_cast<int>(text.size()), &sz);
+    SelectObject(dc, old);
+    ReleaseDC(label, dc);
+    RECT r = {};
+    GetWindowRect(label, &r);
+    SetWindowPos(label, nullptr, 0, 0, sz.cx, r.bottom - r.top, SWP_NOMOVE | SWP_NOZORDER);
+    InvalidateRect(hwnd_, nullptr, TRUE);
+}
+
+void Form1::syncPeers(HWND list, const std::vector<PeerEntry>& entries) {
+    const int sel = static_cast<int>(SendMessageA(list, LB_GETCURSEL, 0, 0));
+    const LRESULT selId = sel >= 0 ? SendMessageA(list, LB_GETITEMDATA, sel, 0) : -1;
+    SendMessageA(list, WM_SETREDRAW, FALSE, 0);
+    SendMessageA(list, LB_RESETCONTENT, 0, 0);
+    for (const PeerEntry& e : entries) {
+        LRESULT i = SendMessageA(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(e.text.c_str()));
+        SendMessageA(list, LB_SETITEMDATA, i, e.id);
+        if (sel >= 0 && e.id == selId) SendMessageA(list, LB_SETCURSEL, i, 0);
+    }
+    SendMessageA(list, WM_SETREDRAW, TRUE, 0);
+    InvalidateRect(list, nullptr, TRUE);
+}
+
+void Form1::syncQueue() {
+    HWND list = control(ids::kList2);
+    const auto& q = relay_->queue();
+    const uint64_t head = relay_->queueHeadSeq();
+    SendMessageA(list, WM_SETREDRAW, FALSE, 0);
+    // Drop the lines sent since the last sync, then add the ones that arrived.
+    uint64_t gone = head > shownHeadSeq_ ? head - shownHeadSeq_ : 0;
+    if (gone >= shownCount_) {
+        SendMessageA(list, LB_RESETCONTENT, 0, 0);
+        shownCount_ = 0;
+    } else {
+        for (uint64_t i = 0; i < gone; ++i) SendMessageA(list, LB_DELETESTRING, 0, 0);
+        shownCount_ -= gone;
+    }
+    shownHeadSeq_ = head;
+    if (q.size() > shownCount_ + 1000)
+        SendMessageA(list, LB_INITSTORAGE, q.size() - shownCount_, (q.size() - shownCount_) * 48);
+    for (size_t i = shownCount_; i < q.size(); ++i)
+        SendMessageA(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(q[i].c_str()));
+    shownCount_ = q.size();
+    if (shownCount_ > 0) SendMessageA(list, LB_SETCURSEL, 0, 0);
+    SendMessageA(list, WM_SETREDRAW, TRUE, 0);
+    InvalidateRect(list, nullptr, TRUE);
+}
+
+void Form1::sync() {
+    syncPosted_ = false;
+    const unsigned what = dirty_;
+    dirty_ = 0;
+    if (what & kSenders) syncPeers(control(ids::kList1), relay_->List1());
+    if (what & kReceivers) syncPeers(control(ids::kList3), relay_->List3());
+    if (what & kQueue) syncQueue();
+    if (what & kLabels) {
+        setLabel(control(ids::kLabel2), relay_->Label2());
+        setLabel(control(ids::kLabel3), relay_->Label3());
+        setLabel(control(ids::kLabel4), relay_->Label4());
+    }
+    if (what & kStatus) {
+        HWND sb = control(ids::kStatusBar1);
+        SendMessageA(sb, SB_SETTEXTA, 0, reinterpret_cast<LPARAM>(relay_->statusAddress().c_str()));
+        SendMessageA(sb, SB_SETTEXTA, 1, reinterpret_cast<LPARAM>(relay_->statusPort().c_str()));
+    }
+}
+
+// ---- operator actions ----
+
+void Form1::setup() {
+    const std::string current = settings_->get("Port", "3001");
+    std::optional<std::string> answer = InputBox(hwnd_, LangTexts[10], kTitle, current);
+    if (!answer || answer->empty()) return;
+    settings_->save("Port", *answer);
+    if (*answer != current) relay_->Init_IP();
+}
+
+void Form1::about() {}
+
+void Form1::toggleView() {
+    const Twips tw;
+    RECT r = {};
+    GetWindowRect(hwnd_, &r);
+    const bool expanded = tw.toTwipsY(r.bottom - r.top) >= kViewThreshold;
+    SetWindowPos(hwnd_, nullptr, 0, 0, r.right - r.left,
+                 tw.y(expanded ? kCompactHeight : kExpandedHeight), SWP_NOMOVE | SWP_NOZORDER);
+    ShowWindow(control(ids::kList2), expanded ? SW_HIDE : SW_SHOW);
+}
+
+void Form1::toggleTestMode() {
+    if (timer1_->enabled()) {
+        timer1_->setEnabled(false);
+        const std::string text =
+            "test:" + std::to_string(TestCount + static_cast<long long>(relay_->queue().size()));
+        MessageBoxA(hwnd_, text.c_str(), kTitle, MB_OK);
+        TestCount = 0;
+        return;
+    }
+    TestUpper = InputBox(hwnd_, "Obergrenze", kTitle, "111").value_or("");
+    TestLower = InputBox(hwnd_, "unterergrenze", kTitle, "99").value_or("");
+    timer1_->setEnabled(true);
+}
+
+void Form1::testTick() {
+    // Each draw comes from a generator reseeded from the high-resolution clock.
+    auto seed = [] {
+        LARGE_INTEGER t;
+        QueryPerformanceCounter(&t);
+        return static_cast<uint64_t>(t.QuadPart) * 0x9E3779B97F4A7C15ull;
+    };
+    const double r = drawFromSeed(seed());
+    const double s = drawFromSeed(seed() ^ 0xA5A5A5A5A5A5A5A5ull);
+    relay_->appendToQueue(testModeMessage(TestLower, TestUpper, r, s));
+    ++TestCount;
+}
+
+void Form1::onCommand(int id, int code) {
+    switch (id) {
+    case ids::kMenuSetup: setup(); break;
+    case ids::kMenuEnd: PostMessageA(hwnd_, WM_CLOSE, 0, 0); break;
+    case ids::kMenuAbout: about(); break;
+    case ids::kCommand2:
+        if (code == BN_CLICKED) toggleTestMode();
+        break;
+    case ids::kList1:
+        if (code == LBN_DBLCLK)
+            relay_->senderDoubleClick(
+                static_cast<int>(SendMessageA(control(ids::kList1), LB_GETCURSEL, 0, 0)));
+        break;
+    case ids::kList3:
+        if (code == LBN_DBLCLK)
+            relay_->receiverDoubleClick(
+                static_cast<int>(SendMessageA(control(ids::kList3), LB_GETCURSEL, 0, 0)));
+        break;
+    }
+}
+
+LRESULT CALLBACK Form1::windowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+    if (msg == WM_NCCREATE) {
+        auto* cs = reinterpret_cast<CREATESTRUCTA*>(lp);
+        auto* f = static_cast<Form1*>(cs->lpCreateParams);
+        f->hwnd_ = hwnd;
+        SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(f));
+    }
+    auto* self = reinterpret_cast<Form1*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+    if (msg == WM_NCDESTROY) SetWindowLongPtrA(hwnd, GWLP_USERDATA, 0);
+    if (!self) return DefWindowProcA(hwnd, msg, wp, lp);
+    try {
+        return self->handle(msg, wp, lp);
+    } catch (...) {
+        return 0;  // an exception may not unwind through user32
+    }
+}
+
+LRESULT Form1::handle(UINT msg, WPARAM wp, LPARAM lp) {
+    switch (msg) {
+    case kMsgTick:
+        if (wp == kSendTimer && sendTimer_->acceptTick(lp)) relay_->Send_Msg();
+        if (wp == kTimer1 && timer1_->acceptTick(lp)) testTick();
+        return 0;
+    case kMsgSync:
+        sync();
+        return 0;
+    case WM_COMMAND:
+        onCommand(LOWORD(wp), HIWORD(wp));
+        return 0;
+    case WM_SIZE:
+        SendMessageA(control(ids::kStatusBar1), WM_SIZE, 0, 0);
+        return 0;
+    case WM_CLOSE:
+        onUnload();
+        return 0;
+    case WM_DESTROY:
+        PostQuitMessage(0);
+        return 0;
+    }
+    return DefWindowProcA(hwnd_, msg, wp, lp);
+}
+
+}  // namespace korrin

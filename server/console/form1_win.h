@@ -1,0 +1,74 @@
+// The main window Form1: mirrors the relay's state into real controls and turns the
+// operator's actions and the window's messages into calls of the relay.
+#pragma once
+
+#include <windows.h>
+
+#include <array>
+#include <memory>
+#include <string>
+
+#include "../net/relay.h"
+#include "../net/win32_ports_win.h"
+#include "../net/winsock_listener_win.h"
+#include "language.h"
+
+namespace korrin {
+
+class Form1 final : public RelayView {
+public:
+    Form1(std::string langFile, std::string langSection);
+    ~Form1() override;
+
+    // Creates and shows the window; the load handler runs inside.
+    bool show();
+
+    void changed(unsigned what) override;
+    void messageBox(std::string_view text) override;
+
+private:
+    class InputEvents;
+    class OutputEvents;
+
+    static LRESULT CALLBACK windowProc(HWND, UINT, WPARAM, LPARAM);
+    LRESULT handle(UINT msg, WPARAM wp, LPARAM lp);
+    void onCommand(int id, int code);
+    void onLoad();
+    void onUnload();
+    void make_Language();
+    std::string GetLangText(int key) const;
+    void createControls();
+    void createMenus();
+    void sync();
+    void syncPeers(HWND list, const std::vector<PeerEntry>& entries);
+    void syncQueue();
+    void setLabel(HWND label, const std::string& text);
+    void setup();
+    void about();
+    void toggleView();
+    void toggleTestMode();
+    void testTick();
+    HWND control(int id) const { return GetDlgItem(hwnd_, id); }
+
+    std::string langFile_, langSection_;
+    std::array<std::string, kLangSlots> LangTexts;
+    HWND hwnd_ = nullptr;
+    HMENU menuBar_ = nullptr, mSub1_ = nullptr, mSub2_ = nullptr;
+    HFONT font_ = nullptr;
+    std::unique_ptr<InputEvents> inputEvents_;
+    std::unique_ptr<OutputEvents> outputEvents_;
+    std::unique_ptr<WinsockListener> listener1_, listener2_;
+    std::unique_ptr<RegistrySettings> settings_;
+    std::unique_ptr<FileErrorLog> errorLog_;
+    std::unique_ptr<PostedTimer> sendTimer_, timer1_;
+    std::unique_ptr<Relay> relay_;
+    unsigned dirty_ = 0;
+    bool syncPosted_ = false;
+    uint64_t shownHeadSeq_ = 0;  // queue entry shown at List2 index 0
+    size_t shownCount_ = 0;
+    // Test mode.
+    std::string TestUpper, TestLower;
+    long long TestCount = 0;
+};
+
+}  // namespace korrin

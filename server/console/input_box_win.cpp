@@ -1,0 +1,110 @@
+// The input box runs its own message loop, so socket and timer messages of the owner's thread
+// keep being dispatched while it is open.
+#include "input_box_win.h"
+
+#include "control_ids.h"
+#include "twips_win.h"
+
+namespace korrin {
+
+namespace {
+
+constexpr char kClass[] = "KorrinInputBox";
+
+struct State {
+    HWND edit = nullptr;
+    bool done = false;
+    std::optional<std::string> answer;
+};
+
+LRESULT CALLBACK proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+    if (msg == WM_NCCREATE) {
+        auto* cs = reinterpret_cast<CREATESTRUCTA*>(lp);
+        SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(cs->lpCreateParams));
+    }
+    auto* st = reinterpret_cast<State*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+    if (!st) return DefWindowProcA(hwnd, msg, wp, lp);
+    switch (msg) {
+    case WM_COMMAND:
+        if (LOWORD(wp) == IDOK) {
+            int n = GetWindowTextLengthA(st->edit);
+            std::string text(static_cast<size_t>(n) + 1, '\0');
+            GetWindowTextA(st->edit, &text[0], n + 1);
+            text.resize(static_cast<size_t>(n));
+            st->answer = text;
+            st->done = true;
+            return 0;
+        }
+        if (LOWORD(wp) == IDCANCEL) {
+            st->done = true;
+            return 0;
+        }
+        break;
+    case WM_CLOSE:
+        st->done = true;
+        return 0;
+    case WM_NCDESTROY:
+        SetWindowLongPtrA(hwnd, GWLP_USERDATA, 0);
+        break;
+    }
+    return DefWindowProcA(hwnd, msg, wp, lp);
+}
+
+}  // namespace
+
+std::optional<std::string> InputBox(HWND owner, const std::string& prompt,
+                                    const std::string& title, const std::string& preset) {
+    HINSTANCE inst = GetModuleHandleA(nullptr);
+    WNDCLASSA wc = {};
+    wc.lpfnWndProc = proc;
+    wc.hInstance = inst;
+    wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
+    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    wc.lpszClassName = kClass;
+    RegisterClassA(&wc);
+
+    const Twips tw;
+    RECT r = {0, 0, tw.x(6150), tw.y(1800)};
+    const DWORD style = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME;
+    AdjustWindowRectEx(&r, style, FALSE, WS_EX_DLGMODALFRAME);
+    RECT o = {};
+    GetWindowRect(owner, &o);
+    State st;
+    HWND box = CreateWindowExA(WS_EX_DLGMODALFRAME, kClass, title.c_str(), style,
+                               o.left + tw.x(300), o.top + tw.y(600), r.right - r.left,
+                               r.bottom - r.top, owner, nullptr, inst, &st);
+    if (!box) return std::nullopt;
+    HFONT font = static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
+    auto child = [&](const char* cls, const char* text, DWORD s, int id, int x, int y, int w,
+                     int h, DWORD ex = 0) {
+        HWND c = CreateWindowExA(ex, cls, text, WS_CHILD | WS_VISIBLE | s, tw.x(x), tw.y(y),
+                                 tw.x(w), tw.y(h), box, reinterpret_cast<HMENU>(INT_PTR(id)),
+                                 inst, nullptr);
+        SendMessageA(c, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+        return c;
+    };
+    child("STATIC", prompt.c_str(), SS_LEFT, ids::kInputPrompt, 120, 120, 4600, 1000);
+    child("BUTTON", "OK", WS_TABSTOP | BS_DEFPUSHBUTTON, IDOK, 4900, 120, 1100, 350);
+    child("BUTTON", "Cancel", WS_TABSTOP, IDCANCEL, 4900, 540, 1100, 350);
+    st.edit = child("EDIT", preset.c_str(), WS_TABSTOP | ES_AUTOHSCROLL, ids::kInputEdit, 120,
+                    1320, 5880, 330, WS_EX_CLIENTEDGE);
+    SendMessageA(st.edit, EM_SETSEL, 0, -1);
+
+    EnableWindow(owner, FALSE);
+    ShowWindow(box, SW_SHOW);
+    SetFocus(st.edit);
+    MSG m;
+    while (!st.done && GetMessageA(&m, nullptr, 0, 0) > 0) {
+        if (!IsDialogMessageA(box, &m)) {
+            TranslateMessage(&m);
+            DispatchMessageA(&m);
+        }
+    }
+    EnableWindow(owner, TRUE);
+    SetActiveWindow(owner);
+    DestroyWindow(box);
+    if (m.message == WM_QUIT && !st.done) PostQuitMessage(static_cast<int>(m.wParam));
+    return st.answer;
+}
+
+}  // namespace korrin

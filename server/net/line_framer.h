@@ -1,0 +1,42 @@
+// Cuts one connection's incoming byte stream into lines at its delimiter.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace korrin {
+
+class LineFramer {
+public:
+    // Longest line kept; a longer one is dropped whole, up to and including its delimiter.
+    static constexpr size_t kMaxLine = 64 * 1024;
+
+    class Sink {
+    public:
+        virtual ~Sink() = default;
+        virtual void line(std::string_view text) = 0;
+        // Called once per dropped line, when it first passes the maximum.
+        virtual void overlong() = 0;
+    };
+
+    explicit LineFramer(size_t maxLine = kMaxLine) : maxLine_(maxLine) {}
+
+    void setDelimiter(std::string_view delimiter) { delimiter_ = delimiter; }
+    const std::string& delimiter() const { return delimiter_; }
+
+    void feed(std::string_view bytes, Sink& sink);
+
+    // The piece after the last delimiter (empty while a dropped line is being skipped).
+    std::string takeRest();
+    bool empty() const { return pending_.empty(); }
+
+private:
+    std::string delimiter_ = "\n";
+    std::string pending_;
+    size_t scanned_ = 0;      // bytes of pending_ known to hold no delimiter start
+    bool dropping_ = false;   // inside a line that passed the maximum
+    size_t maxLine_;
+};
+
+}  // namespace korrin

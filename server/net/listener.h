@@ -1,0 +1,46 @@
+// The TCP listener contract the relay talks to: one instance per port, events on the GUI thread.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace korrin {
+
+// Result of a listener operation; code 0 is success, otherwise a Winsock-style error number.
+struct OpResult {
+    int code = 0;
+    std::string description;
+    bool ok() const { return code == 0; }
+};
+
+// Events one listener delivers, one at a time, never inside another handler.
+class ListenerEvents {
+public:
+    virtual ~ListenerEvents() = default;
+    virtual void connectionOpened(int id) = 0;
+    virtual bool connectionRequest() { return true; }
+    virtual void dataIn(int id, std::string_view text, bool endOfLine) = 0;
+    virtual void connectionClosed(int id) = 0;
+    virtual void error(int code, std::string_view description) = 0;
+};
+
+class Listener {
+public:
+    virtual ~Listener() = default;
+    virtual OpResult setListening(bool on) = 0;
+    virtual OpResult setLocalPort(int32_t port) = 0;
+    virtual std::string localAddress() = 0;
+    virtual OpResult setLineDelimiter(int id, std::string_view delimiter) = 0;
+    virtual OpResult setReceiving(int id, bool on) = 0;
+    virtual std::string remoteAddress(int id) = 0;
+    // Closes the connection; its connectionClosed event follows later, from the event loop.
+    virtual OpResult closeConnection(int id) = 0;
+    // Queues the bytes for sending; never blocks. Fails when the connection is gone or its
+    // unsent data would pass the per-connection cap.
+    virtual OpResult send(int id, std::string_view bytes) = 0;
+    // Stops (true) or resumes (false) reading from every connection; TCP holds data back meanwhile.
+    virtual void pauseReading(bool paused) = 0;
+};
+
+}  // namespace korrin

@@ -1,0 +1,232 @@
+// Handlers of the relay. Failing steps are skipped, as the operator expects the relay to go on.
+#include "relay.h"
+
+#include <algorithm>
+
+#include "leading_number.h"
+
+namespace korrin {
+
+namespace {
+constexpr char kPortError[] = "Error setting Portaddress";
+
+std::string peerText(Listener& l, int id) { return l.remoteAddress(id) + "-" + std::to_string(id); }
+
+bool inTable(int id) { return id >= 0 && id < Relay::kTableSize; }
+}  // namespace
+
+Relay::Relay(Listener& input, Listener& output, SettingsStore& settings, Timer& sendTimer,
+             ErrorLog& log, RelayView& view)
+    : in_(input), out_(output), settings_(settings), sendTimer_(sendTimer), log_(log), view_(view) {
+    senderIds_.fill(-1);
+}
+
+void Relay::load(const std::function<void()>& makeLanguage) {
+    sendInterval_ = sendIntervalFromText(settings_.get("Timer", "500"));
+    sendTimer_.setInterval(sendInterval_);
+    label4_ = "Updateinterval: " + std::to_string(sendInterval_);
+    view_.changed(RelayView::kLabels);
+    if (makeLanguage) makeLanguage();
+    for (int i = 0; i < kTableSize; ++i) {
+        receiverHosts_[i].clear();
+        senderIds_[i] = -1;
+    }
+    Init_IP();
+}
+
+void Relay::Init_IP() {
+    bool failed = false;  // one error state for the whole routine, never cleared
+    for (int16_t& id : senderIds_) {
+        if (id != -1 && !in_.closeConnection(id).ok()) failed = true;
+        id = -1;
+    }
+    const std::string portText = settings_.get("Port", "3001");
+    const ListenPorts ports = listenPortsFromText(portText);
+
+    auto restart = [&failed](Listener& l, std::optional<int32_t> port) {
+        if (!l.setListening(false).ok()) failed = true;
+        // A port nobody can name (0, out of range) is a failure, not a random port.
+        if (!port) {
+            failed = true;
+            return;
+        }
+        if (!l.setLocalPort(*port).ok()) failed = true;
+        if (!l.setListening(true).ok()) failed = true;
+    };
+    restart(in_, ports.input);
+    if (failed) {
+        view_.messageBox(kPortError);
+        return;
+    }
+    restart(out_, ports.output);
+    if (failed) {
+        view_.messageBox(kPortError);
+        return;
+    }
+    statusAddress_ = in_.localAddress();
+    statusPort_ = portText;
+    view_.changed(RelayView::kStatus);
+}
+
+void Relay::unload() {
+    for (int16_t id : senderIds_) {
+        if (id != -1) in_.closeConnection(id);
+    }
+}
+
+// ---- senders ----
+
+void Relay::senderOpened(int id) {
+    in_.setLineDelimiter(id, "\n");
+    in_.setReceiving(id, true);
+    check_Listbox(id, 1);
+}
+
+void Relay::check_Listbox(int id, int mode) {
+    if (mode == 1) {
+        list1_.push_back({peerText(in_, id), id});
+        for (int16_t& slot : senderIds_) {
+            if (slot == -1) {
+                slot = static_cast<int16_t>(id);
+                break;
+            }
+        }
+    } else {
+        for (int16_t& slot : senderIds_) {
+            if (slot == id) {
+                slot = -1;
+                break;
+            }
+        }
+        // The scan runs to its end without yielding, so no handler can shift the list under it.
+        for (size_t i = 0; i < list1_.size(); ++i) {
+            if (list1_[i].id == id) {
+                list1_.erase(list1_.begin() + static_cast<std::ptrdiff_t>(i));
+                break;
+            }
+        }
+    }
+    view_.changed(RelayView::kSenders);
+}
+
+void Relay::senderData(int, std::string_view text, bool endOfLine) {
+    if (!endOfLine) return;  // only complete lines reach the queue
+    enqueue(std::string(text));
+}
+
+void Relay::senderClosed(int id) { check_Listbox(id, 0); }
+
+void Relay::inputError(int code, std::string_view description) {
+    std::string line = "Error: " + std::to_string(code) + " - ";
+    line.append(description);
+    line += "\r\n";
+    log_.append(line);
+}
+
+void Relay::senderDoubleClick(int selectedIndex) {
+    if (selectedIndex < 0 || static_cast<size_t>(selectedIndex) >= list1_.size()) return;
+    in_.closeConnection(list1_[selectedIndex].id);
+}
+
+// ---- receivers ----
+
+void Relay::receiverOpened(int id) {
+    if (!inTable(id)) {
+        // The output listener serves ids 0..30 only; never leave a peer connected but unserved.
+        out_.closeConnection(id);
+        return;
+    }
+    out_.setLineDelimiter(id, "\n");
+    out_.setReceiving(id, false);
+    receiverHosts_[id] = out_.remoteAddress(id);
+    if (id > maxReceiverId_.value_or(0)) maxReceiverId_ = static_cast<int16_t>(id);
+    checkListbox2(id, 1);
+}
+
+void Relay::receiverClosed(int id) {
+    if (!inTable(id)) return;
+    receiverHosts_[id].clear();
+    if (maxReceiverId_.value_or(0) == id) maxReceiverId_ = static_cast<int16_t>(id - 1);
+    checkListbox2(id, 0);
+}
+
+void Relay::checkListbox2(int id, int mode) {
+    if (mode == 1) {
+        list3_.push_back({peerText(out_, id), id});
+        label2_.clear();
+        view_.changed(RelayView::kReceivers | RelayView::kLabels);
+        return;
+    }
+    for (size_t i = 0; i < list3_.size(); ++i) {
+        if (list3_[i].id == id) {
+            list3_.erase(list3_.begin() + static_cast<std::ptrdiff_t>(i));
+            receiverHosts_[id].clear();
+            break;
+        }
+    }
+    view_.changed(RelayView::kReceivers);
+}
+
+void Relay::receiverDoubleClick(int selectedIndex) {
+    if (selectedIndex < 0 || static_cast<size_t>(selectedIndex) >= list3_.size()) return;
+    out_.closeConnection(list3_[selectedIndex].id);
+}
+
+// ---- queue and pacing ----
+
+std::string Relay::maxReceiverText() const {
+    return maxReceiverId_ ? std::to_string(*maxReceiverId_) : std::string();
+}
+
+void Relay::Send_Msg() {
+    if (queue_.empty()) {
+        sendTimer_.setInterval(sendInterval_);
+        sendTimer_.setEnabled(true);
+        return;
+    }
+    label3_ = "Send to: " + maxReceiverText();
+    sendTimer_.setInterval(0);
+    sendTimer_.setEnabled(false);
+
+    std::string line = queue_.front();
+    line += '\n';
+    const int last = std::min(maxReceiverId_.value_or(0) + 2, kTableSize - 1);
+    for (int id = 0; id <= last; ++id) {
+        if (receiverHosts_[id].empty()) continue;
+        OpResult r = out_.send(id, line);
+        if (!r.ok()) {
+            // One failing receiver is dropped; the others and the pacing carry on.
+            label2_ = "Error: " + std::to_string(r.code) + " " + r.description;
+            out_.closeConnection(id);
+        }
+    }
+    dequeueHead();
+    view_.changed(RelayView::kLabels);
+    sendTimer_.setInterval(sendInterval_);
+    sendTimer_.setEnabled(true);
+}
+
+void Relay::appendToQueue(std::string line) { enqueue(std::move(line)); }
+
+void Relay::enqueue(std::string line) {
+    queueBytes_ += line.size();
+    queue_.push_back(std::move(line));
+    if (!paused_ && (queue_.size() >= kQueueHighLines || queueBytes_ >= kQueueHighBytes)) {
+        paused_ = true;
+        in_.pauseReading(true);
+    }
+    view_.changed(RelayView::kQueue);
+}
+
+void Relay::dequeueHead() {
+    queueBytes_ -= queue_.front().size();
+    queue_.pop_front();
+    ++queueHeadSeq_;
+    if (paused_ && queue_.size() <= kQueueHighLines / 2 && queueBytes_ <= kQueueHighBytes / 2) {
+        paused_ = false;
+        in_.pauseReading(false);
+    }
+    view_.changed(RelayView::kQueue);
+}
+
+}  // namespace korrin

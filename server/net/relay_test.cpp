@@ -1,0 +1,375 @@
+#include "relay.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <set>
+#include <vector>
+
+namespace korrin {
+namespace {
+
+// A listener that records what the relay asks of it.
+struct FakeListener : Listener {
+    bool listening = false;
+    int32_t port = 0;
+    std::set<int32_t> busyPorts;
+    std::map<int, std::string> remote;
+    std::map<int, std::string> delimiter;
+    std::map<int, bool> receiving;
+    std::vector<int> closed;
+    std::map<int, std::string> sent;
+    std::set<int> failingSends;
+    bool paused = false;
+
+    OpResult setListening(bool on) override {
+        if (on && busyPorts.count(port)) return {10048, "Address already in use"};
+        listening = on;
+        return {};
+    }
+    OpResult setLocalPort(int32_t p) override {
+        port = p;
+        return {};
+    }
+    std::string localAddress() override { return "10.0.0.5"; }
+    OpResult setLineDelimiter(int id, std::string_view d) override {
+        delimiter[id] = std::string(d);
+        return {};
+    }
+    OpResult setReceiving(int id, bool on) override {
+        receiving[id] = on;
+        return {};
+    }
+    std::string remoteAddress(int id) override { return remote.count(id) ? remote[id] : "127.0.0.1"; }
+    OpResult closeConnection(int id) override {
+        closed.push_back(id);
+        return {};
+    }
+    OpResult send(int id, std::string_view bytes) override {
+        if (failingSends.count(id)) return {10054, "Connection reset by peer"};
+        sent[id].append(bytes);
+        return {};
+    }
+    void pauseReading(bool p) override { paused = p; }
+};
+
+struct FakeSettings : SettingsStore {
+    std::map<std::string, std::string> values;
+    std::string get(std::string_view k, std::string_view d) override {
+        auto it = values.find(std::string(k));
+        return it == values.end() ? std::string(d) : it->second;
+    }
+    void save(std::string_view k, std::string_view v) override { values[std::string(k)] = v; }
+};
+
+struct FakeTimer : Timer {
+    int interval = 1000;
+    bool enabled = true;
+    void setInterval(int ms) override { interval = ms; }
+    void setEnabled(bool on) override { enabled = on; }
+};
+
+struct FakeLog : ErrorLog {
+    std::string text;
+    void append(std::string_view line) override { text.append(line); }
+};
+
+struct FakeView : RelayView {
+    std::vector<std::string> boxes;
+    void changed(unsigned) override {}
+    void messageBox(std::string_view t) override { boxes.emplace_back(t); }
+};
+
+struct RelayFixture : ::testing::Test {
+    FakeListener in, out;
+    FakeSettings settings;
+    FakeTimer timer;
+    FakeLog log;
+    FakeView view;
+    Relay relay{in, out, settings, timer, log, view};
+    int languageCalls = 0;
+
+    void load() {
+        relay.load([this] { ++languageCalls; });
+    }
+    std::vector<std::string> queueLines() const {
+        return {relay.queue().begin(), relay.queue().end()};
+    }
+};
+
+TEST_F(RelayFixture, LoadReadsSettingsAndOpensBothPorts) {
+    struct Case {
+        std::map<std::string, std::string> values;
+        int interval;
+        int32_t inPort, outPort;
+        std::string panel2;
+    } cases[] = {
+        {{}, 500, 3001, 3002, "3001"},
+        {{{"Timer", "20"}, {"Port", " 4000 "}}, 50, 4000, 4001, " 4000 "},
+        {{{"Timer", "5000"}}, 1000, 3001, 3002, "3001"},
+        {{{"Timer", "fast"}}, 500, 3001, 3002, "3001"},
+    };
+    for (const Case& c : cases) {
+        FakeListener i, o;
+        FakeSettings s;
+        s.values = c.values;
+        FakeTimer t;
+        FakeView v;
+        Relay r(i, o, s, t, log, v);
+        r.load(nullptr);
+        EXPECT_EQ(r.SendInterval(), c.interval);
+        EXPECT_EQ(t.interval, c.interval);
+        EXPECT_EQ(r.Label4(), "Updateinterval: " + std::to_string(c.interval));
+        EXPECT_EQ(i.port, c.inPort);
+        EXPECT_EQ(o.port, c.outPort);
+        EXPECT_TRUE(i.listening && o.listening);
+        EXPECT_EQ(r.statusAddress(), "10.0.0.5");
+        EXPECT_EQ(r.statusPort(), c.panel2);
+        EXPECT_TRUE(v.boxes.empty());
+    }
+}
+
+TEST_F(RelayFixture, PortFailuresShowTheMessageOnceAndKeepTheStatusBar) {
+    struct Case {
+        std::string port;
+        std::set<int32_t> inBusy, outBusy;
+        bool inListens, outPortSet;
+    } cases[] = {
+        {"3001", {}, {3002}, true, true},    // output port taken: input still listens
+        {"3001", {3001}, {}, false, false},  // input port taken: output untouched
+        {"abc", {}, {}, false, false},       // no number: never a random port
+        {"65535", {}, {}, true, false},      // the output port would be 65536
+    };
+    for (const Case& c : cases) {
+        FakeListener i, o;
+        i.busyPorts = c.inBusy;
+        o.busyPorts = c.outBusy;
+        FakeSettings s;
+        s.values["Port"] = c.port;
+        FakeTimer t;
+        FakeView v;
+        Relay r(i, o, s, t, log, v);
+        r.load(nullptr);
+        EXPECT_EQ(v.boxes, std::vector<std::string>{"Error setting Portaddress"}) << c.port;
+        EXPECT_EQ(i.listening, c.inListens) << c.port;
+        EXPECT_FALSE(o.listening) << c.port;
+        EXPECT_EQ(o.port != 0, c.outPortSet) << c.port;
+        EXPECT_EQ(r.statusPort(), "") << c.port;
+    }
+}
+
+TEST_F(RelayFixture, RestartClosesRecordedSendersOnlyAndKeepsReceivers) {
+    load();
+    relay.senderOpened(0);
+    relay.senderOpened(1);
+    relay.receiverOpened(0);
+    settings.values["Port"] = "4000";
+    relay.Init_IP();
+    EXPECT_EQ(in.closed, (std::vector<int>{0, 1}));
+    EXPECT_TRUE(out.closed.empty());
+    for (int16_t id : relay.SenderIds()) EXPECT_EQ(id, -1);
+    EXPECT_EQ(relay.List3().size(), 1u);
+    EXPECT_EQ(in.port, 4000);
+    EXPECT_EQ(out.port, 4001);
+}
+
+TEST_F(RelayFixture, MaxReceiverIdFollowsItsRaiseAndLowerRules) {
+    load();
+    struct Step {
+        bool open;
+        int id;
+        std::optional<int16_t> max;
+    };
+    const std::vector<std::vector<Step>> sequences = {
+        {{true, 0, std::nullopt}, {false, 0, -1}},
+        {{true, 1, 1}, {true, 2, 2}, {true, 3, 3}, {false, 3, 2}, {false, 1, 2}},
+        {{true, 5, 5}, {true, 2, 5}, {false, 2, 5}, {false, 5, 4}},
+    };
+    for (const auto& seq : sequences) {
+        FakeListener i, o;
+        FakeTimer t;
+        FakeView v;
+        Relay r(i, o, settings, t, log, v);
+        r.load(nullptr);
+        for (const Step& s : seq) {
+            if (s.open)
+                r.receiverOpened(s.id);
+            else
+                r.receiverClosed(s.id);
+            EXPECT_EQ(r.MaxReceiverId(), s.max) << (s.open ? "open " : "close ") << s.id;
+        }
+    }
+}
+
+TEST_F(RelayFixture, ReceiverListAndHostsFollowConnections) {
+    load();
+    out.remote[4] = "192.168.1.9";
+    relay.receiverOpened(4);
+    EXPECT_EQ(out.delimiter[4], "\n");
+    EXPECT_FALSE(out.receiving[4]);
+    ASSERT_EQ(relay.List3().size(), 1u);
+    EXPECT_EQ(relay.List3()[0].text, "192.168.1.9-4");
+    EXPECT_EQ(relay.List3()[0].id, 4);
+    EXPECT_EQ(relay.ReceiverHosts()[4], "192.168.1.9");
+    relay.receiverDoubleClick(-1);  // nothing selected
+    EXPECT_TRUE(out.closed.empty());
+    relay.receiverDoubleClick(0);
+    EXPECT_EQ(out.closed, std::vector<int>{4});
+    relay.receiverClosed(4);
+    EXPECT_TRUE(relay.List3().empty());
+    EXPECT_EQ(relay.ReceiverHosts()[4], "");
+}
+
+TEST_F(RelayFixture, ReceiverBeyondTheTableIsClosedAndNeverListed) {
+    load();
+    relay.receiverOpened(31);
+    EXPECT_EQ(out.closed, std::vector<int>{31});
+    EXPECT_TRUE(relay.List3().empty());
+    relay.receiverClosed(31);
+    EXPECT_FALSE(relay.MaxReceiverId().has_value());
+}
+
+TEST_F(RelayFixture, SendStepScansUpToMaxPlusTwoCappedAtThirty) {
+    struct Case {
+        std::vector<int> receivers;
+        std::vector<int> closedAfter;
+        std::string label3;
+        std::vector<int> reached;
+    } cases[] = {
+        {{0}, {}, "Send to: ", {0}},
+        {{0, 1, 2}, {2, 1}, "Send to: 0", {0}},  // max 2 -> 1 -> 0 after the two leave
+        {{0}, {0}, "Send to: -1", {}},
+        {{30}, {}, "Send to: 30", {30}},
+    };
+    for (const Case& c : cases) {
+        FakeListener i, o;
+        FakeTimer t;
+        FakeView v;
+        Relay r(i, o, settings, t, log, v);
+        r.load(nullptr);
+        for (int id : c.receivers) r.receiverOpened(id);
+        for (int id : c.closedAfter) r.receiverClosed(id);
+        r.appendToQueue("hello");
+        r.Send_Msg();
+        EXPECT_EQ(r.Label3(), c.label3);
+        std::vector<int> reached;
+        for (auto& [id, bytes] : o.sent) {
+            EXPECT_EQ(bytes, "hello\n");
+            reached.push_back(id);
+        }
+        EXPECT_EQ(reached, c.reached);
+        EXPECT_TRUE(r.queue().empty());
+    }
+}
+
+TEST_F(RelayFixture, QueueDrainsOneLinePerTickInOrder) {
+    load();
+    relay.receiverOpened(0);
+    relay.receiverOpened(1);
+    relay.senderOpened(0);
+    for (const char* l : {"a", "b", "c"}) relay.senderData(0, l, true);
+    relay.senderData(0, "piece", false);  // no line end: dropped
+    for (int tick = 0; tick < 3; ++tick) {
+        relay.Send_Msg();
+        EXPECT_TRUE(timer.enabled);
+        EXPECT_EQ(timer.interval, 500);
+    }
+    EXPECT_EQ(out.sent[0], "a\nb\nc\n");
+    EXPECT_EQ(out.sent[1], "a\nb\nc\n");
+    EXPECT_TRUE(relay.queue().empty());
+    const std::string label3 = relay.Label3();
+    relay.Send_Msg();  // empty queue: label kept, timer re-armed
+    EXPECT_EQ(relay.Label3(), label3);
+    EXPECT_TRUE(timer.enabled);
+}
+
+TEST_F(RelayFixture, LineWithoutReceiversIsConsumed) {
+    load();
+    relay.appendToQueue("nobody");
+    relay.Send_Msg();
+    EXPECT_TRUE(relay.queue().empty());
+    EXPECT_TRUE(out.sent.empty());
+}
+
+TEST_F(RelayFixture, FailingReceiverIsDroppedAndThePacingGoesOn) {
+    load();
+    relay.receiverOpened(0);
+    relay.receiverOpened(1);
+    relay.receiverOpened(2);
+    out.failingSends.insert(1);
+    relay.appendToQueue("one");
+    relay.appendToQueue("two");
+    relay.Send_Msg();
+    EXPECT_EQ(relay.Label2(), "Error: 10054 Connection reset by peer");
+    EXPECT_EQ(out.closed, std::vector<int>{1});
+    EXPECT_EQ(out.sent[0], "one\n");
+    EXPECT_EQ(out.sent[2], "one\n");
+    EXPECT_EQ(queueLines(), std::vector<std::string>{"two"});
+    EXPECT_TRUE(timer.enabled);
+    EXPECT_EQ(timer.interval, 500);
+    relay.receiverClosed(1);
+    relay.receiverOpened(1);  // a new receiver clears the failure text
+    EXPECT_EQ(relay.Label2(), "");
+}
+
+TEST_F(RelayFixture, SenderIdsTakeTheLowestFreeEntryAndSkipTheThirtySecond) {
+    load();
+    for (int id = 0; id < 32; ++id) relay.senderOpened(id);
+    EXPECT_EQ(relay.List1().size(), 32u);
+    for (int i = 0; i < 31; ++i) EXPECT_EQ(relay.SenderIds()[i], i);
+    EXPECT_EQ(in.delimiter[31], "\n");
+    EXPECT_TRUE(in.receiving[31]);
+    relay.senderClosed(31);  // listed but not recorded: only its entry goes
+    EXPECT_EQ(relay.List1().size(), 31u);
+    relay.senderClosed(5);
+    EXPECT_EQ(relay.SenderIds()[5], -1);
+    relay.senderOpened(40);
+    EXPECT_EQ(relay.SenderIds()[5], 40);
+    EXPECT_EQ(relay.List1().back().text, "127.0.0.1-40");
+    relay.unload();
+    EXPECT_EQ(in.closed.size(), 31u);
+}
+
+TEST_F(RelayFixture, SenderDoubleClickClosesTheSelectedSender) {
+    load();
+    relay.senderOpened(3);
+    relay.senderOpened(7);
+    relay.senderDoubleClick(-1);
+    relay.senderDoubleClick(2);
+    EXPECT_TRUE(in.closed.empty());
+    relay.senderDoubleClick(1);
+    EXPECT_EQ(in.closed, std::vector<int>{7});
+}
+
+TEST_F(RelayFixture, ErrorEventsAppendOneLineEach) {
+    load();
+    relay.inputError(10040, "Message too long");
+    relay.inputError(-5, "odd");
+    EXPECT_EQ(log.text, "Error: 10040 - Message too long\r\nError: -5 - odd\r\n");
+}
+
+TEST_F(RelayFixture, ReadingPausesAtTheHighWaterMarkAndResumesAtHalf) {
+    load();
+    for (size_t i = 0; i < Relay::kQueueHighLines - 1; ++i) relay.senderData(0, "l", true);
+    EXPECT_FALSE(in.paused);
+    relay.senderData(0, "l", true);
+    EXPECT_TRUE(in.paused);
+    relay.appendToQueue("test mode still adds");
+    EXPECT_EQ(relay.queue().size(), Relay::kQueueHighLines + 1);
+    while (relay.queue().size() > Relay::kQueueHighLines / 2 + 1) relay.Send_Msg();
+    EXPECT_TRUE(in.paused);
+    relay.Send_Msg();
+    EXPECT_FALSE(in.paused);
+}
+
+TEST_F(RelayFixture, LinesKeepEveryByteValue) {
+    load();
+    relay.receiverOpened(0);
+    const std::string line("a\r\0\xff", 4);
+    relay.senderData(0, line, true);
+    relay.Send_Msg();
+    EXPECT_EQ(out.sent[0], line + "\n");
+}
+
+}  // namespace
+}  // namespace korrin

@@ -1,0 +1,116 @@
+#include "win32_ports_win.h"
+
+#include "unique_handle_win.h"
+
+namespace korrin {
+
+namespace {
+using UniqueKey = UniqueHandle<HKEY, RegCloseKey, nullptr>;
+}
+
+RegistrySettings::RegistrySettings(std::string application, std::string section)
+    : subKey_("Software\\" + application + "\\" + section) {}
+
+std::string RegistrySettings::get(std::string_view key, std::string_view defaultValue) {
+    UniqueKey k;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, subKey_.c_str(), 0, KEY_READ, k.put()) != ERROR_SUCCESS)
+        return std::string(defaultValue);
+    const std::string name(key);
+    DWORD type = 0, size = 0;
+    if (RegQueryValueExA(k.get(), name.c_str(), nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
+        type != REG_SZ)
+        return std::string(defaultValue);
+    std::string value(size, '\0');
+    if (size > 0 && RegQueryValueExA(k.get(), name.c_str(), nullptr, &type,
+                                     reinterpret_cast<BYTE*>(&value[0]), &size) != ERROR_SUCCESS)
+        return std::string(defaultValue);
+    value.resize(size);
+    while (!value.empty() && value.back() == '\0') value.pop_back();
+    return value;
+}
+
+void RegistrySettings::save(std::string_view key, std::string_view value) {
+    UniqueKey k;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, subKey_.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr,
+                        k.put(), nullptr) != ERROR_SUCCESS)
+        return;
+    const std::string name(key), data(value);
+    RegSetValueExA(k.get(), name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
+                   static_cast<DWORD>(data.size() + 1));
+}
+
+void FileErrorLog::append(std::string_view line) {
+    HANDLE f = CreateFileA(path_.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                           nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (f == INVALID_HANDLE_VALUE) return;
+    DWORD written = 0;
+    WriteFile(f, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+    CloseHandle(f);
+}
+
+PostedTimer::PostedTimer(HWND target, UINT message, WPARAM id)
+    : target_(target), message_(message), id_(id), thread_([this] { run(); }) {}
+
+PostedTimer::~PostedTimer() {
+    {
+        std::lock_guard<std::mutex> lock(mu_);
+        stop_ = true;
+    }
+    cv_.notify_all();
+    thread_.join();
+}
+
+void PostedTimer::rearm() {
+    ++generation_;
+    posted_ = false;
+    due_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(interval_);
+    cv_.notify_all();
+}
+
+void PostedTimer::setInterval(int ms) {
+    std::lock_guard<std::mutex> lock(mu_);
+    interval_ = ms < 0 ? 0 : ms;
+    rearm();
+}
+
+void PostedTimer::setEnabled(bool on) {
+    std::lock_guard<std::mutex> lock(mu_);
+    if (enabled_ == on) return;
+    enabled_ = on;
+    rearm();
+}
+
+bool PostedTimer::acceptTick(LPARAM generation) {
+    std::lock_guard<std::mutex> lock(mu_);
+    if (static_cast<unsigned>(generation) != generation_) return false;
+    posted_ = false;
+    cv_.notify_all();
+    return enabled_ && interval_ > 0;
+}
+
+void PostedTimer::run() {
+    std::unique_lock<std::mutex> lock(mu_);
+    while (!stop_) {
+        // An interval of 0 stops the timer, as does disabling it.
+        if (!enabled_ || interval_ <= 0 || posted_) {
+            cv_.wait(lock);
+            continue;
+        }
+        if (cv_.wait_until(lock, due_) == std::cv_status::timeout && !stop_ && enabled_ &&
+            interval_ > 0 && !posted_ && std::chrono::steady_clock::now() >= due_) {
+            posted_ = true;
+            PostMessageA(target_, message_, id_, static_cast<LPARAM>(generation_));
+            due_ += std::chrono::milliseconds(interval_);
+        }
+    }
+}
+
+std::string programDirectory() {
+    char path[MAX_PATH * 4] = {};
+    DWORD n = GetModuleFileNameA(nullptr, path, sizeof path);
+    std::string p(path, n);
+    size_t cut = p.find_last_of("\\/");
+    return cut == std::string::npos ? std::string() : p.substr(0, cut + 1);
+}
+
+}  // namespace korrin

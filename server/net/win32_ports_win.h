@@ -1,0 +1,73 @@
+// Win32 implementations of the relay's settings store, error log and timers.
+#pragma once
+
+#include <windows.h>
+
+#include <condition_variable>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "relay_ports.h"
+
+namespace korrin {
+
+// HKCU\Software\<application>\<section>, REG_SZ values.
+class RegistrySettings final : public SettingsStore {
+public:
+    RegistrySettings(std::string application, std::string section);
+    std::string get(std::string_view key, std::string_view defaultValue) override;
+    void save(std::string_view key, std::string_view value) override;
+
+private:
+    std::string subKey_;
+};
+
+class FileErrorLog final : public ErrorLog {
+public:
+    explicit FileErrorLog(std::string path) : path_(std::move(path)) {}
+    void append(std::string_view line) override;
+
+private:
+    std::string path_;
+};
+
+// A timer whose ticks arrive as posted messages (wParam = id). Posted messages keep their
+// place among the socket messages, so a flood of network events cannot starve the ticks the
+// way a WM_TIMER would be starved.
+class PostedTimer final : public Timer {
+public:
+    PostedTimer(HWND target, UINT message, WPARAM id);
+    ~PostedTimer() override;
+    PostedTimer(const PostedTimer&) = delete;
+    PostedTimer& operator=(const PostedTimer&) = delete;
+
+    void setInterval(int ms) override;
+    void setEnabled(bool on) override;
+    // Call on the GUI thread for each tick message; false for a stale tick (to be ignored).
+    bool acceptTick(LPARAM generation);
+    int interval() const { return interval_; }
+    bool enabled() const { return enabled_; }
+
+private:
+    void rearm();  // with mu_ held
+    void run();
+
+    HWND target_;
+    UINT message_;
+    WPARAM id_;
+    std::mutex mu_;
+    std::condition_variable cv_;
+    int interval_ = 0;
+    bool enabled_ = false;
+    bool posted_ = false;  // a tick is on its way; post no second one meanwhile
+    bool stop_ = false;
+    unsigned generation_ = 0;
+    std::chrono::steady_clock::time_point due_;
+    std::thread thread_;
+};
+
+// The directory of the running program, with its trailing backslash.
+std::string programDirectory();
+
+}  // namespace korrin

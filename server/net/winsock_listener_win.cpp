@@ -1,0 +1,394 @@
+// Winsock listener. Events are re-checked against the live tables: a socket message may arrive
+// for a connection an earlier handler already closed.
+#include "winsock_listener_win.h"
+
+#include <ws2tcpip.h>
+
+#include <algorithm>
+#include <cstring>
+
+namespace korrin {
+
+namespace {
+
+constexpr UINT kMsgSocket = WM_APP + 10;  // wParam socket, lParam WSAGETSELECTEVENT/ERROR
+constexpr UINT kMsgClosed = WM_APP + 11;  // wParam connection id
+constexpr UINT kMsgResume = WM_APP + 12;  // reading resumed: read what waits on every socket
+constexpr char kWindowClass[] = "KorrinListenerSink";
+constexpr size_t kReadChunk = 64 * 1024;
+constexpr size_t kReadPerEvent = 4 * kReadChunk;  // then yield to other sockets and the timer
+
+// Own code for a dropped overlong line: Winsock's "message too long".
+constexpr int kLineTooLong = WSAEMSGSIZE;
+
+void startWinsock() {
+    static bool started = [] {
+        WSADATA data;
+        return WSAStartup(MAKEWORD(2, 2), &data) == 0;
+    }();
+    (void)started;
+}
+
+OpResult fail(int code) { return OpResult{code, winsockErrorText(code)}; }
+OpResult lastError() { return fail(WSAGetLastError()); }
+
+std::string ipText(const sockaddr_in& a) {
+    char buf[INET_ADDRSTRLEN] = {};
+    const unsigned char* b = reinterpret_cast<const unsigned char*>(&a.sin_addr);
+    snprintf(buf, sizeof buf, "%u.%u.%u.%u", b[0], b[1], b[2], b[3]);
+    return buf;
+}
+
+}  // namespace
+
+struct WinsockListener::Conn {
+    int id = 0;
+    SOCKET socket = INVALID_SOCKET;
+    std::string remote;
+    LineFramer framer;
+    bool receiving = false;
+    bool closing = false;  // socket gone, closed event pending
+    std::string out;       // unsent bytes, from outPos on
+    size_t outPos = 0;
+    size_t pending() const { return out.size() - outPos; }
+};
+
+class WinsockListener::FramerSink : public LineFramer::Sink {
+public:
+    FramerSink(ListenerEvents& e, int id) : events_(e), id_(id) {}
+    void line(std::string_view text) override { events_.dataIn(id_, text, true); }
+    void overlong() override {
+        events_.error(kLineTooLong, "Line longer than 65536 bytes dropped");
+    }
+
+private:
+    ListenerEvents& events_;
+    int id_;
+};
+
+WinsockListener::WinsockListener(ListenerEvents& events, int maxConnections)
+    : events_(events), maxConnections_(maxConnections) {
+    startWinsock();
+    HINSTANCE inst = GetModuleHandleA(nullptr);
+    WNDCLASSA wc = {};
+    wc.lpfnWndProc = windowProc;
+    wc.hInstance = inst;
+    wc.lpszClassName = kWindowClass;
+    RegisterClassA(&wc);  // fails harmlessly for the second instance
+    hwnd_ = CreateWindowExA(0, kWindowClass, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, inst, this);
+}
+
+WinsockListener::~WinsockListener() {
+    for (auto& [id, c] : conns_) {
+        if (c->socket != INVALID_SOCKET) closesocket(c->socket);
+    }
+    if (listenSocket_ != INVALID_SOCKET) closesocket(listenSocket_);
+    if (hwnd_) DestroyWindow(hwnd_);
+}
+
+LRESULT CALLBACK WinsockListener::windowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+    if (msg == WM_NCCREATE) {
+        auto* cs = reinterpret_cast<CREATESTRUCTA*>(lp);
+        SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(cs->lpCreateParams));
+    }
+    auto* self = reinterpret_cast<WinsockListener*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+    if (msg == WM_NCDESTROY) SetWindowLongPtrA(hwnd, GWLP_USERDATA, 0);
+    if (!self) return DefWindowProcA(hwnd, msg, wp, lp);
+    try {
+        switch (msg) {
+        case kMsgSocket:
+            self->onSocketEvent(static_cast<SOCKET>(wp), WSAGETSELECTEVENT(lp),
+                                WSAGETSELECTERROR(lp));
+            return 0;
+        case kMsgClosed:
+            self->deliverClosed(static_cast<int>(wp));
+            return 0;
+        case kMsgResume:
+            for (auto& [id, c] : self->conns_) {
+                if (!c->closing) PostMessageA(hwnd, kMsgSocket, c->socket, FD_READ);
+            }
+            return 0;
+        }
+    } catch (...) {
+        // Nothing may unwind through user32; the event is lost, the listener goes on.
+    }
+    return DefWindowProcA(hwnd, msg, wp, lp);
+}
+
+// ---- operations ----
+
+OpResult WinsockListener::setListening(bool on) {
+    if (!on) {
+        if (listenSocket_ != INVALID_SOCKET) {
+            closesocket(listenSocket_);
+            listenSocket_ = INVALID_SOCKET;
+        }
+        return {};
+    }
+    if (listenSocket_ != INVALID_SOCKET) return {};
+    if (port_ < 1 || port_ > 65535) return fail(WSAEADDRNOTAVAIL);
+    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    if (s == INVALID_SOCKET) return lastError();
+    sockaddr_in addr = {};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_ANY);
+    addr.sin_port = htons(static_cast<u_short>(port_));
+    if (bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+        listen(s, SOMAXCONN) != 0 || WSAAsyncSelect(s, hwnd_, kMsgSocket, FD_ACCEPT) != 0) {
+        OpResult r = lastError();
+        closesocket(s);
+        return r;
+    }
+    listenSocket_ = s;
+    bySocket_[s] = -1;
+    return {};
+}
+
+OpResult WinsockListener::setLocalPort(int32_t port) {
+    port_ = port;
+    return {};
+}
+
+std::string WinsockListener::localAddress() {
+    char name[256] = {};
+    if (gethostname(name, sizeof name) == 0) {
+        addrinfo hints = {};
+        hints.ai_family = AF_INET;
+        addrinfo* list = nullptr;
+        if (getaddrinfo(name, nullptr, &hints, &list) == 0 && list) {
+            std::string ip = ipText(*reinterpret_cast<sockaddr_in*>(list->ai_addr));
+            freeaddrinfo(list);
+            return ip;
+        }
+    }
+    return "127.0.0.1";
+}
+
+WinsockListener::Conn* WinsockListener::find(int id) {
+    auto it = conns_.find(id);
+    if (it == conns_.end() || it->second->closing) return nullptr;
+    return it->second.get();
+}
+
+OpResult WinsockListener::setLineDelimiter(int id, std::string_view delimiter) {
+    Conn* c = find(id);
+    if (!c) return fail(WSAENOTSOCK);
+    c->framer.setDelimiter(delimiter);
+    return {};
+}
+
+OpResult WinsockListener::setReceiving(int id, bool on) {
+    Conn* c = find(id);
+    if (!c) return fail(WSAENOTSOCK);
+    c->receiving = on;
+    return {};
+}
+
+std::string WinsockListener::remoteAddress(int id) {
+    Conn* c = find(id);
+    return c ? c->remote : std::string();
+}
+
+OpResult WinsockListener::closeConnection(int id) {
+    Conn* c = find(id);
+    if (!c) return fail(WSAENOTSOCK);
+    beginClose(*c);
+    return {};
+}
+
+OpResult WinsockListener::send(int id, std::string_view bytes) {
+    Conn* c = find(id);
+    if (!c) return fail(WSAENOTCONN);
+    if (c->pending() + bytes.size() > kSendCap) {
+        return OpResult{WSAENOBUFS, "Receiver too slow: more than 4 MiB unsent"};
+    }
+    if (c->outPos > 0 && c->outPos >= c->out.size() / 2) {
+        c->out.erase(0, c->outPos);
+        c->outPos = 0;
+    }
+    const bool wasIdle = c->pending() == 0;
+    c->out.append(bytes.data(), bytes.size());
+    if (wasIdle) {
+        onWrite(*c);
+        c = find(id);
+        if (!c) return fail(WSAECONNRESET);
+    }
+    return {};
+}
+
+void WinsockListener::pauseReading(bool paused) {
+    if (paused_ == paused) return;
+    paused_ = paused;
+    if (!paused) PostMessageA(hwnd_, kMsgResume, 0, 0);
+}
+
+// ---- events ----
+
+int WinsockListener::lowestFreeId() const {
+    int id = 0;
+    for (const auto& [taken, c] : conns_) {  // map: ascending ids
+        if (taken != id) break;
+        ++id;
+    }
+    return id;
+}
+
+void WinsockListener::onSocketEvent(SOCKET s, int event, int error) {
+    auto it = bySocket_.find(s);
+    if (it == bySocket_.end()) return;  // stale: that socket is closed already
+    if (it->second < 0) {
+        if (event == FD_ACCEPT) onAccept();
+        return;
+    }
+    Conn* c = find(it->second);
+    if (!c) return;
+    switch (event) {
+    case FD_READ:
+        onRead(*c);
+        break;
+    case FD_WRITE:
+        onWrite(*c);
+        break;
+    case FD_CLOSE:
+        // Read what the peer sent before it closed, also while paused: no line is lost.
+        if (error == 0) {
+            onRead(*c, true);
+            if ((c = find(it->second)) == nullptr) return;
+        }
+        onPeerClosed(*c, error);
+        break;
+    }
+}
+
+void WinsockListener::onAccept() {
+    sockaddr_in addr = {};
+    int len = sizeof addr;
+    SOCKET s = accept(listenSocket_, reinterpret_cast<sockaddr*>(&addr), &len);
+    if (s == INVALID_SOCKET) return;
+    if (static_cast<int>(conns_.size()) >= maxConnections_ || !events_.connectionRequest()) {
+        closesocket(s);
+        return;
+    }
+    BOOL noDelay = TRUE;
+    setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&noDelay), sizeof noDelay);
+    if (WSAAsyncSelect(s, hwnd_, kMsgSocket, FD_READ | FD_WRITE | FD_CLOSE) != 0) {
+        closesocket(s);
+        return;
+    }
+    auto c = std::make_unique<Conn>();
+    c->id = lowestFreeId();
+    c->socket = s;
+    c->remote = ipText(addr);
+    const int id = c->id;
+    conns_[id] = std::move(c);
+    bySocket_[s] = id;
+    events_.connectionOpened(id);
+}
+
+void WinsockListener::onRead(Conn& conn, bool drain) {
+    const int id = conn.id;
+    char buf[kReadChunk];
+    size_t total = 0;
+    while (drain || total < kReadPerEvent) {
+        Conn* c = find(id);
+        if (!c) return;
+        // Paused: leave the data with TCP; resuming reads it.
+        if (paused_ && c->receiving && !drain) return;
+        int n = recv(c->socket, buf, sizeof buf, 0);
+        if (n == 0) {
+            if (!drain) onPeerClosed(*c, 0);
+            return;
+        }
+        if (n < 0) {
+            int err = WSAGetLastError();
+            if (err != WSAEWOULDBLOCK && !drain) onPeerClosed(*c, err);
+            return;
+        }
+        total += static_cast<size_t>(n);
+        if (!c->receiving) continue;  // read only to notice the peer's close
+        std::string_view data(buf, static_cast<size_t>(n));
+        if (c->framer.delimiter().empty()) {
+            events_.dataIn(id, data, false);
+        } else {
+            FramerSink sink(events_, id);
+            c->framer.feed(data, sink);
+        }
+    }
+    // More may be waiting; come back after the messages queued meanwhile.
+    if (Conn* c = find(id)) PostMessageA(hwnd_, kMsgSocket, c->socket, FD_READ);
+}
+
+void WinsockListener::onWrite(Conn& c) {
+    while (c.pending() > 0) {
+        const size_t chunk = std::min<size_t>(c.pending(), 256 * 1024);
+        int n = ::send(c.socket, c.out.data() + c.outPos, static_cast<int>(chunk), 0);
+        if (n < 0) {
+            int err = WSAGetLastError();
+            if (err == WSAEWOULDBLOCK) return;  // FD_WRITE tells when to go on
+            onPeerClosed(c, err);
+            return;
+        }
+        c.outPos += static_cast<size_t>(n);
+    }
+    c.out.clear();
+    c.outPos = 0;
+}
+
+void WinsockListener::onPeerClosed(Conn& c, int error) {
+    const int id = c.id;
+    if (error != 0) events_.error(error, winsockErrorText(error));
+    Conn* live = find(id);
+    if (!live) return;
+    if (live->receiving && !live->framer.delimiter().empty()) {
+        std::string rest = live->framer.takeRest();
+        if (!rest.empty()) {
+            events_.dataIn(id, rest, false);
+            live = find(id);
+            if (!live) return;
+        }
+    }
+    beginClose(*live);
+}
+
+void WinsockListener::beginClose(Conn& c) {
+    bySocket_.erase(c.socket);
+    closesocket(c.socket);
+    c.socket = INVALID_SOCKET;
+    c.closing = true;
+    c.out.clear();
+    c.outPos = 0;
+    PostMessageA(hwnd_, kMsgClosed, static_cast<WPARAM>(c.id), 0);
+}
+
+void WinsockListener::deliverClosed(int id) {
+    auto it = conns_.find(id);
+    if (it == conns_.end() || !it->second->closing) return;
+    conns_.erase(it);
+    events_.connectionClosed(id);
+}
+
+std::string winsockErrorText(int code) {
+    switch (code) {
+    case WSAEINTR: return "Interrupted function call";
+    case WSAEACCES: return "Permission denied";
+    case WSAEINVAL: return "Invalid argument";
+    case WSAEWOULDBLOCK: return "Resource temporarily unavailable";
+    case WSAENOTSOCK: return "No such connection";
+    case WSAEMSGSIZE: return "Message too long";
+    case WSAEADDRINUSE: return "Address already in use";
+    case WSAEADDRNOTAVAIL: return "Cannot assign requested address";
+    case WSAENETDOWN: return "Network is down";
+    case WSAENETRESET: return "Network dropped connection on reset";
+    case WSAECONNABORTED: return "Software caused connection abort";
+    case WSAECONNRESET: return "Connection reset by peer";
+    case WSAENOBUFS: return "No buffer space available";
+    case WSAENOTCONN: return "Socket is not connected";
+    case WSAESHUTDOWN: return "Cannot send after socket shutdown";
+    case WSAETIMEDOUT: return "Connection timed out";
+    case WSAECONNREFUSED: return "Connection refused";
+    case WSAEHOSTUNREACH: return "No route to host";
+    default: return "Socket error " + std::to_string(code);
+    }
+}
+
+}  // namespace korrin

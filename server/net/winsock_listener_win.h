@@ -1,0 +1,70 @@
+// The listener contract on Winsock: non-blocking sockets whose events arrive through
+// WSAAsyncSelect on a message-only window, so every event runs on the GUI thread.
+#pragma once
+
+#include <winsock2.h>
+#include <windows.h>
+
+#include <map>
+#include <memory>
+#include <string>
+
+#include "line_framer.h"
+#include "listener.h"
+
+namespace korrin {
+
+class WinsockListener final : public Listener {
+public:
+    // Unsent data a connection may hold before a send to it fails.
+    static constexpr size_t kSendCap = 4u * 1024 * 1024;
+
+    // maxConnections: further peers are accepted and closed at once, without any event.
+    WinsockListener(ListenerEvents& events, int maxConnections);
+    ~WinsockListener() override;
+    WinsockListener(const WinsockListener&) = delete;
+    WinsockListener& operator=(const WinsockListener&) = delete;
+
+    OpResult setListening(bool on) override;
+    OpResult setLocalPort(int32_t port) override;
+    std::string localAddress() override;
+    OpResult setLineDelimiter(int id, std::string_view delimiter) override;
+    OpResult setReceiving(int id, bool on) override;
+    std::string remoteAddress(int id) override;
+    OpResult closeConnection(int id) override;
+    OpResult send(int id, std::string_view bytes) override;
+    void pauseReading(bool paused) override;
+
+    int connectionCount() const { return static_cast<int>(conns_.size()); }
+
+private:
+    struct Conn;
+    class FramerSink;
+
+    static LRESULT CALLBACK windowProc(HWND, UINT, WPARAM, LPARAM);
+    void onSocketEvent(SOCKET s, int event, int error);
+    void onAccept();
+    // drain: read everything waiting, ignoring the pause and the per-event share.
+    void onRead(Conn& c, bool drain = false);
+    void onWrite(Conn& c);
+    void onPeerClosed(Conn& c, int error);
+    // Closes the socket now; the id stays taken until the closed event has been delivered.
+    void beginClose(Conn& c);
+    void deliverClosed(int id);
+    Conn* find(int id);
+    int lowestFreeId() const;
+
+    ListenerEvents& events_;
+    int maxConnections_;
+    HWND hwnd_ = nullptr;
+    SOCKET listenSocket_ = INVALID_SOCKET;
+    int32_t port_ = 0;
+    bool paused_ = false;
+    std::map<int, std::unique_ptr<Conn>> conns_;
+    std::map<SOCKET, int> bySocket_;
+};
+
+// Text for a Winsock error number, for the status line and the error log.
+std::string winsockErrorText(int code);
+
+}  // namespace korrin
