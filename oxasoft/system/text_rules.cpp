@@ -1,17 +1,17 @@
 // Text rules of the small system exports.
-#include "text_rules.h"
+#include "oxasoft/system/text_rules.h"
 
-namespace oxasoft {
+namespace oxa::system {
 
-std::string_view TrimBlanks(std::string_view text) {
+std::string_view trim_blanks(std::string_view text) {
     const auto first = text.find_first_not_of(' ');
     if (first == std::string_view::npos) return {};
     const auto last = text.find_last_not_of(' ');
     return text.substr(first, last - first + 1);
 }
 
-std::string ReplaceAscii(std::string_view text, std::string_view find,
-                         std::string_view replacement) {
+std::string replace_ascii(std::string_view text, std::string_view find,
+                          std::string_view replacement) {
     if (find.size() != 1) return std::string(text);
     std::string out;
     out.reserve(text.size());
@@ -25,10 +25,10 @@ std::string ReplaceAscii(std::string_view text, std::string_view find,
     return out;
 }
 
-std::string DebugLine(std::string_view text) {
+std::string debug_line(std::string_view text) {
     std::string line = "OXA: ";
-    line.append(TrimBlanks(text));
+    line.append(trim_blanks(text));
     return line;
 }
 
-}  // namespace oxasoft
+}  // namespace oxa::system

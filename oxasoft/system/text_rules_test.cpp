@@ -1,11 +1,11 @@
 // Text rules of REPLACE_ASCII, DEBUG_PRINT and the blank trimming.
-#include "text_rules.h"
+#include "oxasoft/system/text_rules.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
-namespace oxasoft {
+namespace oxa::system {
 namespace {
 
 TEST(ReplaceAscii, ReplacesSingleCharacterFinds) {
@@ -23,22 +23,22 @@ TEST(ReplaceAscii, ReplacesSingleCharacterFinds) {
          "\xe4", "ae", "aaeb"},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(ReplaceAscii(c.text, c.find, c.replacement), c.out) << c.text << " / " << c.find;
+        EXPECT_EQ(replace_ascii(c.text, c.find, c.replacement), c.out) << c.text << " / " << c.find;
     }
 }
 
 TEST(DebugLine, PrefixesTheTrimmedText) {
-    EXPECT_EQ(DebugLine("  ready "), "OXA: ready");
-    EXPECT_EQ(DebugLine(""), "OXA: ");
-    EXPECT_EQ(DebugLine("   "), "OXA: ");
-    EXPECT_EQ(DebugLine("\tx y\r\n"), "OXA: \tx y\r\n");
+    EXPECT_EQ(debug_line("  ready "), "OXA: ready");
+    EXPECT_EQ(debug_line(""), "OXA: ");
+    EXPECT_EQ(debug_line("   "), "OXA: ");
+    EXPECT_EQ(debug_line("\tx y\r\n"), "OXA: \tx y\r\n");
 }
 
 TEST(TrimBlanks, RemovesOnlyOuterSpaces) {
-    EXPECT_EQ(TrimBlanks("  a b  "), "a b");
-    EXPECT_EQ(TrimBlanks(" "), "");
-    EXPECT_EQ(TrimBlanks("\t1\t"), "\t1\t");
+    EXPECT_EQ(trim_blanks("  a b  "), "a b");
+    EXPECT_EQ(trim_blanks(" "), "");
+    EXPECT_EQ(trim_blanks("\t1\t"), "\t1\t");
 }
 
 }  // namespace
-}  // namespace oxasoft
+}  // namespace oxa::system

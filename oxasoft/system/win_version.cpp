@@ -1,13 +1,13 @@
 // Version name table of GET_WIN_VERSION.
-#include "win_version.h"
+#include "oxasoft/system/win_version.h"
 
-namespace oxasoft {
+namespace oxa::system {
 namespace {
 
 constexpr std::uint32_t kPlatformWindows = 1;  // VER_PLATFORM_WIN32_WINDOWS
 constexpr std::uint32_t kPlatformNt = 2;       // VER_PLATFORM_WIN32_NT
 
-std::string WithServicePack(const char* name, std::string_view service_pack) {
+std::string with_service_pack(const char* name, std::string_view service_pack) {
     std::string out = name;
     out.append(service_pack);
     return out;
@@ -15,8 +15,8 @@ std::string WithServicePack(const char* name, std::string_view service_pack) {
 
 }  // namespace
 
-std::string WinVersionName(std::uint32_t platform_id, std::uint32_t major, std::uint32_t minor,
-                           std::string_view service_pack) {
+std::string win_version_name(std::uint32_t platform_id, std::uint32_t major, std::uint32_t minor,
+                             std::string_view service_pack) {
     if (platform_id == kPlatformWindows) {
         if (minor <= 9) return "W95";
         if (minor == 10) return "W98";
@@ -26,12 +26,12 @@ std::string WinVersionName(std::uint32_t platform_id, std::uint32_t major, std::
     if (platform_id == kPlatformNt) {
         switch (major) {
             case 3:
-                return WithServicePack("NT 3.51 ", service_pack);
+                return with_service_pack("NT 3.51 ", service_pack);
             case 4:
-                return WithServicePack("NT 4.0 ", service_pack);
+                return with_service_pack("NT 4.0 ", service_pack);
             case 5:
-                if (minor == 0) return WithServicePack("Windows 2000 ", service_pack);
-                if (minor == 1) return WithServicePack("Windows XP ", service_pack);
+                if (minor == 0) return with_service_pack("Windows 2000 ", service_pack);
+                if (minor == 1) return with_service_pack("Windows XP ", service_pack);
                 return {};
             default:
                 return {};
@@ -40,4 +40,4 @@ std::string WinVersionName(std::uint32_t platform_id, std::uint32_t major, std::
     return std::to_string(platform_id);
 }
 
-}  // namespace oxasoft
+}  // namespace oxa::system

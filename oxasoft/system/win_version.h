@@ -6,12 +6,12 @@
 #include <string>
 #include <string_view>
 
-namespace oxasoft {
+namespace oxa::system {
 
 // Numbers are compared unsigned. NT names carry the service-pack text after a blank, also
 // when that text is empty (the name then ends in a blank). Unknown platforms give the
 // platform id in decimal; unknown versions of the two known platforms give the empty text.
-std::string WinVersionName(std::uint32_t platform_id, std::uint32_t major, std::uint32_t minor,
-                           std::string_view service_pack);
+std::string win_version_name(std::uint32_t platform_id, std::uint32_t major, std::uint32_t minor,
+                             std::string_view service_pack);
 
-}  // namespace oxasoft
+}  // namespace oxa::system

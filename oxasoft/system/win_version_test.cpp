@@ -1,9 +1,9 @@
 // Version name table over platform id, major, minor and service-pack text.
-#include "win_version.h"
+#include "oxasoft/system/win_version.h"
 
 #include <gtest/gtest.h>
 
-namespace oxasoft {
+namespace oxa::system {
 namespace {
 
 TEST(WinVersionName, Table) {
@@ -34,10 +34,10 @@ TEST(WinVersionName, Table) {
         {0xFFFFFFFFu, 0, 0, "", "4294967295"},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(WinVersionName(c.platform, c.major, c.minor, c.sp), c.name)
+        EXPECT_EQ(win_version_name(c.platform, c.major, c.minor, c.sp), c.name)
             << c.platform << " " << c.major << "." << c.minor;
     }
 }
 
 }  // namespace
-}  // namespace oxasoft
+}  // namespace oxa::system

@@ -1,9 +1,9 @@
 // Dial-letter codes and the dial-string test.
-#include "dial_codes.h"
+#include "oxasoft/telephony/dial_codes.h"
 
-namespace oxasoft {
+namespace oxa::telephony {
 
-std::string MakeEnbDial(std::string_view text) {
+std::string enb_dial(std::string_view text) {
     std::string out(text);
     for (char& c : out) {
         if (c >= '1' && c <= '9') {
@@ -19,7 +19,7 @@ std::string MakeEnbDial(std::string_view text) {
     return out;
 }
 
-bool IsDialString(std::string_view text) {
+bool is_dial_string(std::string_view text) {
     if (text.empty()) return false;
     for (char c : text) {
         if (!((c >= '0' && c <= '9') || c == '*' || c == '#')) return false;
@@ -27,4 +27,4 @@ bool IsDialString(std::string_view text) {
     return true;
 }
 
-}  // namespace oxasoft
+}  // namespace oxa::telephony

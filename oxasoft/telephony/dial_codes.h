@@ -4,13 +4,13 @@
 #include <string>
 #include <string_view>
 
-namespace oxasoft {
+namespace oxa::telephony {
 
 // One letter per character: "1".."9" -> "A".."I", "0" -> "J", "*" or "B" -> "K",
 // "#" or "C" -> "L"; every other character stays as it is.
-std::string MakeEnbDial(std::string_view text);
+std::string enb_dial(std::string_view text);
 
 // True when the text is not empty and holds only "0".."9", "*" and "#".
-bool IsDialString(std::string_view text);
+bool is_dial_string(std::string_view text);
 
-}  // namespace oxasoft
+}  // namespace oxa::telephony

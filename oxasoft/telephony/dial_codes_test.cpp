@@ -1,11 +1,11 @@
 // Dial-letter codes and the dial-string test.
-#include "dial_codes.h"
+#include "oxasoft/telephony/dial_codes.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
-namespace oxasoft {
+namespace oxa::telephony {
 namespace {
 
 TEST(MakeEnbDial, OneLetterPerCharacter) {
@@ -26,7 +26,7 @@ TEST(MakeEnbDial, OneLetterPerCharacter) {
                      3)},
         {"\xB1\xff", "\xB1\xff"},
     };
-    for (const auto& c : cases) EXPECT_EQ(MakeEnbDial(c.in), c.out) << c.in;
+    for (const auto& c : cases) EXPECT_EQ(enb_dial(c.in), c.out) << c.in;
 }
 
 TEST(IsDialString, OnlyDigitsStarAndHash) {
@@ -46,8 +46,8 @@ TEST(IsDialString, OnlyDigitsStarAndHash) {
                      3),
          false},
     };
-    for (const auto& c : cases) EXPECT_EQ(IsDialString(c.in), c.dial) << c.in;
+    for (const auto& c : cases) EXPECT_EQ(is_dial_string(c.in), c.dial) << c.in;
 }
 
 }  // namespace
-}  // namespace oxasoft
+}  // namespace oxa::telephony

@@ -5,11 +5,11 @@
 #include <string>
 #include <string_view>
 
-namespace oxasoft {
+namespace oxa::telephony {
 
 // The location values the formatter needs, as read (blanks already trimmed). The rules are
 // taken as stored ("00EFG"); the formatter keeps only their dial characters.
-struct TelLocation {
+struct Location {
     std::string country_code;
     std::string area_code;
     std::string long_distance_access;
@@ -19,16 +19,16 @@ struct TelLocation {
 };
 
 // Digits, "+", "(" and ")" of the text, in their order; everything else is dropped.
-std::string FilterDialChars(std::string_view text);
+std::string filter_dial_chars(std::string_view text);
 
 // The dialable text of `number` from the location `loc`. A number without a leading "+"
 // only loses its non-dial characters.
-std::string ChangeTelFormat(std::string_view number, const TelLocation& loc);
+std::string change_tel_format(std::string_view number, const Location& loc);
 
 // Where the location values live, below HKEY_LOCAL_MACHINE. Only the first 19 characters of
 // the location id and of the country code complete the keys.
-extern const char kTelLocationsKey[];
-std::string TelLocationKey(std::string_view location_id);
-std::string TelRulesKey(std::string_view country_code);
+extern const char kLocationsKey[];
+std::string location_key(std::string_view location_id);
+std::string rules_key(std::string_view country_code);
 
-}  // namespace oxasoft
+}  // namespace oxa::telephony

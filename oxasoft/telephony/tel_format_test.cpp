@@ -1,17 +1,17 @@
 // Number formatter over location values: the examples of a Berlin location and the cases
 // where the location values are missing.
-#include "tel_format.h"
+#include "oxasoft/telephony/tel_format.h"
 
 #include <gtest/gtest.h>
 
-namespace oxasoft {
+namespace oxa::telephony {
 namespace {
 
-const TelLocation kBerlin{"49", "30", "8", "9", "00EFG", "0FG"};
+const Location kBerlin{"49", "30", "8", "9", "00EFG", "0FG"};
 
 struct Case {
     const char* number;
-    TelLocation loc;
+    Location loc;
     const char* expected;
 };
 
@@ -19,7 +19,7 @@ class ChangeTelFormatTest : public ::testing::TestWithParam<Case> {};
 
 TEST_P(ChangeTelFormatTest, Formats) {
     const Case& c = GetParam();
-    EXPECT_EQ(ChangeTelFormat(c.number, c.loc), c.expected) << c.number;
+    EXPECT_EQ(change_tel_format(c.number, c.loc), c.expected) << c.number;
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -53,20 +53,20 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"+33 (1) 2345", {"49", "30", "", "", "00EFG", "0FG"}, "003312345"},
         Case{"+49 (30) 12345", {}, "493012345"}));
 
-TEST(FilterDialChars, KeepsDigitsPlusAndBracketsOnly) {
-    EXPECT_EQ(FilterDialChars("+49 (30) 123-45"), "+49(30)12345");
-    EXPECT_EQ(FilterDialChars("00EFG"), "00");
-    EXPECT_EQ(FilterDialChars(std::string_view("1\0 2/.\t#*x", 10)), "12");
+TEST(filter_dial_chars, KeepsDigitsPlusAndBracketsOnly) {
+    EXPECT_EQ(filter_dial_chars("+49 (30) 123-45"), "+49(30)12345");
+    EXPECT_EQ(filter_dial_chars("00EFG"), "00");
+    EXPECT_EQ(filter_dial_chars(std::string_view("1\0 2/.\t#*x", 10)), "12");
 }
 
 TEST(TelKeys, CutTheirPartsAt19Characters) {
     const std::string base = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Telephony\\";
-    EXPECT_EQ(TelLocationKey("1"), base + "Locations\\Location1");
-    EXPECT_EQ(TelLocationKey("12345678901234567890"),
+    EXPECT_EQ(location_key("1"), base + "Locations\\Location1");
+    EXPECT_EQ(location_key("12345678901234567890"),
               base + "Locations\\Location1234567890123456789");
-    EXPECT_EQ(TelRulesKey("49"), base + "Country List\\49");
-    EXPECT_EQ(TelRulesKey("12345678901234567890"), base + "Country List\\1234567890123456789");
+    EXPECT_EQ(rules_key("49"), base + "Country List\\49");
+    EXPECT_EQ(rules_key("12345678901234567890"), base + "Country List\\1234567890123456789");
 }
 
 }  // namespace
-}  // namespace oxasoft
+}  // namespace oxa::telephony
