@@ -1,7 +1,8 @@
 // Exports of the open-file and colour dialogs: modal on the calling thread, built from the
 // caller's arguments on every call.
-#include <commdlg.h>
 #include <windows.h>
+// after windows.h
+#include <commdlg.h>
 
 #include <algorithm>
 #include <array>

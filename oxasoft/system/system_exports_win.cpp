@@ -1,8 +1,9 @@
 // Exports of the system and device queries: one platform call each plus the result rule of
 // the portable functions.
+#include <windows.h>
+// after windows.h
 #include <mmsystem.h>
 #include <shellapi.h>
-#include <windows.h>
 
 #include <cstring>
 #include <string>
