@@ -56,8 +56,12 @@ TEST(ClearFf, Table) {
         std::string out;
     };
     const Row rows[] = {
-        {"abc\xFF" "def", "abc"},
-        {"\xFF" "abc", ""},
+        {"abc\xFF"
+         "def",
+         "abc"},
+        {"\xFF"
+         "abc",
+         ""},
         {"abc", "abc"},
         {"", ""},
         {std::string("a\0b\xFF", 4), std::string("a\0b", 3)},
@@ -70,9 +74,9 @@ TEST(BinString, ShowsLowEightBits) {
         int v;
         const char* out;
     };
-    for (Row r : {Row{5, "00000101"}, Row{-1, "11111111"}, Row{256, "00000000"},
-                  Row{511, "11111111"}, Row{0, "00000000"}, Row{128, "10000000"},
-                  Row{-32768, "00000000"}}) {
+    for (Row r :
+         {Row{5, "00000101"}, Row{-1, "11111111"}, Row{256, "00000000"}, Row{511, "11111111"},
+          Row{0, "00000000"}, Row{128, "10000000"}, Row{-32768, "00000000"}}) {
         EXPECT_EQ(bin_string(r.v), r.out) << r.v;
     }
 }

@@ -35,9 +35,8 @@ std::vector<std::string_view> split_comma_fields(std::string_view text) {
             comma = text.find(',', close + 1);
         } else {
             comma = text.find(',', pos);
-            std::string_view field = text.substr(pos, comma == std::string_view::npos
-                                                          ? std::string_view::npos
-                                                          : comma - pos);
+            std::string_view field = text.substr(
+                pos, comma == std::string_view::npos ? std::string_view::npos : comma - pos);
             while (!field.empty() && field.back() == ' ') field.remove_suffix(1);
             fields.push_back(field);
         }

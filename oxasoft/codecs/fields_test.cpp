@@ -15,13 +15,13 @@ struct Row {
 
 TEST(Piece, WithDelimiter) {
     const Row rows[] = {
-        {"a;b;c", ";", 1, "a"},   {"a;b;c", ";", 2, "b"},   {"a;b;c", ";", 3, "c"},
-        {"a;b;c", ";", -1, "c"},  {"a;b;c", ";", -3, "a"},  {"a;b;c", ";", 0, ""},
-        {"a;b;c", ";", 4, ""},    {"a;b;c", ";", -4, ""},   {"a;;b", ";", 2, ""},
-        {"a;;b", ";", 3, "b"},    {"a--b", "--", 2, "b"},   {"a---b", "--", 2, "-b"},
-        {" a ; b ", ";", 2, " b "}, {"abc", ";", 1, "abc"}, {"abc", ";", 2, ""},
-        {"", ";", 1, ""},          {"a;", ";", -1, ""},      {"a;", ";", -2, "a"},
-        {"a;b", ";", -32768, ""},  {"a;b", ";", 32767, ""},
+        {"a;b;c", ";", 1, "a"},     {"a;b;c", ";", 2, "b"},  {"a;b;c", ";", 3, "c"},
+        {"a;b;c", ";", -1, "c"},    {"a;b;c", ";", -3, "a"}, {"a;b;c", ";", 0, ""},
+        {"a;b;c", ";", 4, ""},      {"a;b;c", ";", -4, ""},  {"a;;b", ";", 2, ""},
+        {"a;;b", ";", 3, "b"},      {"a--b", "--", 2, "b"},  {"a---b", "--", 2, "-b"},
+        {" a ; b ", ";", 2, " b "}, {"abc", ";", 1, "abc"},  {"abc", ";", 2, ""},
+        {"", ";", 1, ""},           {"a;", ";", -1, ""},     {"a;", ";", -2, "a"},
+        {"a;b", ";", -32768, ""},   {"a;b", ";", 32767, ""},
     };
     for (const Row& r : rows) {
         EXPECT_EQ(oxa::codecs::piece(r.text, r.delimiter, r.n), r.field)
@@ -48,8 +48,7 @@ TEST(Piece, CommaSeparatedWithQuotes) {
         {"", "", 1, ""},
     };
     for (const Row& r : rows) {
-        EXPECT_EQ(oxa::codecs::piece(r.text, r.delimiter, r.n), r.field)
-            << r.text << " / " << r.n;
+        EXPECT_EQ(oxa::codecs::piece(r.text, r.delimiter, r.n), r.field) << r.text << " / " << r.n;
     }
 }
 

@@ -47,9 +47,13 @@ TEST(HexToNumber, LongTextIsInvalid) {
 }
 
 TEST(UpperCase437, AsciiAndAccentedLetters) {
-    std::string text = "az\x84\x94\x81\x82\xA4\x86\x87" "AZ09\x8E\xE1";
+    std::string text =
+        "az\x84\x94\x81\x82\xA4\x86\x87"
+        "AZ09\x8E\xE1";
     oxa::codecs::upper_case_437(text);
-    EXPECT_EQ(text, "AZ\x8E\x99\x9A\x90\xA5\x8F\x80" "AZ09\x8E\xE1");
+    EXPECT_EQ(text,
+              "AZ\x8E\x99\x9A\x90\xA5\x8F\x80"
+              "AZ09\x8E\xE1");
 }
 
 }  // namespace

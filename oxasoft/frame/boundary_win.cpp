@@ -25,13 +25,17 @@ BSTR make_string_result(std::string_view bytes) noexcept {
     return SysAllocStringByteLen(bytes.data(), static_cast<UINT>(bytes.size()));
 }
 
-long read_int(const short* ref) noexcept { return ref ? *ref : 0; }
+long read_int(const short* ref) noexcept {
+    return ref ? *ref : 0;
+}
 
 void write_int(short* ref, long value) noexcept {
     if (ref) *ref = static_cast<short>(value);
 }
 
-long read_long(const long* ref) noexcept { return ref ? *ref : 0; }
+long read_long(const long* ref) noexcept {
+    return ref ? *ref : 0;
+}
 
 void write_long(long* ref, long value) noexcept {
     if (ref) *ref = value;

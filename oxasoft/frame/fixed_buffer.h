@@ -12,7 +12,7 @@ template <std::size_t N>
 class FixedBuffer {
     static_assert(N > 0, "a buffer holds at least its terminating NUL");
 
-public:
+  public:
     FixedBuffer() = default;
     explicit FixedBuffer(std::string_view text) { assign(text); }
 
@@ -36,7 +36,7 @@ public:
         return {bytes_, nul ? static_cast<std::size_t>(static_cast<const char*>(nul) - bytes_) : N};
     }
 
-private:
+  private:
     char bytes_[N] = {};
 };
 

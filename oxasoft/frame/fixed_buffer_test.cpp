@@ -11,7 +11,10 @@ TEST(FixedBuffer, KeepsSizeMinusOneBytes) {
         std::string in;
         std::string kept;
     };
-    const Row rows[] = {{"", ""}, {"abc", "abc"}, {"abcdefg", "abcdefg"}, {"abcdefgh", "abcdefg"},
+    const Row rows[] = {{"", ""},
+                        {"abc", "abc"},
+                        {"abcdefg", "abcdefg"},
+                        {"abcdefgh", "abcdefg"},
                         {"abcdefghijk", "abcdefg"}};
     for (const Row& r : rows) {
         oxa::FixedBuffer<8> b(r.in);

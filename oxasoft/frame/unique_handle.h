@@ -9,7 +9,7 @@ namespace oxa {
 // Traits: `using type = ...; static type invalid(); static void close(type);`
 template <class Traits>
 class UniqueHandle {
-public:
+  public:
     using type = typename Traits::type;
 
     UniqueHandle() = default;
@@ -41,7 +41,7 @@ public:
         h_ = h;
     }
 
-private:
+  private:
     type h_ = Traits::invalid();
 };
 

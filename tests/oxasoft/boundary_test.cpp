@@ -18,7 +18,9 @@ TEST(Boundary, NullByteStringIsEmptyAndEmptyResultIsNull) {
 }
 
 TEST(Boundary, ByteStringsAreReadOverTheirFullLength) {
-    EXPECT_EQ(call_string("CLEAR_FF", byte_string(std::string("a\0b\0\xFF" "c", 6))),
+    EXPECT_EQ(call_string("CLEAR_FF", byte_string(std::string("a\0b\0\xFF"
+                                                              "c",
+                                                              6))),
               std::string("a\0b\0", 4));
     EXPECT_EQ(call_string("GET_NIBBLED_NUMBER", byte_string(std::string("\x00\x12\x00", 3))),
               "001200");

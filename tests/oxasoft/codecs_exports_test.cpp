@@ -17,7 +17,9 @@ TEST(CodecExports, StringResults) {
     EXPECT_EQ(call_string("GET_NIBBLED_NUMBER", byte_string(std::string(22, '\x11'))),
               std::string(42, '1'));
     EXPECT_EQ(call("GET_NIBBLED_NUMBER", byte_string("\xFF")), 0u);
-    EXPECT_EQ(call_string("CLEAR_FF", byte_string("abc\xFF" "def")), "abc");
+    EXPECT_EQ(call_string("CLEAR_FF", byte_string("abc\xFF"
+                                                  "def")),
+              "abc");
     EXPECT_EQ(call_string("CHANGE_LMCODE", byte_string("\x1B\x2C")), "1*2#");
     EXPECT_EQ(call_string("CHANGE_LMCODE_NOW", "\x12\x34\x56"), "1256");
     EXPECT_EQ(call("CHANGE_LMCODE_NOW", nullptr), 0u);
@@ -61,9 +63,14 @@ TEST(CodecExports, HexToNumberRewritesTheCallersText) {
         std::int32_t value;
         const char* after;
     };
-    const Row rows[] = {{"1f", 31, "1F"},        {"&h1f", 31, "1F"},   {"0x1f", 31, "1F"},
-                        {"00FF", -1, "00FF"},    {"1FH", -1, ""},      {"", -1, ""},
-                        {"80000000", INT32_MIN, "80000000"}, {"\x84x", -1, ""}};
+    const Row rows[] = {{"1f", 31, "1F"},
+                        {"&h1f", 31, "1F"},
+                        {"0x1f", 31, "1F"},
+                        {"00FF", -1, "00FF"},
+                        {"1FH", -1, ""},
+                        {"", -1, ""},
+                        {"80000000", INT32_MIN, "80000000"},
+                        {"\x84x", -1, ""}};
     for (const Row& r : rows) {
         char text[16];
         std::memset(text, '\xCC', sizeof text);

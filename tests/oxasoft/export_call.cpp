@@ -7,7 +7,7 @@
 // and stores how many bytes fn removed from the stack; the caller's stack is restored from the
 // frame pointer, so a wrong count cannot corrupt the test itself.
 extern "C" std::uint32_t oxa_probe_call(FARPROC fn, const std::uint32_t* words, int count,
-                                         std::int32_t* removed);
+                                        std::int32_t* removed);
 asm(R"(
     .text
     .globl _oxa_probe_call
