@@ -64,7 +64,8 @@ OXA_BSTR OXA_CALL GET_REG_VALUE(const long* root, const char* sub_key, char* val
  * created or opened, else 0. value_name: "*" is rewritten to "" in place (unnamed value). */
 long OXA_CALL SET_REG_VALUE(const long* root, const char* sub_key, char* value_name,
                             const char* data);
-/* Deletes sub_key (without sub keys); returns the Win32 error code, 0 also when it cannot be opened. */
+/* Deletes sub_key (without sub keys); returns the Win32 error code, 0 also when it cannot be
+ * opened. */
 long OXA_CALL DEL_REG_KEY(const long* root, const char* sub_key);
 /* Deletes a value; returns the Win32 error code (2 for a missing key or value).
  * value_name: "*" is rewritten to "" in place (unnamed value). */
@@ -101,6 +102,66 @@ long OXA_CALL CONV_HEXTONUMBER(char* text);
 OXA_BSTR OXA_CALL CHANGE_LMCODE(OXA_BSTR code);
 /* As CHANGE_LMCODE, for a code that ends at its first NUL. */
 OXA_BSTR OXA_CALL CHANGE_LMCODE_NOW(const char* code);
+
+/* ---- telephone numbers ---- */
+
+/* The digits to dial for a number in canonical form ("+49 (30) 123-45") from the current
+ * telephony location (read from the registry on every call): the own country and area codes
+ * are dropped, the long-distance or international prefix and the access code are put in.
+ * A number without a leading "+" only loses everything but digits, "+", "(" and ")".
+ * unused: a second argument that is never read (callers pass two; 8 bytes are removed). */
+OXA_BSTR OXA_CALL CHANGE_TEL_FORMAT(const char* number, long unused);
+/* One letter per character: "1".."9" -> "A".."I", "0" -> "J", "*" or "B" -> "K", "#" or
+ * "C" -> "L"; any other character stays. */
+OXA_BSTR OXA_CALL MAKE_ENB_DIAL(const char* text);
+/* 1 when text is not empty and holds only "0".."9", "*" and "#", else 0. text: freed by the
+ * export; NUL bytes count (and are not dial characters). */
+long OXA_CALL IS_NUMBER(OXA_BSTR text);
+
+/* ---- system and device queries ---- */
+
+/* Short name of the running Windows: "W95", "W98", "ME", "NT 3.51 ", "NT 4.0 ", "Windows 2000 "
+ * or "Windows XP " (the NT names followed by the service-pack text, so they end in a blank when
+ * there is none); the platform id in decimal for another platform; NULL for other versions. */
+OXA_BSTR OXA_CALL GET_WIN_VERSION(void);
+/* Device counts, as mixerGetNumDevs, waveOutGetNumDevs and waveInGetNumDevs report them. */
+long OXA_CALL GET_MIXERCOUNT(void);
+long OXA_CALL GET_NUM_WAVE_OUT(void);
+long OXA_CALL GET_NUM_WAVE_IN(void);
+/* Product name of a device (at most 31 characters), NULL for an index the platform rejects.
+ * index: in; the wave indexes are 16-bit and sign-extended, so -1 is the wave mapper. */
+OXA_BSTR OXA_CALL GET_MIXERNAME(long index);
+OXA_BSTR OXA_CALL GET_WAVE_OUT_DEV(const short* index);
+OXA_BSTR OXA_CALL GET_WAVE_IN_DEV(const short* index);
+/* Writes "OXA: " and the text without leading and trailing blanks to the debugger output, with
+ * no line end; returns 1. */
+long OXA_CALL DEBUG_PRINT(const char* text);
+/* The text with every character equal to find replaced by replacement (which may be empty or
+ * longer); a find text that is not exactly one character leaves the text unchanged. */
+OXA_BSTR OXA_CALL REPLACE_ASCII(const char* text, const char* find, const char* replacement);
+/* Shows the window and makes it topmost when *flag is 1; any other flag makes it not topmost
+ * (at the top of the windows that are not). window: in, the HWND in 32 bits; flag: in. */
+void OXA_CALL FORMONTOP(const long* window, const short* flag);
+/* Full path of the program associated with the document file (FindExecutableA; file goes to it
+ * unchanged), NULL when there is none or the file is missing. */
+OXA_BSTR OXA_CALL FIND_EXE_TO_OPEN(const char* file);
+
+/* ---- dialogs (modal on the calling thread) ---- */
+
+/* The open-file dialog. Returns the chosen file's full path after a confirmed choice (with
+ * OFN_ALLOWMULTISELECT: the text up to the first NUL), NULL after cancel or failure.
+ * owner: in, HWND in 32 bits or 0. title: in; an empty title gives the dialog's own (at most
+ * 249 characters are shown). file_name, directory: in, at most 259 characters; an empty
+ * directory means the current directory.
+ * filter: in/out, pairs such as "Text|*.txt|All|*.*"; every "|" is rewritten to NUL in place,
+ * and the whole list reaches the dialog, however long, closed by two NULs.
+ * flags: in/out, OFN_* flags for GetOpenFileNameA; 0 is replaced by 0x1004
+ * (OFN_HIDEREADONLY | OFN_FILEMUSTEXIST), which is written back. */
+OXA_BSTR OXA_CALL OPEN_FILE_DLG(long owner, const char* title, const char* file_name,
+                                const char* directory, char* filter, long* flags);
+/* The colour dialog, opened on *colour (COLORREF 0x00BBGGRR) with fresh, black custom colours.
+ * Returns the chosen colour, 0 when cancelled (also the value of black). colour: in only. */
+long OXA_CALL SHOW_COLOR(long owner, const long* colour);
 
 #ifdef __cplusplus
 }

@@ -49,7 +49,8 @@ void debug_until_exit(ChildRun& run) {
                     status = DBG_EXCEPTION_NOT_HANDLED;
                 }
                 break;
-            default: break;
+            default:
+                break;
         }
         ContinueDebugEvent(ev.dwProcessId, ev.dwThreadId, status);
         if (ev.dwDebugEventCode == EXIT_PROCESS_DEBUG_EVENT) {
@@ -98,7 +99,9 @@ void ScopedRegValue::set_text(const std::string& text) const {
     write(REG_SZ, text.c_str(), static_cast<DWORD>(text.size() + 1));
 }
 
-void ScopedRegValue::set_dword(DWORD value) const { write(REG_DWORD, &value, sizeof value); }
+void ScopedRegValue::set_dword(DWORD value) const {
+    write(REG_DWORD, &value, sizeof value);
+}
 
 void ScopedRegValue::erase() const {
     HKEY k = nullptr;
@@ -107,7 +110,9 @@ void ScopedRegValue::erase() const {
     RegCloseKey(k);
 }
 
-void delete_key(HKEY root, const std::string& key) { RegDeleteKeyA(root, key.c_str()); }
+void delete_key(HKEY root, const std::string& key) {
+    RegDeleteKeyA(root, key.c_str());
+}
 
 ChildRun run_child(const std::string& program, const std::string& arguments, bool as_debugger) {
     ChildRun run;
@@ -126,9 +131,9 @@ ChildRun run_child(const std::string& program, const std::string& arguments, boo
     const std::string path = test_directory() + program;
     std::string command = "\"" + path + "\" " + arguments;
     PROCESS_INFORMATION pi = {};
-    run.started = CreateProcessA(path.c_str(), command.data(), nullptr, nullptr, TRUE,
-                                 as_debugger ? DEBUG_ONLY_THIS_PROCESS : 0, nullptr, nullptr,
-                                 &si, &pi) != 0;
+    run.started =
+        CreateProcessA(path.c_str(), command.data(), nullptr, nullptr, TRUE,
+                       as_debugger ? DEBUG_ONLY_THIS_PROCESS : 0, nullptr, nullptr, &si, &pi) != 0;
     CloseHandle(write_end);
     if (run.started) {
         if (as_debugger) {

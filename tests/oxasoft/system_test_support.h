@@ -12,7 +12,7 @@ namespace oxatest {
 // One registry value that a test changes; the destructor puts back what was there before
 // (or removes the value when there was none), also when the test fails half-way.
 class ScopedRegValue {
-public:
+  public:
     ScopedRegValue(HKEY root, std::string key, std::string name);
     ~ScopedRegValue();
     ScopedRegValue(const ScopedRegValue&) = delete;
@@ -22,7 +22,7 @@ public:
     void set_dword(DWORD value) const;
     void erase() const;
 
-private:
+  private:
     void write(DWORD type, const void* data, DWORD size) const;
 
     HKEY root_;
@@ -39,7 +39,7 @@ void delete_key(HKEY root, const std::string& key);
 struct ChildRun {
     bool started = false;
     DWORD exit_code = 0;
-    std::string output;                     // what the child wrote to its standard output
+    std::string output;                    // what the child wrote to its standard output
     std::vector<std::string> debug_lines;  // OutputDebugString texts, when run as debugger
 };
 
