@@ -57,12 +57,4 @@ BSTR string_export(F&& body) noexcept {
     }
 }
 
-template <class F>
-void procedure_export(F&& body) noexcept {
-    try {
-        body();
-    } catch (...) {
-    }
-}
-
 }  // namespace oxa
