@@ -1,0 +1,331 @@
+#include "server_harness.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+extern char** environ;
+
+namespace korrin::blackbox {
+
+namespace {
+
+std::string envOr(const char* name, const std::string& fallback) {
+    const char* v = std::getenv(name);
+    return v && *v ? v : fallback;
+}
+
+void sleepMs(int ms) {
+    struct timespec ts = {ms / 1000, (ms % 1000) * 1000000L};
+    nanosleep(&ts, nullptr);
+}
+
+pid_t spawn(const std::vector<std::string>& argv, int outFd) {
+    std::vector<char*> args;
+    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    int devnull = open("/dev/null", O_RDWR);
+    posix_spawn_file_actions_adddup2(&fa, devnull, 0);
+    posix_spawn_file_actions_adddup2(&fa, outFd >= 0 ? outFd : devnull, 1);
+    posix_spawn_file_actions_adddup2(&fa, devnull, 2);
+    pid_t pid = -1;
+    if (posix_spawnp(&pid, args[0], &fa, nullptr, args.data(), environ) != 0) pid = -1;
+    posix_spawn_file_actions_destroy(&fa);
+    close(devnull);
+    return pid;
+}
+
+// Waits for the child; -1 when it had to be killed after the time.
+int waitChild(pid_t pid, int timeoutMs) {
+    for (int t = 0;; t += 20) {
+        int status = 0;
+        pid_t r = waitpid(pid, &status, WNOHANG);
+        if (r == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        if (r < 0) return -1;
+        if (t >= timeoutMs) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+            return -1;
+        }
+        sleepMs(20);
+    }
+}
+
+}  // namespace
+
+std::string win32BuildDir() {
+    // Only a run that names the Windows build (scripts/test does) drives it: other build
+    // trees running their ctest must not start servers on the same ports meanwhile.
+    std::string bin = envOr("KORRIN_WIN32_BIN", "");
+    if (bin.empty()) return {};
+    std::ifstream exe(bin + "/KorrinServer.exe");
+    if (!exe) return {};
+    return bin.substr(0, bin.rfind('/'));
+}
+
+void setWineEnvironment() {
+    static bool done = false;
+    if (done) return;
+    done = true;
+    setenv("WINEPREFIX", envOr("WINEPREFIX", win32BuildDir() + "/../wineprefix-blackbox").c_str(), 1);
+    setenv("WINEARCH", "win32", 1);
+    setenv("WINEDEBUG", envOr("WINEDEBUG", "-all").c_str(), 1);
+    setenv("WINEDLLOVERRIDES", envOr("WINEDLLOVERRIDES", "mscoree=d;mshtml=d").c_str(), 1);
+}
+
+int run(const std::vector<std::string>& argv, std::string* out, int timeoutMs) {
+    int fds[2] = {-1, -1};
+    if (out && pipe(fds) != 0) return -1;
+    pid_t pid = spawn(argv, out ? fds[1] : -1);
+    if (out) close(fds[1]);
+    if (pid < 0) {
+        if (out) close(fds[0]);
+        return -1;
+    }
+    if (!out) return waitChild(pid, timeoutMs);
+    // Not until EOF: a wineserver started by this child inherits the pipe and keeps it open.
+    fcntl(fds[0], F_SETFL, O_NONBLOCK);
+    int rc = -1;
+    char buf[4096];
+    for (int t = 0;; t += 20) {
+        pollfd p = {fds[0], POLLIN, 0};
+        poll(&p, 1, 20);
+        ssize_t n;
+        while ((n = read(fds[0], buf, sizeof buf)) > 0) out->append(buf, static_cast<size_t>(n));
+        int status = 0;
+        pid_t r = waitpid(pid, &status, WNOHANG);
+        if (r == pid || r < 0) {
+            while ((n = read(fds[0], buf, sizeof buf)) > 0)
+                out->append(buf, static_cast<size_t>(n));
+            rc = r == pid && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+            break;
+        }
+        if (t >= timeoutMs) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+            break;
+        }
+    }
+    close(fds[0]);
+    return rc;
+}
+
+ServerUnderTest::ServerUnderTest() {
+    setWineEnvironment();
+    char tmpl[] = "/tmp/korrin-bb-XXXXXX";
+    if (!mkdtemp(tmpl)) throw std::runtime_error("mkdtemp");
+    dir_ = tmpl;
+    const std::string bin = win32BuildDir() + "/bin";
+    run({"cp", bin + "/KorrinServer.exe", bin + "/Language.dll", dir_});
+    // Each test starts from the default settings.
+    removeSetting("Port");
+    removeSetting("Timer");
+    removeLanguage();
+}
+
+ServerUnderTest::~ServerUnderTest() {
+    stop();
+    run({"rm", "-rf", dir_});
+}
+
+std::string ServerUnderTest::probe(const std::vector<std::string>& args, int* rc) {
+    std::vector<std::string> argv = {"wine", win32BuildDir() + "/tests/korrin_probe.exe"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    std::string out;
+    int r = run(argv, &out, 30000);
+    if (rc) *rc = r;
+    // Wine's console output ends lines with CR LF.
+    std::string clean;
+    for (char c : out)
+        if (c != '\r') clean += c;
+    return clean;
+}
+
+std::map<std::string, std::string> ServerUnderTest::dump() {
+    std::map<std::string, std::string> d;
+    std::istringstream in(probe({"dump"}));
+    std::string line;
+    while (std::getline(in, line)) {
+        size_t eq = line.find('=');
+        if (eq != std::string::npos) d[line.substr(0, eq)] = line.substr(eq + 1);
+    }
+    return d;
+}
+
+void ServerUnderTest::setSetting(const std::string& name, const std::string& value) {
+    probe({"regset", name, value});
+}
+void ServerUnderTest::removeSetting(const std::string& name) { probe({"regdel", name}); }
+void ServerUnderTest::setLanguage(const std::string& code) { probe({"regsetlang", code}); }
+void ServerUnderTest::removeLanguage() { probe({"regdellang"}); }
+
+void ServerUnderTest::writeFile(const std::string& name, const std::string& bytes) {
+    std::ofstream(dir_ + "/" + name, std::ios::binary) << bytes;
+}
+
+std::string ServerUnderTest::readFile(const std::string& name) const {
+    std::ifstream f(dir_ + "/" + name, std::ios::binary);
+    std::stringstream s;
+    s << f.rdbuf();
+    return s.str();
+}
+
+bool ServerUnderTest::start() {
+    pid_ = spawn({"wine", dir_ + "/KorrinServer.exe"}, -1);
+    if (pid_ < 0) return false;
+    int rc = 1;
+    probe({"wait", "20000"}, &rc);
+    return rc == 0 && running();
+}
+
+int ServerUnderTest::startSecondCopy(int waitMs) {
+    pid_t pid = spawn({"wine", dir_ + "/KorrinServer.exe"}, -1);
+    return pid < 0 ? -1 : waitChild(pid, waitMs);
+}
+
+bool ServerUnderTest::running() {
+    if (pid_ < 0) return false;
+    int status = 0;
+    pid_t r = waitpid(pid_, &status, WNOHANG);
+    if (r == pid_) {
+        exitCode_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        pid_ = -1;
+        return false;
+    }
+    return r == 0;
+}
+
+void ServerUnderTest::stop() {
+    if (!running()) return;
+    probe({"close"});
+    exitCode_ = waitChild(pid_, 10000);
+    pid_ = -1;
+}
+
+// ---- sockets ----
+
+int connectTo(int port, int timeoutMs, int receiveBuffer) {
+    for (int t = 0;; t += 50) {
+        int fd = socket(AF_INET, SOCK_STREAM, 0);
+        if (receiveBuffer > 0)
+            setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+        sockaddr_in a = {};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(static_cast<uint16_t>(port));
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) {
+            int one = 1;
+            setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+            return fd;
+        }
+        close(fd);
+        if (t >= timeoutMs) return -1;
+        sleepMs(50);
+    }
+}
+
+bool isListening(int port) {
+    // Read the kernel's table instead of connecting: a probe connection would be a peer.
+    std::ifstream tcp("/proc/net/tcp");
+    std::string line;
+    char want[16];
+    snprintf(want, sizeof want, ":%04X", port);
+    while (std::getline(tcp, line)) {
+        std::istringstream f(line);
+        std::string slot, local, remote, state;
+        f >> slot >> local >> remote >> state;
+        if (state == "0A" && local.size() > 5 && local.compare(local.size() - 5, 5, want) == 0)
+            return true;
+    }
+    return false;
+}
+
+bool listensWithin(int port, int timeoutMs) {
+    for (int t = 0;; t += 50) {
+        if (isListening(port)) return true;
+        if (t >= timeoutMs) return false;
+        sleepMs(50);
+    }
+}
+
+void sendAll(int fd, const std::string& bytes) {
+    size_t off = 0;
+    while (off < bytes.size()) {
+        ssize_t n = send(fd, bytes.data() + off, bytes.size() - off, MSG_NOSIGNAL);
+        if (n <= 0) return;
+        off += static_cast<size_t>(n);
+    }
+}
+
+std::string readFor(int fd, size_t want, int timeoutMs) {
+    std::string got;
+    auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (got.size() < want) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                        until - std::chrono::steady_clock::now()).count();
+        if (left <= 0) break;
+        pollfd p = {fd, POLLIN, 0};
+        if (poll(&p, 1, static_cast<int>(left)) <= 0) break;
+        char buf[65536];
+        ssize_t n = recv(fd, buf, sizeof buf, 0);
+        if (n <= 0) break;
+        got.append(buf, static_cast<size_t>(n));
+    }
+    return got;
+}
+
+bool closedWithin(int fd, int timeoutMs) {
+    auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                        until - std::chrono::steady_clock::now()).count();
+        if (left <= 0) return false;
+        pollfd p = {fd, POLLIN, 0};
+        if (poll(&p, 1, static_cast<int>(left)) <= 0) return false;
+        char buf[65536];
+        ssize_t n = recv(fd, buf, sizeof buf, 0);
+        if (n <= 0) return true;
+    }
+}
+
+void closeFd(int fd) {
+    if (fd >= 0) close(fd);
+}
+
+void resetFd(int fd) {
+    linger l = {1, 0};
+    setsockopt(fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
+    close(fd);
+}
+
+int occupyPort(int port) {
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    int one = 1;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    sockaddr_in a = {};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    a.sin_addr.s_addr = htonl(INADDR_ANY);
+    if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(fd, 4) != 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+}  // namespace korrin::blackbox

@@ -1,0 +1,88 @@
+// Runs the built KorrinServer.exe under Wine from a private copy of its directory, and talks
+// to it as Linux peers on 127.0.0.1 and as an operator through korrin_probe.exe.
+#pragma once
+
+#include <sys/types.h>
+#include <time.h>
+
+#include <chrono>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace korrin::blackbox {
+
+// Where build/win32 lies; empty when the Windows build is missing.
+std::string win32BuildDir();
+
+class ServerUnderTest {
+public:
+    ServerUnderTest();  // a fresh program directory with KorrinServer.exe and Language.dll
+    ~ServerUnderTest();
+    ServerUnderTest(const ServerUnderTest&) = delete;
+    ServerUnderTest& operator=(const ServerUnderTest&) = delete;
+
+    const std::string& dir() const { return dir_; }
+    // Settings in the per-user store; an empty optional removes the value.
+    void setSetting(const std::string& name, const std::string& value);
+    void removeSetting(const std::string& name);
+    void setLanguage(const std::string& code);  // "Control Panel\International" sLanguage
+    void removeLanguage();
+    void writeFile(const std::string& name, const std::string& bytes);
+    std::string readFile(const std::string& name) const;
+
+    // Starts the program and waits for its window; true when it came up.
+    bool start();
+    // Starts another copy and returns its exit code (-1 when it had to be killed).
+    int startSecondCopy(int waitMs);
+    // Asks the window to close and waits for the process; kills it when it hangs.
+    void stop();
+    bool running();
+    // Exit status after stop(); -1 when unknown.
+    int exitCode() const { return exitCode_; }
+
+    // korrin_probe with the given arguments; its stdout.
+    std::string probe(const std::vector<std::string>& args, int* rc = nullptr);
+    std::map<std::string, std::string> dump();
+    // Polls dump() until pred holds or the time is up; returns the last dump.
+    template <typename Pred>
+    std::map<std::string, std::string> waitFor(Pred pred, int ms = 5000);
+
+private:
+    std::string dir_;
+    pid_t pid_ = -1;
+    int exitCode_ = -1;
+};
+
+// Runs a program and returns its exit code; stdout into *out when given.
+int run(const std::vector<std::string>& argv, std::string* out = nullptr, int timeoutMs = 60000);
+void setWineEnvironment();
+
+// ---- peers on 127.0.0.1 ----
+// Socket fd, -1 on failure; receiveBuffer > 0 sets SO_RCVBUF before connecting.
+int connectTo(int port, int timeoutMs = 3000, int receiveBuffer = 0);
+bool isListening(int port);  // some socket listens on the port
+bool listensWithin(int port, int timeoutMs);
+void sendAll(int fd, const std::string& bytes);
+// Reads until `want` bytes arrived, the peer closed, or the time is up.
+std::string readFor(int fd, size_t want, int timeoutMs);
+// True when the peer has closed the connection (EOF or reset) within the time.
+bool closedWithin(int fd, int timeoutMs);
+void closeFd(int fd);
+void resetFd(int fd);  // close with RST
+// A Linux socket that listens on the port (to occupy it); -1 on failure.
+int occupyPort(int port);
+
+template <typename Pred>
+std::map<std::string, std::string> ServerUnderTest::waitFor(Pred pred, int ms) {
+    auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    std::map<std::string, std::string> d;
+    for (;;) {
+        d = dump();
+        if (pred(d) || std::chrono::steady_clock::now() > until) return d;
+        struct timespec ts = {0, 100 * 1000 * 1000};
+        nanosleep(&ts, nullptr);
+    }
+}
+
+}  // namespace korrin::blackbox
