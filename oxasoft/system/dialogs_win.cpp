@@ -18,6 +18,8 @@ using namespace oxa;
 
 namespace {
 
+static_assert(sizeof(CHOOSECOLORA) == 36, "colour request");
+
 HWND window_of(long handle) {
     return reinterpret_cast<HWND>(static_cast<LONG_PTR>(handle));
 }
@@ -71,7 +73,7 @@ long OXA_CALL SHOW_COLOR(long owner, const long* colour) {
         std::array<COLORREF, 255> custom{};
         CHOOSECOLORA request;
         std::memset(&request, 0, sizeof request);
-        request.lStructSize = sizeof request;  // 36
+        request.lStructSize = sizeof request;
         request.hwndOwner = window_of(owner);
         request.rgbResult = static_cast<COLORREF>(read_long(colour));
         request.lpCustColors = custom.data();

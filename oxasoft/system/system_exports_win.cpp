@@ -19,6 +19,11 @@ using namespace oxa;
 
 namespace {
 
+// The record sizes callers of the original platform functions rely on.
+static_assert(sizeof(OSVERSIONINFOA) == 148, "version record without the NT extension");
+static_assert(sizeof(MIXERCAPSA) == 48 && sizeof(WAVEOUTCAPSA) == 52 && sizeof(WAVEINCAPSA) == 48,
+              "device records");
+
 // A product name of a device record: up to its first NUL, at most 31 characters, never read
 // past the 32-byte field.
 std::string product_name(const char (&name)[MAXPNAMELEN]) {
@@ -42,7 +47,7 @@ OXA_BSTR OXA_CALL GET_WIN_VERSION(void) {
     return string_export([]() -> std::string {
         OSVERSIONINFOA info;
         std::memset(&info, 0, sizeof info);
-        info.dwOSVersionInfoSize = sizeof info;  // 148: the record without the NT extension
+        info.dwOSVersionInfoSize = sizeof info;
         if (!GetVersionExA(&info)) return {};
         const std::string_view service_pack(info.szCSDVersion,
                                             strnlen(info.szCSDVersion, sizeof info.szCSDVersion));
