@@ -3,6 +3,8 @@
 
 #include <algorithm>
 
+#include "oxasoft/system/text_rules.h"
+
 namespace oxa::telephony {
 namespace {
 
@@ -13,18 +15,6 @@ constexpr std::size_t kKeyPartMax = 19;
 
 bool starts_with(std::string_view text, std::string_view prefix) {
     return text.substr(0, prefix.size()) == prefix;
-}
-
-std::string replace_all(std::string_view text, char from, std::string_view to) {
-    std::string out;
-    for (char c : text) {
-        if (c == from) {
-            out.append(to);
-        } else {
-            out.push_back(c);
-        }
-    }
-    return out;
 }
 
 // The characters become blanks and the blanks go: the characters simply disappear.
@@ -49,7 +39,7 @@ std::string own_country_number(std::string_view national, const Location& loc) {
         n.erase(0, own_area.size());
     }
     // Only the caller's brackets are replaced; a "(" inside the prefix itself stays.
-    n = replace_all(n, '(', filter_dial_chars(loc.long_distance_rule));
+    n = system::replace_ascii(n, "(", filter_dial_chars(loc.long_distance_rule));
     cut_to(n, kNationalPartMax);
     n = drop_chars(std::move(n), ")");
     return (long_distance ? loc.long_distance_access : loc.outside_access) + n;
