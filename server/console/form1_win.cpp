@@ -3,6 +3,7 @@
 
 #include <commctrl.h>
 
+#include "about_box_win.h"
 #include "control_ids.h"
 #include "input_box_win.h"
 #include "test_mode.h"
@@ -72,6 +73,7 @@ Form1::Form1(std::string langFile, std::string langSection)
     : langFile_(std::move(langFile)), langSection_(std::move(langSection)) {}
 
 Form1::~Form1() {
+    if (hwnd_ && IsWindow(hwnd_)) DestroyWindow(hwnd_);
     relay_.reset();
     listener1_.reset();
     listener2_.reset();
@@ -95,7 +97,7 @@ bool Form1::show() {
     wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
     wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
     wc.lpszClassName = ids::kForm1Class;
-    if (!RegisterClassExA(&wc)) return false;
+    if (!RegisterClassExA(&wc) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) return false;
 
     createMenus();
     const Twips tw;
@@ -294,7 +296,9 @@ void Form1::setup() {
     if (*answer != current) relay_->Init_IP();
 }
 
-void Form1::about() {}
+void Form1::about() {
+    showAboutBox(hwnd_, LangTexts[11], [this] { toggleView(); });
+}
 
 void Form1::toggleView() {
     const Twips tw;
@@ -363,15 +367,15 @@ LRESULT CALLBACK Form1::windowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     }
     auto* self = reinterpret_cast<Form1*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
     if (msg == WM_NCDESTROY) SetWindowLongPtrA(hwnd, GWLP_USERDATA, 0);
-    if (!self) return DefWindowProcA(hwnd, msg, wp, lp);
+    if (!self || msg == WM_NCDESTROY) return DefWindowProcA(hwnd, msg, wp, lp);
     try {
-        return self->handle(msg, wp, lp);
+        return self->handle(hwnd, msg, wp, lp);
     } catch (...) {
         return 0;  // an exception may not unwind through user32
     }
 }
 
-LRESULT Form1::handle(UINT msg, WPARAM wp, LPARAM lp) {
+LRESULT Form1::handle(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     switch (msg) {
     case kMsgTick:
         if (wp == kSendTimer && sendTimer_->acceptTick(lp)) relay_->Send_Msg();
@@ -390,10 +394,11 @@ LRESULT Form1::handle(UINT msg, WPARAM wp, LPARAM lp) {
         onUnload();
         return 0;
     case WM_DESTROY:
+        hwnd_ = nullptr;
         PostQuitMessage(0);
         return 0;
     }
-    return DefWindowProcA(hwnd_, msg, wp, lp);
+    return DefWindowProcA(hwnd, msg, wp, lp);
 }
 
 }  // namespace korrin

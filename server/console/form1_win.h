@@ -26,12 +26,17 @@ public:
     void changed(unsigned what) override;
     void messageBox(std::string_view text) override;
 
+    HWND hwnd() const { return hwnd_; }
+    // The about box's picture switches between the compact and the expanded view.
+    void toggleView();
+    const Relay& relay() const { return *relay_; }
+
 private:
     class InputEvents;
     class OutputEvents;
 
     static LRESULT CALLBACK windowProc(HWND, UINT, WPARAM, LPARAM);
-    LRESULT handle(UINT msg, WPARAM wp, LPARAM lp);
+    LRESULT handle(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
     void onCommand(int id, int code);
     void onLoad();
     void onUnload();
@@ -45,7 +50,6 @@ private:
     void setLabel(HWND label, const std::string& text);
     void setup();
     void about();
-    void toggleView();
     void toggleTestMode();
     void testTick();
     HWND control(int id) const { return GetDlgItem(hwnd_, id); }

@@ -3,6 +3,7 @@
 #include "input_box_win.h"
 
 #include "control_ids.h"
+#include "modal_win.h"
 #include "twips_win.h"
 
 namespace korrin {
@@ -18,11 +19,7 @@ struct State {
 };
 
 LRESULT CALLBACK proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
-    if (msg == WM_NCCREATE) {
-        auto* cs = reinterpret_cast<CREATESTRUCTA*>(lp);
-        SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(cs->lpCreateParams));
-    }
-    auto* st = reinterpret_cast<State*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+    State* st = boundState<State>(hwnd, msg, lp);
     if (!st) return DefWindowProcA(hwnd, msg, wp, lp);
     switch (msg) {
     case WM_COMMAND:
@@ -43,9 +40,6 @@ LRESULT CALLBACK proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     case WM_CLOSE:
         st->done = true;
         return 0;
-    case WM_NCDESTROY:
-        SetWindowLongPtrA(hwnd, GWLP_USERDATA, 0);
-        break;
     }
     return DefWindowProcA(hwnd, msg, wp, lp);
 }
@@ -90,20 +84,8 @@ std::optional<std::string> InputBox(HWND owner, const std::string& prompt,
                     1320, 5880, 330, WS_EX_CLIENTEDGE);
     SendMessageA(st.edit, EM_SETSEL, 0, -1);
 
-    EnableWindow(owner, FALSE);
-    ShowWindow(box, SW_SHOW);
-    SetFocus(st.edit);
-    MSG m;
-    while (!st.done && GetMessageA(&m, nullptr, 0, 0) > 0) {
-        if (!IsDialogMessageA(box, &m)) {
-            TranslateMessage(&m);
-            DispatchMessageA(&m);
-        }
-    }
-    EnableWindow(owner, TRUE);
-    SetActiveWindow(owner);
+    runModal(box, owner, st.done, st.edit);
     DestroyWindow(box);
-    if (m.message == WM_QUIT && !st.done) PostQuitMessage(static_cast<int>(m.wParam));
     return st.answer;
 }
 

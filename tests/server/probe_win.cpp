@@ -211,6 +211,18 @@ int regSet(const char* sub, const char* name, const std::string& value) {
     return r == 0 ? 0 : 1;
 }
 
+int regGet(const char* sub, const char* name) {
+    HKEY k;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, sub, 0, KEY_READ, &k)) return 1;
+    char buf[4096] = {};
+    DWORD size = sizeof buf - 1, type = 0;
+    LONG r = RegQueryValueExA(k, name, nullptr, &type, reinterpret_cast<BYTE*>(buf), &size);
+    RegCloseKey(k);
+    if (r != 0) return 1;
+    printf("type=%lu\nvalue=%s\n", type, escape(buf).c_str());
+    return 0;
+}
+
 int regDel(const char* sub, const char* name) {
     HKEY k;
     if (RegOpenKeyExA(HKEY_CURRENT_USER, sub, 0, KEY_WRITE, &k)) return 0;
@@ -228,8 +240,17 @@ int main(int argc, char** argv) {
     const char* intl = "Control Panel\\International";
     if (cmd == "regset" && argc == 4) return regSet(settings, argv[2], unescape(argv[3]));
     if (cmd == "regdel" && argc == 3) return regDel(settings, argv[2]);
+    if (cmd == "regget" && argc == 3) return regGet(settings, argv[2]);
     if (cmd == "regsetlang" && argc == 3) return regSet(intl, "sLanguage", unescape(argv[2]));
     if (cmd == "regdellang") return regDel(intl, "sLanguage");
+    if (cmd == "gone") {  // waits until no server window is left
+        const int waitMs = argc > 2 ? atoi(argv[2]) : 10000;
+        for (int t = 0; FindWindowA(ids::kForm1Class, nullptr); t += 50) {
+            if (t >= waitMs) return 1;
+            Sleep(50);
+        }
+        return 0;
+    }
     if (cmd == "wait") {
         return findForm1(argc > 2 ? atoi(argv[2]) : 10000) ? 0 : 1;
     }

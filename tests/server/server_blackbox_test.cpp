@@ -287,3 +287,141 @@ TEST_F(Server, ShutdownClosesSendersAndEndsTheProcess) {
 
 }  // namespace
 }  // namespace korrin::blackbox
+
+namespace korrin::blackbox {
+namespace {
+
+// Operator commands of the menu and the test-mode button, as ids of the window.
+constexpr const char* kSetup = "201";
+constexpr const char* kEnd = "203";
+constexpr const char* kAbout = "211";
+constexpr const char* kCommand2 = "121";
+
+class Console : public Server {};
+
+TEST_F(Console, SetupWithTheSamePortStoresItAgainAndRestartsNothing) {
+    startOn(4220);
+    int snd = keep(connectTo(4220));
+    s().waitFor([](auto& m) { return m["list1.count"] == "1"; });
+    s().probe({"command", kSetup});
+    std::string box = s().probe({"input", "4220"});
+    EXPECT_NE(box.find("title=Korrin Server"), std::string::npos) << box;
+    EXPECT_NE(box.find("prompt=Please enter the port number:"), std::string::npos) << box;
+    EXPECT_NE(box.find("preset=4220"), std::string::npos) << box;
+    EXPECT_FALSE(closedWithin(snd, 1000));  // no restart: the sender stays
+    EXPECT_EQ(s().setting("Port"), "4220");
+}
+
+TEST_F(Console, SetupWithANewPortMovesTheListenersDropsSendersKeepsReceivers) {
+    startOn(4230);
+    int r = receiver(4230);
+    int snd = keep(connectTo(4230));
+    waitReceivers(1);
+    s().waitFor([](auto& m) { return m["list1.count"] == "1"; });
+    s().probe({"command", kSetup});
+    s().probe({"input", "4240"});
+    EXPECT_TRUE(closedWithin(snd, 3000));
+    EXPECT_TRUE(listening(4240));
+    EXPECT_TRUE(listening(4241));
+    EXPECT_FALSE(isListening(4230));
+    auto d = s().waitFor([](auto& m) { return m["status2"] == "4240"; });
+    EXPECT_EQ(d["status2"], "4240");
+    EXPECT_EQ(d["list3.count"], "1");
+    EXPECT_EQ(s().setting("Port"), "4240");
+    int snd2 = keep(connectTo(4240));
+    sendAll(snd2, "moved\n");
+    EXPECT_EQ(readFor(r, 6, 5000), "moved\n");  // the receiver of the old port still gets lines
+}
+
+TEST_F(Console, CancelledOrEmptySetupWritesNothing) {
+    for (const char* answer : {"--cancel", ""}) {
+        ServerUnderTest server;
+        ASSERT_TRUE(server.start());
+        server.probe({"command", kSetup});
+        std::string box = server.probe({"input", answer});
+        EXPECT_NE(box.find("preset=3001"), std::string::npos) << box;
+        EXPECT_EQ(server.setting("Port"), "<none>") << answer;
+        EXPECT_TRUE(isListening(3001));
+        server.stop();
+    }
+}
+
+TEST_F(Console, EndClosesSendersAndEndsTheProcess) {
+    startOn(4250);
+    int snd = keep(connectTo(4250));
+    s().waitFor([](auto& m) { return m["list1.count"] == "1"; });
+    s().probe({"command", kEnd});
+    EXPECT_TRUE(closedWithin(snd, 5000));
+    for (int i = 0; i < 100 && s().running(); ++i) usleep(100000);
+    EXPECT_FALSE(s().running());
+    EXPECT_EQ(s().exitCode(), 0);
+}
+
+TEST_F(Console, AboutBoxShowsNameVersionMakerAndTogglesTheView) {
+    startOn(4260);
+    auto before = s().dump();
+    s().probe({"command", kAbout});
+    std::string box = s().probe({"about"});
+    EXPECT_NE(box.find("title=Korrin Server"), std::string::npos) << box;
+    EXPECT_NE(box.find("|Static|Korrin Server"), std::string::npos) << box;
+    EXPECT_NE(box.find("|Static|" KORRIN_VERSION "\n"), std::string::npos) << box;
+    EXPECT_NE(box.find(" Oxa Software"), std::string::npos) << box;
+    EXPECT_NE(box.find("306|Button|Close"), std::string::npos) << box;
+    EXPECT_EQ(before["visible.list2"], "0");
+    s().probe({"aboutclick", "301"});  // the picture
+    auto expanded = s().waitFor([](auto& m) { return m["visible.list2"] == "1"; });
+    EXPECT_EQ(expanded["visible.list2"], "1");
+    EXPECT_GT(std::stoi(expanded["window"].substr(expanded["window"].rfind(',') + 1)),
+              std::stoi(before["window"].substr(before["window"].rfind(',') + 1)));
+    s().probe({"aboutclick", "301"});
+    auto compact = s().waitFor([](auto& m) { return m["visible.list2"] == "0"; });
+    // Same corner and width; the height of the compact view is 4860 twips.
+    const std::string& w = compact["window"];
+    EXPECT_EQ(w.substr(0, w.rfind(',')), before["window"].substr(0, before["window"].rfind(',')));
+    const int dpi = std::stoi(compact["dpi"].substr(compact["dpi"].find(',') + 1));
+    EXPECT_EQ(std::stoi(w.substr(w.rfind(',') + 1)), (4860 * dpi + 720) / 1440);
+    // Server events go on while the box is open.
+    int r = receiver(4260);
+    waitReceivers(1);
+    int snd = keep(connectTo(4260));
+    sendAll(snd, "during about\n");
+    EXPECT_EQ(readFor(r, 13, 5000), "during about\n");
+    s().probe({"aboutclick", "306"});  // Command1 closes it
+    int rc = 0;
+    s().probe({"about"}, &rc);
+    EXPECT_NE(rc, 0);
+}
+
+TEST_F(Console, TestModeSendsGeneratedLinesAndCountsThem) {
+    startOn(4270, 50);
+    int r = receiver(4270);
+    waitReceivers(1);
+    s().probe({"click", kCommand2});
+    std::string upper = s().probe({"input", "20"});
+    EXPECT_NE(upper.find("prompt=Obergrenze"), std::string::npos) << upper;
+    EXPECT_NE(upper.find("preset=111"), std::string::npos) << upper;
+    std::string lower = s().probe({"input", "10"});
+    EXPECT_NE(lower.find("prompt=unterergrenze"), std::string::npos) << lower;
+    EXPECT_NE(lower.find("preset=99"), std::string::npos) << lower;
+    std::string got = readFor(r, 200, 3000);
+    s().probe({"click", kCommand2});
+    std::string box = s().probe({"msgbox", "ok"});
+    EXPECT_NE(box.find("title=Korrin Server"), std::string::npos) << box;
+    EXPECT_NE(box.find("|Static|test:"), std::string::npos) << box;
+    // Every line is SI, a digit 1..6, ";" and a number from 10 to 20.
+    size_t lines = 0;
+    for (size_t at = 0, end; (end = got.find('\n', at)) != std::string::npos; at = end + 1) {
+        std::string line = got.substr(at, end - at);
+        ASSERT_EQ(line.substr(0, 2), "SI") << line;
+        int k = line[2] - '0';
+        EXPECT_TRUE(k >= 1 && k <= 6) << line;
+        ASSERT_EQ(line[3], ';') << line;
+        int n = std::stoi(line.substr(4));
+        EXPECT_TRUE(n >= 10 && n <= 20) << line;
+        ++lines;
+    }
+    EXPECT_GE(lines, 5u);
+}
+
+}  // namespace
+}  // namespace korrin::blackbox

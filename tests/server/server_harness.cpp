@@ -171,6 +171,13 @@ void ServerUnderTest::setSetting(const std::string& name, const std::string& val
     probe({"regset", name, value});
 }
 void ServerUnderTest::removeSetting(const std::string& name) { probe({"regdel", name}); }
+std::string ServerUnderTest::setting(const std::string& name) {
+    int rc = 0;
+    std::string out = probe({"regget", name}, &rc);
+    size_t at = out.find("value=");
+    if (rc != 0 || at == std::string::npos) return "<none>";
+    return out.substr(at + 6, out.find('\n', at) - at - 6);
+}
 void ServerUnderTest::setLanguage(const std::string& code) { probe({"regsetlang", code}); }
 void ServerUnderTest::removeLanguage() { probe({"regdellang"}); }
 
@@ -186,11 +193,19 @@ std::string ServerUnderTest::readFile(const std::string& name) const {
 }
 
 bool ServerUnderTest::start() {
-    pid_ = spawn({"wine", dir_ + "/KorrinServer.exe"}, -1);
-    if (pid_ < 0) return false;
-    int rc = 1;
-    probe({"wait", "20000"}, &rc);
-    return rc == 0 && running();
+    // The copy of an earlier test may still be on its way out; then this one would end as
+    // a second instance. Try again a few times.
+    probe({"gone", "10000"});
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        pid_ = spawn({"wine", dir_ + "/KorrinServer.exe"}, -1);
+        if (pid_ < 0) return false;
+        int rc = 1;
+        probe({"wait", "20000"}, &rc);
+        if (rc == 0 && running()) return true;
+        if (running()) return false;
+        sleepMs(500);
+    }
+    return false;
 }
 
 int ServerUnderTest::startSecondCopy(int waitMs) {
@@ -215,6 +230,7 @@ void ServerUnderTest::stop() {
     probe({"close"});
     exitCode_ = waitChild(pid_, 10000);
     pid_ = -1;
+    probe({"gone", "10000"});
 }
 
 // ---- sockets ----

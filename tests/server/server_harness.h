@@ -26,6 +26,8 @@ public:
     // Settings in the per-user store; an empty optional removes the value.
     void setSetting(const std::string& name, const std::string& value);
     void removeSetting(const std::string& name);
+    // The stored value, escaped as the probe prints it; "<none>" when there is none.
+    std::string setting(const std::string& name);
     void setLanguage(const std::string& code);  // "Control Panel\International" sLanguage
     void removeLanguage();
     void writeFile(const std::string& name, const std::string& bytes);

@@ -1,0 +1,42 @@
+// Modal loop for our own dialogs: the owner is disabled while the box is open, and every
+// other message of the thread (sockets, timers) keeps being dispatched.
+#pragma once
+
+#include <windows.h>
+
+namespace korrin {
+
+inline void runModal(HWND box, HWND owner, const bool& done, HWND focus = nullptr) {
+    EnableWindow(owner, FALSE);
+    ShowWindow(box, SW_SHOW);
+    if (focus) SetFocus(focus);
+    MSG m = {};
+    bool quit = false;
+    while (!done) {
+        if (GetMessageA(&m, nullptr, 0, 0) <= 0) {
+            quit = true;
+            break;
+        }
+        if (!IsDialogMessageA(box, &m)) {
+            TranslateMessage(&m);
+            DispatchMessageA(&m);
+        }
+    }
+    EnableWindow(owner, TRUE);
+    SetActiveWindow(owner);
+    if (quit) PostQuitMessage(static_cast<int>(m.wParam));
+}
+
+// Binds a state object to a window at WM_NCCREATE and finds it again for later messages.
+template <typename T>
+T* boundState(HWND hwnd, UINT msg, LPARAM lp) {
+    if (msg == WM_NCCREATE) {
+        auto* cs = reinterpret_cast<CREATESTRUCTA*>(lp);
+        SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(cs->lpCreateParams));
+    }
+    auto* st = reinterpret_cast<T*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+    if (msg == WM_NCDESTROY) SetWindowLongPtrA(hwnd, GWLP_USERDATA, 0);
+    return st;
+}
+
+}  // namespace korrin
