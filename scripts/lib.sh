@@ -6,7 +6,7 @@ ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 # Installs what the build and the tests need; does nothing when all is there.
 ensure_packages() {
     local want=(cmake ninja-build g++-mingw-w64-i686 googletest wine wine32:i386 xvfb xauth
-                x11-apps imagemagick ncat clang libclang-rt-14-dev)
+                x11-apps imagemagick ncat clang libclang-rt-14-dev nsis zip)
     local missing=()
     local p
     for p in "${want[@]}"; do

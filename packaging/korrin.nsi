@@ -1,0 +1,113 @@
+; Setup program of Korrin Server and the oxasoft library, built by packaging/CMakeLists.txt:
+;   makensis -DVERSION=1.2.3 -DCOMPANY=... -DSTAGE=<folder of the files> -DOUTFILE=<setup.exe> korrin.nsi
+; STAGE holds the files as they are installed (the zip's folder).
+
+!ifndef VERSION | COMPANY | STAGE | OUTFILE
+  !error "VERSION, COMPANY, STAGE and OUTFILE must be defined"
+!endif
+
+!define PRODUCT "Korrin Server"
+!define UNINST_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\KorrinServer"
+!define START_MENU "$SMPROGRAMS\${COMPANY}"
+; The class of the server's main window: files of a running server cannot be replaced.
+!define SERVER_WINDOW "KorrinServerForm1"
+
+Unicode true
+SetCompressor /SOLID lzma
+Name "${PRODUCT} ${VERSION}"
+OutFile "${OUTFILE}"
+InstallDir "$PROGRAMFILES\${COMPANY}\${PRODUCT}"
+InstallDirRegKey HKLM "${UNINST_KEY}" "InstallLocation"
+RequestExecutionLevel admin
+ShowInstDetails show
+ShowUninstDetails show
+
+VIProductVersion "${VERSION}.0"
+VIAddVersionKey "ProductName" "${PRODUCT}"
+VIAddVersionKey "CompanyName" "${COMPANY}"
+VIAddVersionKey "FileDescription" "${PRODUCT} ${VERSION} Setup"
+VIAddVersionKey "FileVersion" "${VERSION}"
+VIAddVersionKey "ProductVersion" "${VERSION}"
+VIAddVersionKey "LegalCopyright" "Copyright (c) 2026 ${COMPANY}"
+
+LicenseData "${STAGE}\LICENSE.txt"
+Page license
+Page components
+Page directory
+Page instfiles
+UninstPage uninstConfirm
+UninstPage instfiles
+
+!macro REFUSE_WHILE_RUNNING
+  FindWindow $0 "${SERVER_WINDOW}"
+  StrCmp $0 0 +3
+    MessageBox MB_OK|MB_ICONSTOP "${PRODUCT} is running. End it first, then start this again." /SD IDOK
+    Abort
+!macroend
+
+Function .onInit
+  ; Per machine: the Start-menu entry is for all users, like the folder in Program Files.
+  SetShellVarContext all
+  !insertmacro REFUSE_WHILE_RUNNING
+FunctionEnd
+
+Function un.onInit
+  SetShellVarContext all
+  !insertmacro REFUSE_WHILE_RUNNING
+FunctionEnd
+
+Section "${PRODUCT}" SecServer
+  SectionIn RO
+  SetOutPath "$INSTDIR"
+  File "${STAGE}\KorrinServer.exe"
+  File "${STAGE}\Language.dll"
+  File "${STAGE}\INSTALL.txt"
+  File "${STAGE}\LICENSE.txt"
+  WriteUninstaller "$INSTDIR\Uninstall.exe"
+
+  CreateDirectory "${START_MENU}"
+  CreateShortCut "${START_MENU}\${PRODUCT}.lnk" "$INSTDIR\KorrinServer.exe"
+
+  WriteRegStr HKLM "${UNINST_KEY}" "DisplayName" "${PRODUCT}"
+  WriteRegStr HKLM "${UNINST_KEY}" "DisplayVersion" "${VERSION}"
+  WriteRegStr HKLM "${UNINST_KEY}" "Publisher" "${COMPANY}"
+  WriteRegStr HKLM "${UNINST_KEY}" "DisplayIcon" "$INSTDIR\KorrinServer.exe"
+  WriteRegStr HKLM "${UNINST_KEY}" "InstallLocation" "$INSTDIR"
+  WriteRegStr HKLM "${UNINST_KEY}" "UninstallString" '"$INSTDIR\Uninstall.exe"'
+  WriteRegStr HKLM "${UNINST_KEY}" "QuietUninstallString" '"$INSTDIR\Uninstall.exe" /S'
+  WriteRegDWORD HKLM "${UNINST_KEY}" "NoModify" 1
+  WriteRegDWORD HKLM "${UNINST_KEY}" "NoRepair" 1
+SectionEnd
+
+Section "oxasoft library for developers" SecLibrary
+  SetOutPath "$INSTDIR\oxasoft"
+  File "${STAGE}\oxasoft\oxasoft.dll"
+  File "${STAGE}\oxasoft\oxasoft.h"
+  File "${STAGE}\oxasoft\liboxasoft.dll.a"
+  File "${STAGE}\oxasoft\call_by_name.c"
+SectionEnd
+
+; Removes what the setup put in and the server's error log; the user's settings under
+; HKCU\Software\Oxa Software\VarnelServer stay, for a later installation.
+Section "Uninstall"
+  Delete "${START_MENU}\${PRODUCT}.lnk"
+  RMDir "${START_MENU}"
+
+  Delete "$INSTDIR\oxasoft\oxasoft.dll"
+  Delete "$INSTDIR\oxasoft\oxasoft.h"
+  Delete "$INSTDIR\oxasoft\liboxasoft.dll.a"
+  Delete "$INSTDIR\oxasoft\call_by_name.c"
+  RMDir "$INSTDIR\oxasoft"
+
+  Delete "$INSTDIR\KorrinServer.exe"
+  Delete "$INSTDIR\Language.dll"
+  Delete "$INSTDIR\INSTALL.txt"
+  Delete "$INSTDIR\LICENSE.txt"
+  Delete "$INSTDIR\IpError.txt"
+  Delete "$INSTDIR\Uninstall.exe"
+  ; Not recursive: files the user put there keep the folder.
+  RMDir "$INSTDIR"
+  RMDir "$PROGRAMFILES\${COMPANY}"
+
+  DeleteRegKey HKLM "${UNINST_KEY}"
+SectionEnd
