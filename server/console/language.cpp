@@ -27,7 +27,8 @@ std::optional<std::string> registryText(uint32_t type, std::string_view data, ui
     if (type == static_cast<uint32_t>(RegType::String)) return std::string(bytes);
     if (type == static_cast<uint32_t>(RegType::Dword)) {
         uint32_t v = 0;
-        std::memcpy(&v, data.data(), std::min<size_t>(data.size(), sizeof v));
+        // Only the reported bytes: what lies past them in the caller's buffer is not the value.
+        std::memcpy(&v, bytes.data(), std::min<size_t>(bytes.size(), sizeof v));
         return std::to_string(static_cast<int32_t>(v));
     }
     return std::string(callerText);

@@ -31,6 +31,7 @@ TEST(RegistryText, CutsToTheReportedLengthAndDropsOneTrailingZero) {
         {1, string("DE\0\0", 4), 4, string("DE\0", 3)},  // only one zero byte goes
         {4, string("\x05\x01\0\0", 4), 4, "261"},
         {4, string("\xff\xff\xff\xff", 4), 4, "-1"},
+        {4, string("\x05\x07\x07\x07", 4), 1, "5"},  // a short value: bytes past it do not count
         {3, string("\x01\x02", 2), 2, "caller"},         // other types keep the caller's text
         {1, string(), 0, std::nullopt},                  // no data bytes: no result
     };
