@@ -16,6 +16,7 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <utility>
 
 extern char** environ;
 
@@ -132,7 +133,17 @@ ServerUnderTest::ServerUnderTest() {
     dir_ = tmpl;
     const std::string bin = win32BuildDir() + "/bin";
     run({"cp", bin + "/KorrinServer.exe", bin + "/Language.dll", dir_});
-    // Each test starts from the default settings.
+    resetSettings();
+}
+
+ServerUnderTest::ServerUnderTest(std::string installedDir)
+    : dir_(std::move(installedDir)), ownsDir_(false) {
+    setWineEnvironment();
+    resetSettings();
+}
+
+// Each test starts from the default settings.
+void ServerUnderTest::resetSettings() {
     removeSetting("Port");
     removeSetting("Timer");
     removeLanguage();
@@ -140,7 +151,7 @@ ServerUnderTest::ServerUnderTest() {
 
 ServerUnderTest::~ServerUnderTest() {
     stop();
-    run({"rm", "-rf", dir_});
+    if (ownsDir_) run({"rm", "-rf", dir_});
 }
 
 std::string ServerUnderTest::probe(const std::vector<std::string>& args, int* rc) {

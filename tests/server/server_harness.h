@@ -18,6 +18,8 @@ std::string win32BuildDir();
 class ServerUnderTest {
 public:
     ServerUnderTest();  // a fresh program directory with KorrinServer.exe and Language.dll
+    // The program where it is already (an installation); the directory is left as it is.
+    explicit ServerUnderTest(std::string installedDir);
     ~ServerUnderTest();
     ServerUnderTest(const ServerUnderTest&) = delete;
     ServerUnderTest& operator=(const ServerUnderTest&) = delete;
@@ -51,7 +53,10 @@ public:
     std::map<std::string, std::string> waitFor(Pred pred, int ms = 5000);
 
 private:
+    void resetSettings();
+
     std::string dir_;
+    bool ownsDir_ = true;
     pid_t pid_ = -1;
     int exitCode_ = -1;
 };

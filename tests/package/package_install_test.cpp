@@ -1,0 +1,179 @@
+// The packages of build/win32/dist: what the zip holds, and a silent installation under Wine
+// that is used (the installed server relays a line) and silently removed again.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <string>
+
+#include "console/control_ids.h"
+#include "server_harness.h"
+
+namespace korrin::blackbox {
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kName = "korrin-" KORRIN_VERSION;
+const char kUninstallKey[] = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\KorrinServer";
+
+std::string slurp(const fs::path& file) {
+    std::ifstream f(file, std::ios::binary);
+    std::stringstream s;
+    s << f.rdbuf();
+    return s.str();
+}
+
+// The values of a registry key as `reg query` prints them; empty when the key is missing.
+std::map<std::string, std::string> regQuery(const std::string& key) {
+    std::string out;
+    std::map<std::string, std::string> values;
+    if (run({"wine", "reg", "query", key}, &out, 30000) != 0) return values;
+    std::istringstream in(out);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        // "    Name    REG_SZ    Value"
+        size_t type = line.find("    REG_");
+        if (line.rfind("    ", 0) != 0 || type == std::string::npos) continue;
+        size_t value = line.find("    ", type + 4);
+        values[line.substr(4, type - 4)] = value == std::string::npos ? "" : line.substr(value + 4);
+    }
+    return values;
+}
+
+// Start-menu links named "Korrin Server" in a folder of the company, anywhere on drive C.
+std::vector<fs::path> startMenuLinks(const fs::path& driveC) {
+    std::vector<fs::path> links;
+    std::error_code ec;
+    for (fs::recursive_directory_iterator it(driveC, fs::directory_options::skip_permission_denied, ec), end;
+         it != end; it.increment(ec)) {
+        if (ec) break;
+        const fs::path& p = it->path();
+        if (p.filename() == "Korrin Server.lnk" && p.parent_path().filename() == KORRIN_COMPANY)
+            links.push_back(p);
+    }
+    return links;
+}
+
+bool goneWithin(const fs::path& p, int ms) {
+    for (int t = 0; fs::exists(p); t += 100) {
+        if (t >= ms) return false;
+        usleep(100000);
+    }
+    return true;
+}
+
+class Package : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (win32BuildDir().empty()) {
+            if (std::getenv("KORRIN_REQUIRE_WIN32")) FAIL() << "build/win32 is missing";
+            GTEST_SKIP() << "no Windows build to test";
+        }
+        dist_ = win32BuildDir() + "/dist";
+        // No menu entries of the test prefix in the Linux desktop's menus.
+        const char* overrides = std::getenv("WINEDLLOVERRIDES");
+        std::string o = overrides && *overrides ? overrides : "mscoree=d;mshtml=d";
+        if (o.find("winemenubuilder") == std::string::npos) o += ";winemenubuilder.exe=d";
+        setenv("WINEDLLOVERRIDES", o.c_str(), 1);
+        setWineEnvironment();
+        driveC_ = fs::path(std::getenv("WINEPREFIX")) / "drive_c";
+        company_ = driveC_ / "Program Files" / KORRIN_COMPANY;
+        installDir_ = company_ / "Korrin Server";
+    }
+
+    fs::path dist_, driveC_, company_, installDir_;
+};
+
+TEST_F(Package, ZipHoldsTheProgramTheLibraryAndTheTexts) {
+    const fs::path zip = dist_ / (kName + "-win32.zip");
+    ASSERT_TRUE(fs::exists(zip)) << zip;
+    std::string out;
+    ASSERT_EQ(run({"zip", "-sf", zip.string()}, &out), 0);
+    std::set<std::string> entries;
+    std::istringstream in(out);
+    std::string line;
+    while (std::getline(in, line))
+        if (line.rfind("  ", 0) == 0) entries.insert(line.substr(2));
+    const std::string top = kName + "-win32/";
+    const std::set<std::string> want = {
+        top, top + "KorrinServer.exe", top + "Language.dll", top + "INSTALL.txt",
+        top + "LICENSE.txt", top + "oxasoft/", top + "oxasoft/oxasoft.dll",
+        top + "oxasoft/oxasoft.h", top + "oxasoft/liboxasoft.dll.a", top + "oxasoft/call_by_name.c"};
+    EXPECT_EQ(entries, want) << out;
+}
+
+TEST_F(Package, SilentInstallRunsTheServerAndSilentUninstallKeepsOnlyTheSettings) {
+    const fs::path setup = dist_ / (kName + "-setup.exe");
+    ASSERT_TRUE(fs::exists(setup)) << setup;
+    // A run that failed half-way may have left an installation behind.
+    fs::remove_all(installDir_);
+    for (const fs::path& link : startMenuLinks(driveC_)) fs::remove(link);
+    run({"wine", "reg", "delete", kUninstallKey, "/f"});
+
+    ASSERT_EQ(run({"wine", setup.string(), "/S"}, nullptr, 60000), 0);
+
+    const char* installed[] = {"KorrinServer.exe", "Language.dll", "INSTALL.txt", "LICENSE.txt",
+                               "Uninstall.exe", "oxasoft/oxasoft.dll", "oxasoft/oxasoft.h",
+                               "oxasoft/liboxasoft.dll.a", "oxasoft/call_by_name.c"};
+    for (const char* f : installed) EXPECT_TRUE(fs::is_regular_file(installDir_ / f)) << f;
+    const std::string bin = win32BuildDir() + "/bin/";
+    EXPECT_EQ(slurp(installDir_ / "KorrinServer.exe"), slurp(bin + "KorrinServer.exe"));
+    EXPECT_EQ(slurp(installDir_ / "oxasoft/oxasoft.dll"), slurp(bin + "oxasoft.dll"));
+    EXPECT_NE(slurp(installDir_ / "LICENSE.txt").find("\r\n"), std::string::npos);
+
+    auto links = startMenuLinks(driveC_);
+    ASSERT_EQ(links.size(), 1u);
+    EXPECT_NE(slurp(links[0]).find("KorrinServer.exe"), std::string::npos);
+
+    const std::string winDir = "C:\\Program Files\\" KORRIN_COMPANY "\\Korrin Server";
+    auto entry = regQuery(kUninstallKey);
+    EXPECT_EQ(entry["DisplayName"], "Korrin Server");
+    EXPECT_EQ(entry["DisplayVersion"], KORRIN_VERSION);
+    EXPECT_EQ(entry["Publisher"], KORRIN_COMPANY);
+    EXPECT_EQ(entry["InstallLocation"], winDir);
+    EXPECT_EQ(entry["UninstallString"], "\"" + winDir + "\\Uninstall.exe\"");
+
+    ServerUnderTest server(installDir_.string());
+    {
+        server.setSetting("Port", "4600");
+        server.setSetting("Timer", "100");
+        ASSERT_TRUE(server.start());
+        ASSERT_TRUE(listensWithin(4600, 5000) && listensWithin(4601, 5000));
+        int receiver = connectTo(4601);
+        auto d = server.waitFor([](auto& m) { return m["list3.count"] == "1"; });
+        EXPECT_EQ(d["list3.count"], "1");
+        int sender = connectTo(4600);
+        const std::string line = "one line through the installed server\n";
+        sendAll(sender, line);
+        EXPECT_EQ(readFor(receiver, line.size(), 5000), line);
+        closeFd(sender);
+        closeFd(receiver);
+        // The about box shows the version the packages are named after.
+        server.probe({"command", std::to_string(ids::kMenuAbout)});
+        std::string box = server.probe({"about"});
+        EXPECT_NE(box.find("|Static|" KORRIN_VERSION "\n"), std::string::npos) << box;
+        server.stop();
+        EXPECT_FALSE(server.running());
+    }
+
+    // The server's error log lies beside the program; the uninstaller takes it along.
+    std::ofstream(installDir_ / "IpError.txt") << "Error: 10048 - address in use\r\n";
+    ASSERT_EQ(run({"wine", (installDir_ / "Uninstall.exe").string(), "/S"}, nullptr, 60000), 0);
+    // The uninstaller runs on from a copy of itself in the temp folder.
+    EXPECT_TRUE(goneWithin(installDir_, 30000));
+    EXPECT_FALSE(fs::exists(company_));
+    EXPECT_TRUE(startMenuLinks(driveC_).empty());
+    EXPECT_TRUE(regQuery(kUninstallKey).empty());
+    // The user's settings stay for a later installation.
+    EXPECT_EQ(server.setting("Port"), "4600");
+}
+
+}  // namespace
+}  // namespace korrin::blackbox
