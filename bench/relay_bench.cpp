@@ -1,0 +1,654 @@
+// relay_bench: measures Korrin Server under Wine with Linux peers on 127.0.0.1 and prints one
+// table: ingest rate, pacing accuracy, fan-out latency, memory at the queue's high-water mark,
+// idle CPU, and the same ingest load through `ncat --broker` for reference.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "peers.h"
+#include "proc_stats.h"
+#include "server_harness.h"
+
+extern char** environ;
+
+namespace korrin::bench {
+namespace {
+
+using blackbox::ServerUnderTest;
+
+constexpr int kInputPort = 5001;  // the output port is one above
+constexpr int kOutputPort = kInputPort + 1;
+constexpr int kBrokerPort = 5101;
+constexpr int kSenders = 31;
+constexpr int kReceivers = 31;
+constexpr int kLineText = 40;                        // bytes of text; LF follows on the wire
+constexpr size_t kMarkLines = 100000;                // the queue's high-water mark in lines
+// A tenth more than the mark: what the server holds back once it stops reading shows the mark.
+constexpr int kLinesPerSender = (kMarkLines * 11 / 10 + kSenders - 1) / kSenders;
+constexpr int kPacingInterval = 50;
+constexpr int kPacingLines = 301;                    // 300 gaps
+constexpr int kLatencyLines = 100;
+constexpr double kIdleSeconds = 10;
+
+pid_t brokerPid = -1;  // a running ncat, ended on every way out
+
+[[noreturn]] void die(const std::string& why) {
+    fprintf(stderr, "relay_bench: %s\n", why.c_str());
+    if (brokerPid > 0) kill(brokerPid, SIGTERM);
+    exit(1);  // scripts/bench ends the prefix's Wine processes
+}
+
+void note(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+void note(const char* fmt, ...) {
+    va_list ap;
+    va_start(ap, fmt);
+    vfprintf(stderr, fmt, ap);
+    va_end(ap);
+    fputc('\n', stderr);
+}
+
+// A 40-byte line, distinct per sender and number.
+std::string makeLine(const char* tag, int sender, int seq) {
+    char head[32];
+    snprintf(head, sizeof head, "%s%02d %07d ", tag, sender, seq);
+    std::string line(head);
+    line.resize(kLineText, 'x');
+    return line;
+}
+
+std::string senderLines(int sender, int count) {
+    std::string out;
+    out.reserve(static_cast<size_t>(count) * (kLineText + 1));
+    for (int i = 0; i < count; ++i) out += makeLine("S", sender, i) + '\n';
+    return out;
+}
+
+std::vector<Peer*> pointers(std::vector<Peer>& a, std::vector<Peer>* b = nullptr) {
+    std::vector<Peer*> all;
+    for (Peer& p : a) all.push_back(&p);
+    if (b)
+        for (Peer& p : *b) all.push_back(&p);
+    return all;
+}
+
+// Pumps the peers until done() holds; false when the time ran out or a connection broke.
+bool pumpUntil(std::vector<Peer*> peers, double seconds, const std::function<bool()>& done) {
+    const double until = now() + seconds;
+    while (!done()) {
+        if (now() > until || !pumpOnce(peers, 1)) return false;
+    }
+    return true;
+}
+
+double firstWriteOf(const std::vector<Peer>& peers) {
+    double t = 0;
+    for (const Peer& p : peers)
+        if (p.wrote && (t == 0 || p.firstWriteTime < t)) t = p.firstWriteTime;
+    return t;
+}
+
+// ---- the server under Wine ----
+
+class Server {
+public:
+    explicit Server(int timerMs) {
+        sut_.setSetting("Port", std::to_string(kInputPort));
+        sut_.setSetting("Timer", std::to_string(timerMs));
+        if (!sut_.start()) die("the server did not start under Wine");
+        // Wine rewrites the command line into the Windows path of the program.
+        const std::string dirName = sut_.dir().substr(sut_.dir().rfind('/') + 1);
+        for (int i = 0; i < 50 && pid_ < 0; ++i) {
+            pid_ = findProcess({dirName, "KorrinServer.exe"});
+            if (pid_ < 0) sleepSeconds(0.1);
+        }
+        if (pid_ < 0) die("cannot find the server's process");
+        if (!blackbox::listensWithin(kOutputPort, 10000)) die("the server does not listen");
+    }
+    pid_t pid() const { return pid_; }
+    long errorLogLines() const {
+        const std::string log = sut_.readFile("IpError.txt");
+        return static_cast<long>(std::count(log.begin(), log.end(), '\n'));
+    }
+    long count(const char* list) {
+        auto d = sut_.dump();
+        return d.count(list) ? atol(d[list].c_str()) : -1;
+    }
+    // Polls the window until the list shows at least `want` entries.
+    long waitCount(const char* list, long want, int ms) {
+        auto d = sut_.waitFor([&](auto& m) { return m.count(list) && atol(m[list].c_str()) >= want; },
+                              ms);
+        return d.count(list) ? atol(d[list].c_str()) : -1;
+    }
+
+private:
+    ServerUnderTest sut_;
+    pid_t pid_ = -1;
+};
+
+struct CpuShare {
+    double server = 0;      // % of one core
+    double wineserver = -1; // % of one core; -1 when not found
+};
+
+CpuShare idleCpu(pid_t server, double seconds) {
+    const pid_t ws = findWineserver(getenv("WINEPREFIX") ? getenv("WINEPREFIX") : "");
+    const double s0 = cpuSeconds(server), w0 = ws > 0 ? cpuSeconds(ws) : -1, t0 = now();
+    sleepSeconds(seconds);
+    const double s1 = cpuSeconds(server), w1 = ws > 0 ? cpuSeconds(ws) : -1, t1 = now();
+    CpuShare c;
+    c.server = 100 * (s1 - s0) / (t1 - t0);
+    if (ws > 0 && w0 >= 0 && w1 >= 0) c.wineserver = 100 * (w1 - w0) / (t1 - t0);
+    return c;
+}
+
+// ---- ingest ----
+
+struct IngestRun {
+    double linesPerSecond = 0;
+    long rssIdleKiB = 0, rssMarkKiB = 0;
+    long queueShown = 0;    // List2's count once the window caught up
+    double serverCpu = 0;   // % of one core while the senders were writing
+    long sentDuring = 0;    // lines the first receiver got before the mark
+    long readAtStop = 0;    // lines the server had read half a second after the mark
+    double writeSeconds = 0;  // how long the senders took to hand 100,000 lines to the kernel
+    double shownAfter = 0;  // seconds from the mark until List2 showed the queue
+};
+
+int localPort(int fd) {
+    sockaddr_in a = {};
+    socklen_t len = sizeof a;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    return ntohs(a.sin_port);
+}
+
+uint64_t writtenBytes(const std::vector<Peer>& senders) {
+    uint64_t written = 0;
+    for (const Peer& p : senders) written += p.written;
+    return written;
+}
+
+// What the server has read: a byte written counts once it waits neither in a sender's send
+// queue nor in the server's receive queue.
+uint64_t consumedBytes(const std::vector<Peer>& senders) {
+    const TcpBacklog b = tcpBacklog(kInputPort);
+    return writtenBytes(senders) - b.unread - b.unsent;
+}
+
+// Fills each new sender with its share of 110,019 lines and pumps the senders and the others
+// until the server has read 100,000 lines. Returns the time of that mark, 0 when it was not
+// reached within two minutes.
+double floodToMark(std::vector<Peer>& senders, std::vector<Peer>* others, double* writtenAt) {
+    for (size_t i = 0; i < senders.size(); ++i)
+        senders[i].queue(senderLines(static_cast<int>(i), kLinesPerSender));
+    const uint64_t markBytes = kMarkLines * (kLineText + 1);
+    double mark = 0;
+    pumpUntil(pointers(senders, others), 120, [&] {
+        // The kernel's tables are read only once enough was written.
+        if (writtenBytes(senders) < markBytes) return false;
+        if (*writtenAt == 0) *writtenAt = now();
+        if (consumedBytes(senders) < markBytes) return false;
+        mark = now();
+        return true;
+    });
+    return mark;
+}
+
+IngestRun ingestThroughServer(int timerMs, int receiverCount, std::optional<CpuShare>* idle) {
+    Server server(timerMs);
+    sleepSeconds(1);  // let start-up settle before the idle figures
+    if (idle && !*idle) *idle = idleCpu(server.pid(), kIdleSeconds);
+    IngestRun r;
+    r.rssIdleKiB = vmRssKiB(server.pid());
+    std::vector<Peer> receivers;
+    if (receiverCount > 0) {
+        receivers = connectPeers(kOutputPort, receiverCount, true, true);
+        if (receivers.empty() || server.waitCount("list3.count", receiverCount, 10000) < receiverCount)
+            die("receivers could not connect");
+    }
+    std::vector<Peer> senders = connectPeers(kInputPort, kSenders, false, false);
+    if (senders.empty()) die("senders could not connect");
+    if (server.waitCount("list1.count", kSenders, 10000) < kSenders) die("not all senders listed");
+
+    const double cpu0 = cpuSeconds(server.pid());
+    double writtenAt = 0;
+    const double end = floodToMark(senders, &receivers, &writtenAt);
+    if (end == 0) die("the server did not take 100,000 lines within 120 s");
+    const double start = firstWriteOf(senders);
+    r.serverCpu = 100 * (cpuSeconds(server.pid()) - cpu0) / (end - start);
+    r.linesPerSecond = static_cast<double>(kMarkLines) / (end - start);
+    r.writeSeconds = writtenAt - start;
+    if (!receivers.empty()) {
+        for (double t : receivers[0].lineTimes) r.sentDuring += t <= end ? 1 : 0;
+    }
+    // Past the mark the server stops reading: what it has read must stay put.
+    pumpUntil(pointers(senders, &receivers), 0.5, [] { return false; });
+    r.readAtStop = static_cast<long>(consumedBytes(senders) / (kLineText + 1));
+    r.queueShown = server.waitCount("list2.count", kMarkLines - 10, 60000);
+    r.shownAfter = now() - end;
+    r.rssMarkKiB = vmRssKiB(server.pid());
+    closePeers(senders);
+    closePeers(receivers);
+    return r;
+}
+
+// ncat relays every client's bytes to every other client, so the senders drain what they get
+// from each other; the figure ends when the one reader has 100,000 lines.
+double ingestThroughBroker() {
+    const std::string port = std::to_string(kBrokerPort);
+    std::vector<char*> argv;
+    std::vector<std::string> args = {"ncat", "--broker", "-l", "127.0.0.1", port};
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&fa, 2, "/dev/null", O_WRONLY, 0);
+    pid_t pid = -1;
+    if (posix_spawnp(&pid, "ncat", &fa, nullptr, argv.data(), environ) != 0) die("cannot run ncat");
+    brokerPid = pid;
+    posix_spawn_file_actions_destroy(&fa);
+    if (!blackbox::listensWithin(kBrokerPort, 5000)) die("ncat --broker does not listen");
+
+    std::vector<Peer> reader = connectPeers(kBrokerPort, 1, true, false);
+    std::vector<Peer> senders = connectPeers(kBrokerPort, kSenders, true, false);
+    if (reader.empty() || senders.empty()) die("cannot connect to ncat --broker");
+    sleepSeconds(0.5);  // the broker accepts them all before the first byte
+    for (int i = 0; i < kSenders; ++i) senders[i].queue(senderLines(i, kLinesPerSender));
+    double end = 0;
+    bool ok = pumpUntil(pointers(senders, &reader), 120, [&] {
+        if (reader[0].linesSeen < kMarkLines) return false;
+        end = now();
+        return true;
+    });
+    const double start = firstWriteOf(senders);
+    closePeers(reader);
+    closePeers(senders);
+    kill(pid, SIGTERM);
+    waitpid(pid, nullptr, 0);
+    brokerPid = -1;
+    if (!ok) die("ncat --broker did not pass 100,000 lines within 120 s");
+    return static_cast<double>(kMarkLines) / (end - start);
+}
+
+// ---- pacing and fan-out ----
+
+struct Spread {
+    double median = 0, p99 = 0;
+};
+Spread spreadOf(const std::vector<double>& v) { return {median(v), percentile(v, 99)}; }
+
+// Gap errors in ms between consecutive lines of one receiver, from line `from` on.
+std::vector<double> gapErrors(const Peer& r, size_t from, size_t to) {
+    std::vector<double> e;
+    for (size_t i = from + 1; i < to && i < r.lineTimes.size(); ++i)
+        e.push_back(1000 * (r.lineTimes[i] - r.lineTimes[i - 1]) - kPacingInterval);
+    return e;
+}
+
+// Senders writing without line ends as fast as the server reads, for a fixed time.
+struct ByteFlood {
+    int senders = 0;
+    double readMiBps = 0;  // what the server read meanwhile
+    size_t lines = 0;      // lines the first receiver got meanwhile
+    double maxGap = 0;     // the longest wait for a line, ms
+    double leastMiB = 0, medianMiB = 0, mostMiB = 0;  // read per sender
+};
+
+struct PacingResults {
+    CpuShare idleCpu;
+    Spread idleGap1;         // idle input, one receiver
+    Spread idleGap;          // idle input, 31 receivers
+    Spread linesFloodGap;    // 31 senders writing lines at a sustained rate
+    Spread fanSpread, writeToLast;
+    double linesOffered = 0;      // lines the sustained flood wrote
+    std::vector<ByteFlood> byteFloods;
+    long errorLogLines = 0;       // lines in IpError.txt at the end
+};
+
+constexpr int kFloodLinesPerWrite = 2;  // per sender every 20 ms: 3,100 lines/s from 31 senders
+constexpr double kFloodPeriod = 0.020;
+constexpr double kByteFloodSeconds = 10;
+
+void clearLines(std::vector<Peer>& peers) {
+    for (Peer& p : peers) {
+        p.lines.clear();
+        p.lineTimes.clear();
+    }
+}
+
+// Pumps until the receiver has the pacing lines, calling feed() on every round; the gap errors.
+Spread pacedGaps(const char* what, std::vector<Peer*> peers, Peer& r,
+                 const std::function<void()>& feed) {
+    const double start = now();
+    if (!pumpUntil(peers, 60, [&] {
+            feed();
+            return r.lines.size() >= static_cast<size_t>(kPacingLines);
+        }))
+        die(std::string("pacing, ") + what + ": " + std::to_string(r.lines.size()) + " of " +
+            std::to_string(kPacingLines) + " lines arrived within " +
+            std::to_string(static_cast<int>(now() - start)) + " s");
+    note("  pacing, %s: %zu lines in %.1f s", what, r.lines.size(), now() - start);
+    return spreadOf(gapErrors(r, 0, kPacingLines));
+}
+
+PacingResults pacingAndFanOut() {
+    Server server(kPacingInterval);
+    PacingResults res;
+    sleepSeconds(1);
+    res.idleCpu = idleCpu(server.pid(), kIdleSeconds);
+    auto nothing = [] {};
+    auto queueBatch = [](Peer& s) {
+        for (int i = 0; i < kPacingLines; ++i) s.queue(makeLine("P", 0, i) + '\n');
+    };
+
+    // Idle input, one receiver, then 31: a batch queued at once leaves one line per tick.
+    std::vector<Peer> receivers = connectPeers(kOutputPort, 1, true, true);
+    std::vector<Peer> senders = connectPeers(kInputPort, 1, false, false);
+    if (receivers.empty() || senders.empty() || server.waitCount("list3.count", 1, 10000) < 1 ||
+        server.waitCount("list1.count", 1, 10000) < 1)
+        die("the first receiver and sender were not listed");
+    queueBatch(senders[0]);
+    res.idleGap1 = pacedGaps("idle input, 1 receiver", pointers(senders, &receivers), receivers[0], nothing);
+
+    std::vector<Peer> more = connectPeers(kOutputPort, kReceivers - 1, true, true);
+    receivers.insert(receivers.end(), more.begin(), more.end());
+    if (more.empty() || server.waitCount("list3.count", kReceivers, 10000) < kReceivers)
+        die("not all receivers listed");
+    clearLines(receivers);
+    queueBatch(senders[0]);
+    res.idleGap = pacedGaps("idle input, 31 receivers", pointers(senders, &receivers), receivers[0], nothing);
+
+    // Fan-out: one line every two intervals, so each leaves the empty queue at the next tick.
+    clearLines(receivers);
+    std::vector<double> writeTimes;
+    for (int i = 0; i < kLatencyLines; ++i) {
+        senders[0].queue(makeLine("L", 0, i) + '\n');
+        writeTimes.push_back(now());
+        const double next = now() + 2.0 * kPacingInterval / 1000;
+        pumpUntil(pointers(senders, &receivers), 1, [&] { return now() >= next; });
+    }
+    pumpUntil(pointers(senders, &receivers), 2, [&] {
+        for (const Peer& r : receivers)
+            if (r.lines.size() < static_cast<size_t>(kLatencyLines)) return false;
+        return true;
+    });
+    std::vector<double> spread, toLast;
+    for (int i = 0; i < kLatencyLines; ++i) {
+        const std::string want = makeLine("L", 0, i);
+        double first = 0, last = 0;
+        int got = 0;
+        for (const Peer& r : receivers) {
+            auto it = std::find(r.lines.begin(), r.lines.end(), want);
+            if (it == r.lines.end()) continue;
+            const double t = r.lineTimes[static_cast<size_t>(it - r.lines.begin())];
+            first = got == 0 ? t : std::min(first, t);
+            last = got == 0 ? t : std::max(last, t);
+            ++got;
+        }
+        if (got != kReceivers) die("a fan-out line did not reach every receiver");
+        spread.push_back(1000 * (last - first));
+        toLast.push_back(1000 * (last - writeTimes[static_cast<size_t>(i)]));
+    }
+    res.fanSpread = spreadOf(spread);
+    res.writeToLast = spreadOf(toLast);
+
+    // Flooded with lines: 31 senders keep writing at a rate that keeps the queue below its mark
+    // for the whole measurement, so the server never stops reading.
+    more = connectPeers(kInputPort, kSenders - 1, false, false);
+    senders.insert(senders.end(), more.begin(), more.end());
+    if (more.empty() || server.waitCount("list1.count", kSenders, 10000) < kSenders)
+        die("flood senders not listed");
+    clearLines(receivers);
+    double nextWrite = now();
+    int seq = 0;
+    res.linesFloodGap = pacedGaps("flooded with lines", pointers(senders, &receivers), receivers[0], [&] {
+        if (now() < nextWrite || res.linesOffered >= 0.9 * kMarkLines) return;
+        nextWrite += kFloodPeriod;
+        for (size_t i = 0; i < senders.size(); ++i)
+            for (int k = 0; k < kFloodLinesPerWrite; ++k)
+                senders[i].queue(makeLine("F", static_cast<int>(i), seq++) + '\n');
+        res.linesOffered += static_cast<double>(senders.size() * kFloodLinesPerWrite);
+    });
+    if (res.linesOffered >= 0.9 * kMarkLines) die("the line flood came too close to the mark");
+
+    // Flooded with bytes: senders write one unending line each as fast as the server reads it;
+    // past 64 KiB the server drops it, so the queue does not grow and reading never pauses.
+    // Measured over a fixed time: the ticks are what is in question.
+    const std::string chunk(64 * 1024, 'x');
+    for (size_t flooders : {size_t{1}, senders.size() - 1}) {
+        clearLines(receivers);
+        const uint64_t consumed0 = consumedBytes(senders);
+        std::vector<uint64_t> before;
+        for (const Peer& p : senders) before.push_back(p.written - connectionBacklog(localPort(p.fd), kInputPort));
+        const double t0 = now();
+        double tEnd = t0;
+        pumpUntil(pointers(senders, &receivers), kByteFloodSeconds + 1, [&] {
+            for (size_t i = 1; i <= flooders; ++i)
+                if (senders[i].unwritten() < chunk.size()) senders[i].queue(chunk);
+            tEnd = now();
+            return tEnd - t0 >= kByteFloodSeconds;
+        });
+        ByteFlood f;
+        f.senders = static_cast<int>(flooders);
+        f.readMiBps = static_cast<double>(consumedBytes(senders) - consumed0) /
+                      (tEnd - t0) / (1024 * 1024);
+        f.lines = receivers[0].lines.size();
+        // The edges of the window count: a tick may not come at all.
+        double last = t0;
+        for (double t : receivers[0].lineTimes) {
+            f.maxGap = std::max(f.maxGap, 1000 * (t - last));
+            last = t;
+        }
+        f.maxGap = std::max(f.maxGap, 1000 * (tEnd - last));
+        // How evenly the server read the flooding senders.
+        std::vector<double> perSender;
+        for (size_t i = 1; i <= flooders; ++i)
+            perSender.push_back(static_cast<double>(senders[i].written - before[i] -
+                                                    connectionBacklog(localPort(senders[i].fd), kInputPort)) /
+                                (1024 * 1024));
+        f.leastMiB = percentile(perSender, 0);
+        f.medianMiB = median(perSender);
+        f.mostMiB = percentile(perSender, 100);
+        note("  pacing, %d senders flooding at full speed: %zu lines in %.0f s, server reading %.0f "
+             "MiB/s; per sender least %.1f, median %.1f, most %.1f MiB",
+             f.senders, f.lines, kByteFloodSeconds, f.readMiBps, f.leastMiB, f.medianMiB, f.mostMiB);
+        res.byteFloods.push_back(f);
+        // Let the server read what the flood left in the kernel before the next round.
+        for (size_t i = 1; i <= flooders; ++i) senders[i].out.resize(senders[i].outPos);
+        pumpUntil(pointers(senders, &receivers), 5, [&] {
+            const TcpBacklog b = tcpBacklog(kInputPort);
+            return b.unread + b.unsent == 0;
+        });
+    }
+    res.errorLogLines = server.errorLogLines();
+    note("  IpError.txt holds %ld lines after the floods", res.errorLogLines);
+    closePeers(senders);
+    closePeers(receivers);
+    return res;
+}
+
+// ---- report ----
+
+std::string today() {
+    time_t t = time(nullptr);
+    char buf[32];
+    strftime(buf, sizeof buf, "%Y-%m-%d", gmtime(&t));
+    return buf;
+}
+
+// 1234567 as "1,234,567".
+std::string grouped(double v) {
+    std::string digits = std::to_string(static_cast<long long>(v + 0.5));
+    for (int i = static_cast<int>(digits.size()) - 3; i > 0; i -= 3) digits.insert(static_cast<size_t>(i), ",");
+    return digits;
+}
+
+std::string ms(const Spread& s) {
+    char buf[64];
+    snprintf(buf, sizeof buf, "%+.1f / %+.1f", s.median, s.p99);
+    return buf;
+}
+
+std::string msAbs(const Spread& s) {
+    char buf[64];
+    snprintf(buf, sizeof buf, "%.1f / %.1f", s.median, s.p99);
+    return buf;
+}
+
+const char kMethod[] = R"(
+How the figures are measured (a fresh server under Wine for each ingest run and one for the
+pacing rows; every peer is a Linux socket on 127.0.0.1, time stamps from CLOCK_MONOTONIC):
+- ingest: 31 senders connect and are listed in List1; then each writes its share of 110,019
+  lines (40 bytes and LF) as fast as its socket takes them. The time runs from the first byte to
+  the moment the server has read 100,000 lines: bytes written minus those still waiting in the
+  senders' send queues and the server's receive queues (/proc/net/tcp). Half a second later the
+  count is taken again: past the mark the server stops reading, so it stays put (high-water
+  row), and the probe's dump then shows the same count in List2.
+- ncat --broker: the same 31 senders write the same lines to `ncat --broker`, which copies each
+  line to every other client; the senders drain what they get, and the time runs until one
+  reader has 100,000 lines.
+- pacing: a receiver stamps each line as it arrives; the gap error is the gap between two
+  consecutive lines minus 50 ms, over 300 gaps of a batch queued at once. "Flooded with lines":
+  31 senders keep writing 2 lines each every 20 ms, below the mark for the whole measurement.
+  "At full speed": senders write bytes without a line end as fast as the server reads them
+  (it drops such a line past 64 KiB, so the queue does not grow and reading never pauses); the
+  row counts the lines sent in 10 s and the longest wait for one.
+- fan-out: a sender writes one line every 100 ms (so the queue is empty); per line, the time
+  from the first to the last of 31 receivers getting it, and from the write to the last receipt
+  (this includes the wait for the next tick, 0 to 50 ms).
+- memory: VmRSS of the KorrinServer.exe process (found in /proc by its command line) one second
+  after start and once List2 shows the queue at its mark.
+- idle CPU: utime + stime of that process and of the prefix's wineserver over 10 s, no peers.
+)";
+
+int runBenchmark(int runs) {
+    if (blackbox::win32BuildDir().empty()) die("KORRIN_WIN32_BIN must name the bin dir of a win32 build");
+    note("relay_bench: %d ingest runs each through Korrin Server and ncat --broker, then pacing", runs);
+    std::optional<CpuShare> idle1000;
+    std::vector<IngestRun> server;
+    std::vector<double> broker;
+    for (int i = 0; i < runs; ++i) {
+        server.push_back(ingestThroughServer(1000, 0, i == 0 ? &idle1000 : nullptr));
+        const IngestRun& r = server.back();
+        note("  server run %d: %.0f lines/s (%.1f ms; the senders' writes took %.1f ms), server "
+             "CPU %.0f%%, read %ld lines before it stopped, List2 %ld lines, RSS %ld -> %ld KiB",
+             i + 1, r.linesPerSecond, 1e3 * kMarkLines / r.linesPerSecond, 1e3 * r.writeSeconds,
+             r.serverCpu, r.readAtStop, r.queueShown, r.rssIdleKiB, r.rssMarkKiB);
+        broker.push_back(ingestThroughBroker());
+        note("  ncat run %d: %.0f lines/s", i + 1, broker.back());
+    }
+    PacingResults p = pacingAndFanOut();
+
+    std::vector<double> rates, idleRss, markRss, shown, stopped, writes;
+    for (const IngestRun& r : server) {
+        shown.push_back(r.shownAfter);
+        stopped.push_back(static_cast<double>(r.readAtStop));
+        writes.push_back(1e3 * r.writeSeconds);
+        rates.push_back(r.linesPerSecond);
+        idleRss.push_back(static_cast<double>(r.rssIdleKiB));
+        markRss.push_back(static_cast<double>(r.rssMarkKiB));
+    }
+    auto cpu = [](const CpuShare& c) {
+        char buf[96];
+        if (c.wineserver >= 0)
+            snprintf(buf, sizeof buf, "%.2f %% (wineserver %.2f %%)", c.server, c.wineserver);
+        else
+            snprintf(buf, sizeof buf, "%.2f %%", c.server);
+        return std::string(buf);
+    };
+    const double rssIdle = median(idleRss) / 1024, rssMark = median(markRss) / 1024;
+    if (runs == 0) rates = broker = idleRss = markRss = shown = stopped = writes = {0};
+
+    printf("Relay benchmark, %s, %ld cores; Korrin Server under Wine, Linux peers on 127.0.0.1\n\n",
+           today().c_str(), sysconf(_SC_NPROCESSORS_ONLN));
+    printf("| measure | Korrin Server | ncat --broker |\n|---|---|---|\n");
+    printf("| ingest: 31 senders, 100,000 lines of 40 bytes, Timer 1000, median of %d runs | %s lines/s (100,000 lines in %.1f ms; runs %s..%s) | %s lines/s (runs %s..%s) |\n",
+           runs, grouped(median(rates)).c_str(), 1e3 * kMarkLines / median(rates),
+           grouped(*std::min_element(rates.begin(), rates.end())).c_str(),
+           grouped(*std::max_element(rates.begin(), rates.end())).c_str(),
+           grouped(median(broker)).c_str(),
+           grouped(*std::min_element(broker.begin(), broker.end())).c_str(),
+           grouped(*std::max_element(broker.begin(), broker.end())).c_str());
+    printf("| ingest: the senders' own writes of those lines into the kernel, median | %.1f ms | - |\n",
+           median(writes));
+    printf("| high-water mark: lines read when the server stopped reading (%s offered), median | %s lines | - |\n",
+           grouped(static_cast<double>(kLinesPerSender) * kSenders).c_str(), grouped(median(stopped)).c_str());
+    printf("| window: List2 shows the queue at its mark, after the mark, median of %d (probe polling) | %.1f s | - |\n",
+           runs, median(shown));
+    printf("| pacing, Timer 50, idle input, 1 receiver: gap error median / p99 (%d gaps) | %s ms | - |\n",
+           kPacingLines - 1, ms(p.idleGap1).c_str());
+    printf("| pacing, Timer 50, idle input, 31 receivers: gap error median / p99 | %s ms | - |\n",
+           ms(p.idleGap).c_str());
+    printf("| pacing, Timer 50, 31 receivers, input flooded with lines (31 senders, %.0f lines/s): gap error median / p99 | %s ms | - |\n",
+           kSenders * kFloodLinesPerWrite / kFloodPeriod, ms(p.linesFloodGap).c_str());
+    for (const ByteFlood& f : p.byteFloods)
+        printf("| pacing, Timer 50, 31 receivers, input flooded at full speed by %d sender%s (an unending line each, read at %.0f MiB/s and dropped; MiB read per sender: least %.0f, median %.0f, most %.0f): lines sent in %.0f s, longest wait for a line | %zu lines (%.0f expected), longest wait %.0f ms | - |\n",
+               f.senders, f.senders == 1 ? "" : "s", f.readMiBps, f.leastMiB, f.medianMiB, f.mostMiB,
+               kByteFloodSeconds, f.lines, kByteFloodSeconds * 1000 / kPacingInterval, f.maxGap);
+    printf("| fan-out, 31 receivers: first to last receipt of a line, median / p99 (%d lines) | %s ms | - |\n",
+           kLatencyLines, msAbs(p.fanSpread).c_str());
+    printf("| sender's write to the last receiver's receipt, empty queue, Timer 50, median / p99 | %s ms | - |\n",
+           msAbs(p.writeToLast).c_str());
+    printf("| memory (VmRSS): idle -> queue at its mark (100,000 lines of 40 bytes), median of %d | %.1f -> %.1f MiB (+%.1f MiB, %.0f bytes per line) | - |\n",
+           runs, rssIdle, rssMark, rssMark - rssIdle, (rssMark - rssIdle) * 1024 * 1024 / kMarkLines);
+    printf("| idle CPU over %.0f s, no peers, Timer 1000 | %s of one core | - |\n", kIdleSeconds,
+           idle1000 ? cpu(*idle1000).c_str() : "-");
+    printf("| idle CPU over %.0f s, no peers, Timer 50 | %s of one core | - |\n", kIdleSeconds,
+           cpu(p.idleCpu).c_str());
+    fputs(kMethod, stdout);
+    return 0;
+}
+
+// One ingest run with the given Timer and receivers, reported on its own: for looking into
+// how ticks and reading share the server's thread.
+int runIngestProbe(int timerMs, int receiverCount) {
+    if (blackbox::win32BuildDir().empty()) die("KORRIN_WIN32_BIN must name the bin dir of a win32 build");
+    IngestRun r = ingestThroughServer(timerMs, receiverCount, nullptr);
+    printf("Timer %d, %d receivers: %.0f lines/s (%.2f s to the mark), server CPU %.0f%%, "
+           "%ld lines sent before the mark, %ld lines read before it stopped, List2 showed %ld "
+           "lines %.1f s after the mark, RSS %ld -> %ld KiB\n",
+           timerMs, receiverCount, r.linesPerSecond, static_cast<double>(kMarkLines) / r.linesPerSecond,
+           r.serverCpu, r.sentDuring, r.readAtStop, r.queueShown, r.shownAfter, r.rssIdleKiB,
+           r.rssMarkKiB);
+    return 0;
+}
+
+}  // namespace
+}  // namespace korrin::bench
+
+int main(int argc, char** argv) {
+    int runs = 5;
+    for (int i = 1; i < argc; ++i) {
+        if (strcmp(argv[i], "--runs") == 0 && i + 1 < argc) {
+            runs = atoi(argv[++i]);
+        } else if (strcmp(argv[i], "--ingest-at") == 0 && i + 2 < argc) {
+            signal(SIGPIPE, SIG_IGN);
+            return korrin::bench::runIngestProbe(atoi(argv[i + 1]), atoi(argv[i + 2]));
+        } else {
+            fprintf(stderr,
+                    "usage: relay_bench [--runs N] | --ingest-at TIMER RECEIVERS\n"
+                    "  (KORRIN_WIN32_BIN names the bin dir of the Windows build)\n");
+            return 2;
+        }
+    }
+    if (runs < 0) runs = 0;
+    signal(SIGPIPE, SIG_IGN);
+    return korrin::bench::runBenchmark(runs);
+}
