@@ -159,6 +159,18 @@ TEST_F(Package, SilentInstallRunsTheServerAndSilentUninstallKeepsOnlyTheSettings
         server.probe({"command", std::to_string(ids::kMenuAbout)});
         std::string box = server.probe({"about"});
         EXPECT_NE(box.find("|Static|" KORRIN_VERSION "\n"), std::string::npos) << box;
+        server.probe({"aboutclick", std::to_string(ids::kAboutCommand1)});
+        // The files of a running server cannot be replaced or removed: both programs refuse
+        // (exit code 2). _?= keeps the uninstaller in place, so its exit code is its own; it
+        // must come unquoted, hence the short form of the folder.
+        EXPECT_EQ(run({"wine", setup.string(), "/S"}, nullptr, 60000), 2);
+        std::string shortDir;
+        ASSERT_EQ(run({"winepath", "-s", winDir}, &shortDir), 0);
+        shortDir.erase(shortDir.find_last_not_of("\r\n") + 1);
+        ASSERT_EQ(shortDir.find(' '), std::string::npos) << shortDir;
+        EXPECT_EQ(run({"wine", (installDir_ / "Uninstall.exe").string(), "/S", "_?=" + shortDir},
+                      nullptr, 60000), 2);
+        EXPECT_TRUE(fs::exists(installDir_ / "KorrinServer.exe"));
         server.stop();
         EXPECT_FALSE(server.running());
     }
