@@ -66,7 +66,7 @@ void showAboutBox(HWND owner, const std::string& closeCaption,
     RegisterClassA(&wc);
 
     const Twips tw;
-    const DWORD style = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | WS_CLIPCHILDREN;
+    const DWORD style = WS_POPUP | WS_CAPTION | WS_SYSMENU;
     RECT r = {0, 0, tw.x(6000), tw.y(2595)};
     AdjustWindowRectEx(&r, style, FALSE, WS_EX_DLGMODALFRAME);
     RECT o = {};
@@ -90,12 +90,12 @@ void showAboutBox(HWND owner, const std::string& closeCaption,
     // Labels are sized to their text.
     auto label = [&](int id, const std::string& text, int x, int y) {
         HWND c = child("STATIC", text, SS_LEFT | SS_NOPREFIX, id, x, y, 480, 195);
-        HDC dc = GetDC(c);
+        HDC dc = GetDC(nullptr);
         HGDIOBJ old = SelectObject(dc, font);
         SIZE sz = {};
         GetTextExtentPoint32A(dc, text.c_str(), static_cast<int>(text.size()), &sz);
         SelectObject(dc, old);
-        ReleaseDC(c, dc);
+        ReleaseDC(nullptr, dc);
         SetWindowPos(c, nullptr, 0, 0, sz.cx, tw.y(195), SWP_NOMOVE | SWP_NOZORDER);
     };
     const VersionInfo v = ownVersion();
@@ -105,7 +105,7 @@ void showAboutBox(HWND owner, const std::string& closeCaption,
     label(ids::kAboutLabel1, kTitle, 1290, 540);
     label(ids::kAboutLabel2, versionText(v), 1290, 870);
     child("STATIC", "", SS_ETCHEDHORZ, ids::kAboutFrame1, -150, 1590, 6285, 135);
-    HWND close = child("BUTTON", closeCaption, WS_TABSTOP | BS_DEFPUSHBUTTON, ids::kAboutCommand1,
+    HWND close = child("BUTTON", closeCaption, WS_TABSTOP | BS_PUSHBUTTON, ids::kAboutCommand1,
                        4320, 2010, 1575, 465);
     label(ids::kAboutLabel3, v.comments + " " + v.companyName, 180, 2160);
     runModal(box, owner, st.done, close);

@@ -9,6 +9,7 @@ namespace korrin {
 inline void runModal(HWND box, HWND owner, const bool& done, HWND focus = nullptr) {
     EnableWindow(owner, FALSE);
     ShowWindow(box, SW_SHOW);
+    UpdateWindow(box);
     if (focus) SetFocus(focus);
     MSG m = {};
     bool quit = false;

@@ -56,7 +56,7 @@ TEST_F(Server, DefaultsListenOn3001And3002) {
     ASSERT_TRUE(s().start());
     EXPECT_TRUE(listening(3001));
     EXPECT_TRUE(listening(3002));
-    auto d = s().dump();
+    auto d = s().waitFor([](auto& m) { return !m["status2"].empty(); });
     EXPECT_EQ(d["caption"], "Korrin Server");
     EXPECT_EQ(d["status2"], "3001");
     EXPECT_FALSE(d["status1"].empty());
@@ -71,7 +71,7 @@ TEST_F(Server, PortTextWithBlanksIsTrimmedForListeningButShownAsStored) {
     ASSERT_TRUE(s().start());
     EXPECT_TRUE(listening(4000));
     EXPECT_TRUE(listening(4001));
-    auto d = s().dump();
+    auto d = s().waitFor([](auto& m) { return !m["status2"].empty(); });
     EXPECT_EQ(d["status2"], " 4000 ");
     EXPECT_EQ(d["label4"], "Updateinterval: 1000");
 }

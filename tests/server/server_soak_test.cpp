@@ -1,0 +1,448 @@
+// Soak and fault test of KorrinServer.exe under Wine: 31 receivers that read fast, slowly,
+// never, or reset; senders that flood numbered lines and thousands of short connections;
+// operator actions during the load. Afterwards no line may be lost, doubled, changed or
+// reordered, and the window, the error log and the memory must be in order.
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "server_harness.h"
+
+namespace korrin::blackbox {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr int kPort = 4500;
+constexpr int kTimerMs = 50;  // the fastest pacing: 20 lines a second at most
+// The flood: lines are queued far faster than they leave, but stay below the queue's
+// high-water mark (100,000 lines), so reading never pauses and the queue drains in time.
+constexpr int kFloodLines = 500;        // sender P1, short lines in bursts
+constexpr int kBigLines = 200;          // sender P2, 60,000 bytes each: 12 MB per receiver
+constexpr int kBigLineBytes = 60000;
+constexpr int kOverlongLines = 3;       // sender P2, 70,000 bytes each: dropped and logged
+constexpr int kChurnConnections = 3000; // short-lived senders
+constexpr int kChurnLineEvery = 10;     // every tenth sends one complete line and closes
+// What the process may hold: the queue (about 1,000 lines, 12 MB of them big), up to 4 MiB
+// unsent for each receiver that never reads, the partial lines of the short connections.
+constexpr long kRssBoundKb = 192 * 1024;
+
+void sleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+// The text of a line from its sender and number, so any changed byte shows.
+std::string lineText(char sender, int n, size_t size) {
+    char head[32];
+    snprintf(head, sizeof head, "%c:%06d:", sender, n);
+    std::string line = head;
+    const char fill = static_cast<char>('a' + n % 26);
+    while (line.size() < size) line += fill;
+    return line;
+}
+size_t smallSize(int n) { return 12 + static_cast<size_t>(n * 7 % 70); }
+
+uint64_t lineHash(std::string_view line) {
+    uint64_t h = 1469598103934665603ull;  // FNV-1a
+    for (unsigned char c : line) h = (h ^ c) * 1099511628211ull;
+    return h;
+}
+
+// One receiver: its complete lines as hashes (12 MB a receiver would add up), and the piece
+// after its last line end.
+struct Receiver {
+    enum Kind { Fast, Slow, Never, Resetter, Victim, Late } kind;
+    int fd = -1;
+    int id = -1;  // connection id the server gave it; -1 when not known
+    std::vector<uint64_t> lines;
+    std::string rest;
+    bool closedByServer = false;
+    bool resetByUs = false;
+
+    void take(const char* bytes, size_t n) {
+        rest.append(bytes, n);
+        size_t at = 0;
+        for (size_t end; (end = rest.find('\n', at)) != std::string::npos; at = end + 1)
+            lines.push_back(lineHash(std::string_view(rest).substr(at, end - at)));
+        rest.erase(0, at);
+    }
+};
+
+// Reads what is waiting without blocking, at most max bytes; false once the peer has closed.
+bool readSome(Receiver& r, size_t max) {
+    char buf[65536];
+    for (size_t total = 0; total < max;) {
+        ssize_t n = recv(r.fd, buf, std::min(sizeof buf, max - total), MSG_DONTWAIT);
+        if (n > 0) {
+            r.take(buf, static_cast<size_t>(n));
+            total += static_cast<size_t>(n);
+            continue;
+        }
+        if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) return false;
+        break;
+    }
+    return true;
+}
+
+long rssKb(int pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmRSS:", 0) == 0) return std::atol(line.c_str() + 6);
+    return -1;
+}
+
+// The Wine process of the server: its command line names the private program directory.
+int serverPid(const std::string& dir) {
+    std::string out;
+    run({"pgrep", "-f", dir.substr(dir.rfind('/') + 1) + ".KorrinServer.exe"}, &out, 5000);
+    std::istringstream in(out);
+    int pid = -1, best = -1;
+    long bestRss = -1;
+    while (in >> pid) {
+        const long rss = rssKb(pid);
+        if (rss > bestRss) best = pid, bestRss = rss;
+    }
+    return best;
+}
+
+class Soak : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (win32BuildDir().empty()) {
+            if (std::getenv("KORRIN_REQUIRE_WIN32")) FAIL() << "build/win32 is missing";
+            GTEST_SKIP() << "no Windows build to test";
+        }
+        server_ = std::make_unique<ServerUnderTest>();
+    }
+    void TearDown() override {
+        stop_ = true;
+        for (auto& t : threads_)
+            if (t.joinable()) t.join();
+        for (auto& r : receivers_) closeFd(r->fd);
+        server_.reset();
+    }
+
+    std::unique_ptr<ServerUnderTest> server_;
+    std::vector<std::unique_ptr<Receiver>> receivers_;
+    std::vector<std::thread> threads_;
+    std::atomic<bool> stop_{false};
+};
+
+TEST_F(Soak, RelayUnderLoadAndFaultsLosesNothing) {
+    ServerUnderTest& s = *server_;
+    s.setSetting("Port", std::to_string(kPort));
+    s.setSetting("Timer", std::to_string(kTimerMs));
+    ASSERT_TRUE(s.start());
+    ASSERT_TRUE(listensWithin(kPort, 5000) && listensWithin(kPort + 1, 5000));
+    const int pid = serverPid(s.dir());
+    ASSERT_GT(pid, 0) << "no process for " << s.dir();
+
+    // 31 receivers, connected one after the other so the ids follow the order.
+    const Receiver::Kind plan[] = {
+        Receiver::Never, Receiver::Never, Receiver::Never, Receiver::Slow, Receiver::Slow,
+        Receiver::Slow,  Receiver::Slow,  Receiver::Resetter, Receiver::Resetter,
+        Receiver::Resetter, Receiver::Victim};
+    std::mutex mu;  // guards receivers_ against the reader threads
+    for (int i = 0; i < 31; ++i) {
+        auto r = std::make_unique<Receiver>();
+        r->kind = i < static_cast<int>(std::size(plan)) ? plan[i] : Receiver::Fast;
+        r->fd = connectTo(kPort + 1, 3000, r->kind == Receiver::Never ? 4096 : 0);
+        ASSERT_GE(r->fd, 0);
+        r->id = i;
+        receivers_.push_back(std::move(r));
+    }
+    auto d = s.waitFor([](auto& m) { return m["list3.count"] == "31"; }, 15000);
+    ASSERT_EQ(d["list3.count"], "31");
+    for (int i = 0; i < 31; ++i) ASSERT_EQ(d["list3." + std::to_string(i)],
+                                           "127.0.0.1-" + std::to_string(i) + "|" + std::to_string(i));
+    // A 32nd receiver is turned away at once.
+    {
+        int extra = connectTo(kPort + 1);
+        EXPECT_TRUE(closedWithin(extra, 3000));
+        closeFd(extra);
+    }
+
+    // Readers: one thread for the fast ones (and those that join later), one for the slow.
+    threads_.emplace_back([&] {
+        while (!stop_) {
+            std::vector<pollfd> fds;
+            std::vector<Receiver*> who;
+            {
+                std::lock_guard<std::mutex> lock(mu);
+                for (auto& r : receivers_) {
+                    if (r->closedByServer || r->resetByUs || r->kind == Receiver::Never ||
+                        r->kind == Receiver::Slow)
+                        continue;
+                    fds.push_back({r->fd, POLLIN, 0});
+                    who.push_back(r.get());
+                }
+            }
+            if (poll(fds.data(), fds.size(), 50) <= 0) continue;
+            std::lock_guard<std::mutex> lock(mu);
+            for (size_t i = 0; i < fds.size(); ++i) {
+                if (who[i]->resetByUs || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+                if (!readSome(*who[i], 1 << 20)) who[i]->closedByServer = true;
+            }
+        }
+    });
+    threads_.emplace_back([&] {
+        // Small bites with pauses, and every second a stall of a second: the lag grows to
+        // a megabyte or so, well inside the 4 MiB the server keeps for each receiver.
+        for (int round = 0; !stop_; ++round) {
+            sleepMs(round % 100 == 99 ? 1000 : 10);
+            std::lock_guard<std::mutex> lock(mu);
+            for (auto& r : receivers_)
+                if (r->kind == Receiver::Slow && !r->closedByServer && !readSome(*r, 16384))
+                    r->closedByServer = true;
+        }
+    });
+    std::atomic<long> peakRss{rssKb(pid)};
+    threads_.emplace_back([&] {
+        while (!stop_) {
+            peakRss = std::max(peakRss.load(), rssKb(pid));
+            sleepMs(200);
+        }
+    });
+
+    // Senders. P1 floods short lines in bursts; P2 sends big lines and a few overlong ones;
+    // the churn opens thousands of short connections that mostly send nothing whole.
+    const auto t0 = Clock::now();
+    auto at = [&](int ms) { std::this_thread::sleep_until(t0 + std::chrono::milliseconds(ms)); };
+    int p1 = connectTo(kPort), p2 = connectTo(kPort);
+    ASSERT_GE(p1, 0);
+    ASSERT_GE(p2, 0);
+    std::vector<std::thread> senders;
+    senders.emplace_back([&] {
+        for (int n = 0; n < kFloodLines; n += 50) {
+            std::string burst;
+            for (int k = n; k < n + 50; ++k) burst += lineText('P', k, smallSize(k)) + "\n";
+            sendAll(p1, burst);
+            sleepMs(1500);
+        }
+    });
+    senders.emplace_back([&] {
+        at(20000);  // after the double-click, so no receiver leaves the list before it
+        int overlong = 0;
+        for (int n = 0; n < kBigLines; ++n) {
+            if (n % 60 == 30 && overlong < kOverlongLines) {
+                sendAll(p2, std::string(70000, 'o') + "\n");
+                ++overlong;
+            }
+            sendAll(p2, lineText('Q', n, kBigLineBytes) + "\n");
+            if (n % 10 == 9) sleepMs(800);
+        }
+    });
+    std::atomic<int> churnDone{0};
+    senders.emplace_back([&] {
+        for (int c = 0; c < kChurnConnections; ++c) {
+            int fd = connectTo(kPort, 3000);
+            if (fd < 0) continue;
+            const int kind = c % kChurnLineEvery;
+            if (kind == 0) {
+                sendAll(fd, lineText('C', c / kChurnLineEvery, smallSize(c)) + "\n");
+                closeFd(fd);
+            } else if (kind < 4) {
+                sendAll(fd, "partial line of " + std::to_string(c));  // no line end: dropped
+                resetFd(fd);
+            } else if (kind < 8) {
+                sendAll(fd, "partial line of " + std::to_string(c));
+                closeFd(fd);
+            } else {
+                closeFd(fd);
+            }
+            ++churnDone;
+            if (c % 100 == 99) sleepMs(1000);
+        }
+    });
+
+    // Operator and faults during the load.
+    at(5000);
+    // A receiver resets its connection; once the server has let it go, a new one joins.
+    auto resetOne = [&] {
+        const int before = std::atoi(s.dump()["list3.count"].c_str());
+        {
+            std::lock_guard<std::mutex> lock(mu);
+            auto r = std::find_if(receivers_.begin(), receivers_.end(), [](auto& x) {
+                return x->kind == Receiver::Resetter && !x->resetByUs;
+            });
+            ASSERT_NE(r, receivers_.end());
+            readSome(**r, 1 << 30);
+            (*r)->resetByUs = true;
+            resetFd((*r)->fd);
+            (*r)->fd = -1;
+        }
+        auto m = s.waitFor([before](auto& x) { return std::atoi(x["list3.count"].c_str()) < before; });
+        ASSERT_LT(std::atoi(m["list3.count"].c_str()), before);
+        auto late = std::make_unique<Receiver>();
+        late->kind = Receiver::Late;
+        late->fd = connectTo(kPort + 1);
+        std::lock_guard<std::mutex> lock(mu);
+        receivers_.push_back(std::move(late));
+    };
+    resetOne();
+    at(9000);
+    resetOne();
+    at(12000);
+    s.probe({"command", "201"});  // Setup, answered with the same port: nothing restarts
+    std::string box = s.probe({"input", std::to_string(kPort)});
+    EXPECT_NE(box.find("preset=" + std::to_string(kPort)), std::string::npos) << box;
+    at(16000);
+    {
+        // Double-click the victim's entry, wherever the list holds it now.
+        auto list = s.dump();
+        int index = -1;
+        const int count = std::atoi(list["list3.count"].c_str());
+        for (int i = 0; i < count; ++i)
+            if (list["list3." + std::to_string(i)] == "127.0.0.1-10|10") index = i;
+        ASSERT_GE(index, 0);
+        s.probe({"dblclick", "113", std::to_string(index)});
+    }
+    at(30000);
+    resetOne();
+    for (auto& t : senders) t.join();
+
+    // The queue drains at the pace; then every receiver has had the time to read.
+    d = s.waitFor([](auto& m) { return m["list2.count"] == "0"; }, 90000);
+    ASSERT_EQ(d["list2.count"], "0") << "the queue did not drain";
+    sleepMs(1000);
+    {
+        std::lock_guard<std::mutex> lock(mu);
+        for (auto& r : receivers_) {
+            if (r->resetByUs || r->closedByServer) continue;
+            // The ones that never read take their bytes now, or find themselves closed.
+            for (auto until = Clock::now() + std::chrono::seconds(5); Clock::now() < until;) {
+                pollfd p = {r->fd, POLLIN, 0};
+                if (poll(&p, 1, 300) <= 0) break;
+                if (!readSome(*r, 1 << 24)) {
+                    r->closedByServer = true;
+                    break;
+                }
+            }
+        }
+    }
+    stop_ = true;
+    for (auto& t : threads_) t.join();
+    threads_.clear();
+
+    // ---- the lines ----
+    std::vector<std::string> want;  // every line that had to arrive, in per-sender order
+    for (int k = 0; k < kFloodLines; ++k) want.push_back(lineText('P', k, smallSize(k)));
+    for (int k = 0; k < kBigLines; ++k) want.push_back(lineText('Q', k, kBigLineBytes));
+    for (int c = 0; c < kChurnConnections; c += kChurnLineEvery)
+        want.push_back(lineText('C', c / kChurnLineEvery, smallSize(c)));
+    std::map<uint64_t, size_t> wanted;
+    for (size_t i = 0; i < want.size(); ++i) wanted[lineHash(want[i])] = i;
+    ASSERT_EQ(wanted.size(), want.size());
+
+    Receiver* first = nullptr;
+    for (auto& r : receivers_)
+        if (r->kind == Receiver::Fast && !first) first = r.get();
+    ASSERT_TRUE(first);
+    const std::vector<uint64_t>& reference = first->lines;
+    // The first fast receiver was there all the time: every line once, each sender in order.
+    EXPECT_EQ(reference.size(), want.size());
+    std::map<char, int> next;
+    std::set<uint64_t> seen;
+    for (uint64_t h : reference) {
+        auto it = wanted.find(h);
+        ASSERT_NE(it, wanted.end()) << "a line that nobody sent, or a changed one";
+        const std::string& line = want[it->second];
+        EXPECT_TRUE(seen.insert(h).second) << "twice: " << line.substr(0, 9);
+        const char sender = line[0];
+        const int n = std::atoi(line.c_str() + 2);
+        if (sender != 'C') {  // short connections may reach the queue in any order
+            EXPECT_EQ(n, next[sender]) << "out of order: " << line.substr(0, 9);
+            next[sender] = n + 1;
+        }
+    }
+    EXPECT_EQ(seen.size(), wanted.size()) << "lines lost";
+
+    // Everyone else got a stretch of the same sequence: the whole of it while connected
+    // throughout, its start when it left early, its end when it came late.
+    size_t live = 0, cut = 0;
+    for (auto& r : receivers_) {
+        const bool leftEarly = r->resetByUs || r->closedByServer;
+        const bool cameLate = r->kind == Receiver::Late;
+        if (!leftEarly) ++live;
+        if (r->kind == Receiver::Never && r->closedByServer) ++cut;
+        SCOPED_TRACE("receiver kind " + std::to_string(r->kind) + " id " + std::to_string(r->id));
+        if (!leftEarly && !cameLate) {
+            EXPECT_TRUE(r->lines == reference && r->rest.empty()) << r->lines.size() << " lines";
+            continue;
+        }
+        size_t start = 0;
+        if (cameLate && !r->lines.empty()) {
+            auto it = std::find(reference.begin(), reference.end(), r->lines.front());
+            ASSERT_NE(it, reference.end());
+            start = static_cast<size_t>(it - reference.begin());
+        }
+        ASSERT_LE(start + r->lines.size(), reference.size());
+        EXPECT_TRUE(std::equal(r->lines.begin(), r->lines.end(), reference.begin() + start));
+        if (cameLate && !leftEarly) EXPECT_EQ(start + r->lines.size(), reference.size());
+        // What a closed connection still carried may end inside a line, never elsewhere.
+        if (!r->rest.empty()) {
+            ASSERT_TRUE(leftEarly);
+            ASSERT_LT(start + r->lines.size(), reference.size());
+            const std::string& line = want[wanted[reference[start + r->lines.size()]]];
+            EXPECT_EQ(line.compare(0, r->rest.size(), r->rest), 0);
+        }
+    }
+
+    // ---- the process and its window ----
+    EXPECT_TRUE(s.running());
+    d = s.waitFor([&](auto& m) { return m["list3.count"] == std::to_string(live) &&
+                                        m["list1.count"] == "2"; }, 10000);
+    EXPECT_EQ(d["list3.count"], std::to_string(live)) << "List3 lists a connection that is gone";
+    EXPECT_EQ(d["list1.count"], "2") << "List1 keeps a short connection";
+    std::set<std::string> ids;
+    for (const char* list : {"list1", "list3"}) {
+        const int count = std::atoi(d[std::string(list) + ".count"].c_str());
+        for (int i = 0; i < count; ++i) {
+            const std::string e = d[std::string(list) + "." + std::to_string(i)];
+            const std::string id = e.substr(e.rfind('|') + 1);
+            EXPECT_EQ(e, "127.0.0.1-" + id + "|" + id);
+            EXPECT_TRUE(ids.insert(std::string(list) + id).second) << "listed twice: " << e;
+        }
+    }
+    EXPECT_EQ(s.setting("Port"), std::to_string(kPort));
+
+    // ---- the error log: one well-formed line per input error ----
+    const std::string log = s.readFile("IpError.txt");
+    const std::regex form("Error: -?[0-9]+ - [^\r\n]*");
+    size_t lines = 0, overlong = 0;
+    for (size_t at = 0, end; at < log.size(); at = end + 2, ++lines) {
+        end = log.find("\r\n", at);
+        ASSERT_NE(end, std::string::npos) << "last line without CR LF: " << log.substr(at);
+        const std::string line = log.substr(at, end - at);
+        EXPECT_TRUE(std::regex_match(line, form)) << line;
+        if (line.rfind("Error: 10040 - ", 0) == 0) ++overlong;
+    }
+    EXPECT_EQ(overlong, static_cast<size_t>(kOverlongLines));
+
+    const long peak = peakRss.load();
+    EXPECT_LT(peak, kRssBoundKb) << "memory peak";
+    const double secs = std::chrono::duration<double>(Clock::now() - t0).count();
+    printf("soak: %zu lines relayed (%d big), %d short connections, %d receivers reset, "
+           "%zu never-readers closed at the cap, %zu error-log lines, peak VmRSS %ld KiB, %.0f s\n",
+           reference.size(), kBigLines, churnDone.load(), 3, cut, lines, peak, secs);
+    RecordProperty("peak_rss_kb", std::to_string(peak));
+    closeFd(p1);
+    closeFd(p2);
+}
+
+}  // namespace
+}  // namespace korrin::blackbox
