@@ -6,6 +6,7 @@
 #include "about_box_win.h"
 #include "control_ids.h"
 #include "input_box_win.h"
+#include "modal_win.h"
 #include "test_mode.h"
 #include "twips_win.h"
 
@@ -13,7 +14,7 @@ namespace korrin {
 
 namespace {
 
-constexpr UINT kMsgTick = WM_APP + 1;  // wParam: which timer, lParam: its generation
+constexpr UINT kMsgTick = WM_APP + 1;  // wParam: which timer
 constexpr UINT kMsgSync = WM_APP + 2;
 constexpr WPARAM kSendTimer = 1;
 constexpr WPARAM kTimer1 = 2;
@@ -73,6 +74,7 @@ Form1::Form1(std::string langFile, std::string langSection)
     : langFile_(std::move(langFile)), langSection_(std::move(langSection)) {}
 
 Form1::~Form1() {
+    beforeDispatch() = nullptr;
     if (hwnd_ && IsWindow(hwnd_)) DestroyWindow(hwnd_);
     relay_.reset();
     listener1_.reset();
@@ -108,6 +110,7 @@ bool Form1::show() {
                             r.right - r.left, r.bottom - r.top, nullptr, menuBar_, inst, this);
     if (!hwnd_) return false;
     createControls();
+    beforeDispatch() = [this] { runDueTicks(); };
     onLoad();
     ShowWindow(hwnd_, SW_SHOWNORMAL);
     UpdateWindow(hwnd_);
@@ -162,6 +165,11 @@ void Form1::createControls() {
     sendTimer_->setEnabled(true);
     relay_ = std::make_unique<Relay>(*listener1_, *listener2_, *settings_, *sendTimer_,
                                      *errorLog_, *this);
+}
+
+void Form1::runDueTicks() {
+    if (sendTimer_ && sendTimer_->takeTick()) relay_->Send_Msg();
+    if (timer1_ && timer1_->takeTick()) testTick();
 }
 
 void Form1::onLoad() {
@@ -378,8 +386,7 @@ LRESULT CALLBACK Form1::windowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
 LRESULT Form1::handle(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     switch (msg) {
     case kMsgTick:
-        if (wp == kSendTimer && sendTimer_->acceptTick(lp)) relay_->Send_Msg();
-        if (wp == kTimer1 && timer1_->acceptTick(lp)) testTick();
+        runDueTicks();
         return 0;
     case kMsgSync:
         sync();

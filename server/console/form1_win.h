@@ -30,6 +30,8 @@ public:
     // The about box's picture switches between the compact and the expanded view.
     void toggleView();
     const Relay& relay() const { return *relay_; }
+    // Runs the ticks of SendTimer and Timer1 that are due.
+    void runDueTicks();
 
 private:
     class InputEvents;

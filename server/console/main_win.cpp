@@ -8,6 +8,7 @@
 #include "control_ids.h"
 #include "form1_win.h"
 #include "language.h"
+#include "modal_win.h"
 
 namespace korrin {
 
@@ -57,6 +58,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     if (!form1.show()) return 1;
     MSG m;
     while (GetMessageA(&m, nullptr, 0, 0) > 0) {
+        if (beforeDispatch()) beforeDispatch()();
         TranslateMessage(&m);
         DispatchMessageA(&m);
     }

@@ -4,7 +4,16 @@
 
 #include <windows.h>
 
+#include <functional>
+
 namespace korrin {
+
+// Runs before every message that the program's loops dispatch: the pacing timer's due tick
+// goes first, however many socket messages wait in the queue.
+inline std::function<void()>& beforeDispatch() {
+    static std::function<void()> hook;
+    return hook;
+}
 
 inline void runModal(HWND box, HWND owner, const bool& done, HWND focus = nullptr) {
     EnableWindow(owner, FALSE);
@@ -18,6 +27,7 @@ inline void runModal(HWND box, HWND owner, const bool& done, HWND focus = nullpt
             quit = true;
             break;
         }
+        if (beforeDispatch()) beforeDispatch()();
         if (!IsDialogMessageA(box, &m)) {
             TranslateMessage(&m);
             DispatchMessageA(&m);

@@ -61,7 +61,6 @@ PostedTimer::~PostedTimer() {
 }
 
 void PostedTimer::rearm() {
-    ++generation_;
     posted_ = false;
     due_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(interval_);
     cv_.notify_all();
@@ -80,12 +79,18 @@ void PostedTimer::setEnabled(bool on) {
     rearm();
 }
 
-bool PostedTimer::acceptTick(LPARAM generation) {
+bool PostedTimer::takeTick() {
     std::lock_guard<std::mutex> lock(mu_);
-    if (static_cast<unsigned>(generation) != generation_) return false;
+    if (!enabled_ || interval_ <= 0) return false;
+    // The clock decides, not only the helper thread's message: on a busy machine the thread
+    // may get its turn late, while this runs before every message the GUI thread handles.
+    const auto now = std::chrono::steady_clock::now();
+    if (!posted_ && now < due_) return false;
     posted_ = false;
+    due_ += std::chrono::milliseconds(interval_);
+    if (due_ < now) due_ = now + std::chrono::milliseconds(interval_);  // no burst after a stall
     cv_.notify_all();
-    return enabled_ && interval_ > 0;
+    return true;
 }
 
 void PostedTimer::run() {
@@ -99,8 +104,7 @@ void PostedTimer::run() {
         if (cv_.wait_until(lock, due_) == std::cv_status::timeout && !stop_ && enabled_ &&
             interval_ > 0 && !posted_ && std::chrono::steady_clock::now() >= due_) {
             posted_ = true;
-            PostMessageA(target_, message_, id_, static_cast<LPARAM>(generation_));
-            due_ += std::chrono::milliseconds(interval_);
+            PostMessageA(target_, message_, id_, 0);
         }
     }
 }

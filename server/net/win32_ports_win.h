@@ -44,8 +44,9 @@ public:
 
     void setInterval(int ms) override;
     void setEnabled(bool on) override;
-    // Call on the GUI thread for each tick message; false for a stale tick (to be ignored).
-    bool acceptTick(LPARAM generation);
+    // Call on the GUI thread, for each tick message and before dispatching any message:
+    // true once per tick that is due (the caller runs it), false otherwise.
+    bool takeTick();
     int interval() const { return interval_; }
     bool enabled() const { return enabled_; }
 
@@ -60,9 +61,8 @@ private:
     std::condition_variable cv_;
     int interval_ = 0;
     bool enabled_ = false;
-    bool posted_ = false;  // a tick is on its way; post no second one meanwhile
+    bool posted_ = false;  // a tick is due and not yet taken; post no second one meanwhile
     bool stop_ = false;
-    unsigned generation_ = 0;
     std::chrono::steady_clock::time_point due_;
     std::thread thread_;
 };

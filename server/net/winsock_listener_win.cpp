@@ -16,7 +16,6 @@ constexpr UINT kMsgClosed = WM_APP + 11;  // wParam connection id
 constexpr UINT kMsgResume = WM_APP + 12;  // reading resumed: read what waits on every socket
 constexpr char kWindowClass[] = "KorrinListenerSink";
 constexpr size_t kReadChunk = 64 * 1024;
-constexpr size_t kReadPerEvent = 4 * kReadChunk;  // then yield to other sockets and the timer
 
 // Own code for a dropped overlong line: Winsock's "message too long".
 constexpr int kLineTooLong = WSAEMSGSIZE;
@@ -289,7 +288,9 @@ void WinsockListener::onRead(Conn& conn, bool drain) {
     const int id = conn.id;
     char buf[kReadChunk];
     size_t total = 0;
-    while (drain || total < kReadPerEvent) {
+    // One read per FD_READ: Winsock posts the next one while data is left, so each message
+    // makes at most one more and a flooding peer cannot pile messages up ahead of the others.
+    while (drain || total == 0) {
         Conn* c = find(id);
         if (!c) return;
         // Paused: leave the data with TCP; resuming reads it.
@@ -314,8 +315,6 @@ void WinsockListener::onRead(Conn& conn, bool drain) {
             c->framer.feed(data, sink);
         }
     }
-    // More may be waiting; come back after the messages queued meanwhile.
-    if (Conn* c = find(id)) PostMessageA(hwnd_, kMsgSocket, c->socket, FD_READ);
 }
 
 void WinsockListener::onWrite(Conn& c) {
