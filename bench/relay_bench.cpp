@@ -434,6 +434,8 @@ PacingResults pacingAndFanOut() {
     const std::string chunk(64 * 1024, 'x');
     for (size_t flooders : {size_t{1}, senders.size() - 1}) {
         clearLines(receivers);
+        const pid_t ws = findWineserver(getenv("WINEPREFIX") ? getenv("WINEPREFIX") : "");
+        const long wsRss0 = ws > 0 ? vmRssKiB(ws) : -1;
         const uint64_t consumed0 = consumedBytes(senders);
         std::vector<uint64_t> before;
         for (const Peer& p : senders) before.push_back(p.written - connectionBacklog(localPort(p.fd), kInputPort));
@@ -467,8 +469,9 @@ PacingResults pacingAndFanOut() {
         f.medianMiB = median(perSender);
         f.mostMiB = percentile(perSender, 100);
         note("  pacing, %d senders flooding at full speed: %zu lines in %.0f s, server reading %.0f "
-             "MiB/s; per sender least %.1f, median %.1f, most %.1f MiB",
-             f.senders, f.lines, kByteFloodSeconds, f.readMiBps, f.leastMiB, f.medianMiB, f.mostMiB);
+             "MiB/s; per sender least %.1f, median %.1f, most %.1f MiB; wineserver VmRSS %ld -> %ld KiB",
+             f.senders, f.lines, kByteFloodSeconds, f.readMiBps, f.leastMiB, f.medianMiB, f.mostMiB,
+             wsRss0, ws > 0 ? vmRssKiB(ws) : -1);
         res.byteFloods.push_back(f);
         // Let the server read what the flood left in the kernel before the next round.
         for (size_t i = 1; i <= flooders; ++i) senders[i].out.resize(senders[i].outPos);
@@ -490,6 +493,18 @@ std::string today() {
     time_t t = time(nullptr);
     char buf[32];
     strftime(buf, sizeof buf, "%Y-%m-%d", gmtime(&t));
+    return buf;
+}
+
+// The one-minute load average: the machine may be shared.
+std::string loadAverage() {
+    double load = -1;
+    if (FILE* f = fopen("/proc/loadavg", "r")) {
+        if (fscanf(f, "%lf", &load) != 1) load = -1;
+        fclose(f);
+    }
+    char buf[16];
+    snprintf(buf, sizeof buf, "%.1f", load);
     return buf;
 }
 
@@ -541,6 +556,7 @@ pacing rows; every peer is a Linux socket on 127.0.0.1, time stamps from CLOCK_M
 int runBenchmark(int runs) {
     if (blackbox::win32BuildDir().empty()) die("KORRIN_WIN32_BIN must name the bin dir of a win32 build");
     note("relay_bench: %d ingest runs each through Korrin Server and ncat --broker, then pacing", runs);
+    const std::string loadBefore = loadAverage();
     std::optional<CpuShare> idle1000;
     std::vector<IngestRun> server;
     std::vector<double> broker;
@@ -556,8 +572,9 @@ int runBenchmark(int runs) {
     }
     PacingResults p = pacingAndFanOut();
 
-    std::vector<double> rates, idleRss, markRss, shown, stopped, writes;
+    std::vector<double> rates, idleRss, markRss, shown, stopped, writes, queuedLines;
     for (const IngestRun& r : server) {
+        queuedLines.push_back(static_cast<double>(r.queueShown));
         shown.push_back(r.shownAfter);
         stopped.push_back(static_cast<double>(r.readAtStop));
         writes.push_back(1e3 * r.writeSeconds);
@@ -574,10 +591,11 @@ int runBenchmark(int runs) {
         return std::string(buf);
     };
     const double rssIdle = median(idleRss) / 1024, rssMark = median(markRss) / 1024;
-    if (runs == 0) rates = broker = idleRss = markRss = shown = stopped = writes = {0};
+    if (runs == 0) rates = broker = idleRss = markRss = shown = stopped = writes = queuedLines = {0};
 
-    printf("Relay benchmark, %s, %ld cores; Korrin Server under Wine, Linux peers on 127.0.0.1\n\n",
-           today().c_str(), sysconf(_SC_NPROCESSORS_ONLN));
+    printf("Relay benchmark, %s, %ld cores, load average %s before and %s after; Korrin Server "
+           "under Wine, Linux peers on 127.0.0.1\n\n",
+           today().c_str(), sysconf(_SC_NPROCESSORS_ONLN), loadBefore.c_str(), loadAverage().c_str());
     printf("| measure | Korrin Server | ncat --broker |\n|---|---|---|\n");
     printf("| ingest: 31 senders, 100,000 lines of 40 bytes, Timer 1000, median of %d runs | %s lines/s (100,000 lines in %.1f ms; runs %s..%s) | %s lines/s (runs %s..%s) |\n",
            runs, grouped(median(rates)).c_str(), 1e3 * kMarkLines / median(rates),
@@ -606,8 +624,10 @@ int runBenchmark(int runs) {
            kLatencyLines, msAbs(p.fanSpread).c_str());
     printf("| sender's write to the last receiver's receipt, empty queue, Timer 50, median / p99 | %s ms | - |\n",
            msAbs(p.writeToLast).c_str());
-    printf("| memory (VmRSS): idle -> queue at its mark (100,000 lines of 40 bytes), median of %d | %.1f -> %.1f MiB (+%.1f MiB, %.0f bytes per line) | - |\n",
-           runs, rssIdle, rssMark, rssMark - rssIdle, (rssMark - rssIdle) * 1024 * 1024 / kMarkLines);
+    const double queued = std::max(1.0, median(queuedLines));
+    printf("| memory (VmRSS): idle -> queue at its mark (%s lines of 40 bytes), median of %d | %.1f -> %.1f MiB (+%.1f MiB, %.0f bytes per queued line) | - |\n",
+           grouped(queued).c_str(), runs, rssIdle, rssMark, rssMark - rssIdle,
+           (rssMark - rssIdle) * 1024 * 1024 / queued);
     printf("| idle CPU over %.0f s, no peers, Timer 1000 | %s of one core | - |\n", kIdleSeconds,
            idle1000 ? cpu(*idle1000).c_str() : "-");
     printf("| idle CPU over %.0f s, no peers, Timer 50 | %s of one core | - |\n", kIdleSeconds,
