@@ -109,6 +109,14 @@ TEST_F(Package, ZipHoldsTheProgramTheLibraryAndTheTexts) {
     EXPECT_EQ(entries, want) << out;
 }
 
+// Its version resource holds its texts in UTF-16.
+TEST_F(Package, SetupProgramCarriesTheVersionItIsNamedAfter) {
+    const std::string bytes = slurp(dist_ / (kName + "-setup.exe"));
+    std::string wide;
+    for (char c : std::string("Korrin Server " KORRIN_VERSION " Setup")) wide += {c, '\0'};
+    EXPECT_NE(bytes.find(wide), std::string::npos);
+}
+
 TEST_F(Package, SilentInstallRunsTheServerAndSilentUninstallKeepsOnlyTheSettings) {
     const fs::path setup = dist_ / (kName + "-setup.exe");
     ASSERT_TRUE(fs::exists(setup)) << setup;
