@@ -27,7 +27,9 @@ std::string dropAll(std::string_view text, std::string_view gone) {
     return out;
 }
 
-bool startsWith(std::string_view s, std::string_view p) { return s.substr(0, p.size()) == p; }
+bool startsWith(std::string_view s, std::string_view p) {
+    return s.substr(0, p.size()) == p;
+}
 
 // Location texts as the export hands them on: read from the registry, blanks trimmed.
 std::string locationText(FuzzedDataProvider& in) {
@@ -76,7 +78,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(rest.size() <= 23);
     const std::string ldPrefix = keepOnly(loc.long_distance_rule, dialChars);
     // Only digits and "+" of the number and the prefix; "(" only where the prefix brings one.
-    const std::string allowed = ldPrefix.find('(') != std::string::npos ? "0123456789+(" : "0123456789+";
+    const std::string allowed =
+        ldPrefix.find('(') != std::string::npos ? "0123456789+(" : "0123456789+";
     FUZZ_CHECK(keepOnly(rest, allowed) == rest);
     // Without a long-distance prefix the brackets just disappear, nothing else changes.
     if (ldPrefix.empty()) FUZZ_CHECK(rest == dropAll(national, "()"));
