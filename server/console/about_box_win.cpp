@@ -57,13 +57,7 @@ VersionInfo ownVersion() {
 void showAboutBox(HWND owner, const std::string& closeCaption,
                   const std::function<void()>& togglePicture) {
     HINSTANCE inst = GetModuleHandleA(nullptr);
-    WNDCLASSA wc = {};
-    wc.lpfnWndProc = proc;
-    wc.hInstance = inst;
-    wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
-    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-    wc.lpszClassName = ids::kForm2Class;
-    RegisterClassA(&wc);
+    registerBoxClass(ids::kForm2Class, proc);
 
     const Twips tw;
     const DWORD style = WS_POPUP | WS_CAPTION | WS_SYSMENU;

@@ -3,6 +3,8 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
+
 #include "about_box_win.h"
 #include "control_ids.h"
 #include "input_box_win.h"
@@ -265,11 +267,16 @@ void Form1::syncQueue() {
         shownCount_ -= gone;
     }
     shownHeadSeq_ = head;
-    if (q.size() > shownCount_ + 1000)
-        SendMessageA(list, LB_INITSTORAGE, q.size() - shownCount_, (q.size() - shownCount_) * 48);
-    for (size_t i = shownCount_; i < q.size(); ++i)
+    // A burst of arrivals is shown a slice at a time, so ticks and sockets get their turn
+    // between the slices and the window stays responsive.
+    const size_t kSlice = 2000;
+    const size_t end = std::min(q.size(), shownCount_ + kSlice);
+    if (end > shownCount_ + 100)
+        SendMessageA(list, LB_INITSTORAGE, end - shownCount_, (end - shownCount_) * 48);
+    for (size_t i = shownCount_; i < end; ++i)
         SendMessageA(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(q[i].c_str()));
-    shownCount_ = q.size();
+    shownCount_ = end;
+    if (end < q.size()) changed(kQueue);
     if (shownCount_ > 0) SendMessageA(list, LB_SETCURSEL, 0, 0);
     SendMessageA(list, WM_SETREDRAW, TRUE, 0);
     InvalidateRect(list, nullptr, TRUE);

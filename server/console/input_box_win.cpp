@@ -49,13 +49,7 @@ LRESULT CALLBACK proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
 std::optional<std::string> InputBox(HWND owner, const std::string& prompt,
                                     const std::string& title, const std::string& preset) {
     HINSTANCE inst = GetModuleHandleA(nullptr);
-    WNDCLASSA wc = {};
-    wc.lpfnWndProc = proc;
-    wc.hInstance = inst;
-    wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
-    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-    wc.lpszClassName = kClass;
-    RegisterClassA(&wc);
+    registerBoxClass(kClass, proc);
 
     const Twips tw;
     RECT r = {0, 0, tw.x(6150), tw.y(1800)};

@@ -38,6 +38,17 @@ inline void runModal(HWND box, HWND owner, const bool& done, HWND focus = nullpt
     if (quit) PostQuitMessage(static_cast<int>(m.wParam));
 }
 
+// A window class for our boxes: dialog background, arrow cursor. A second call does nothing.
+inline void registerBoxClass(const char* name, WNDPROC proc) {
+    WNDCLASSA wc = {};
+    wc.lpfnWndProc = proc;
+    wc.hInstance = GetModuleHandleA(nullptr);
+    wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
+    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    wc.lpszClassName = name;
+    RegisterClassA(&wc);
+}
+
 // Binds a state object to a window at WM_NCCREATE and finds it again for later messages.
 template <typename T>
 T* boundState(HWND hwnd, UINT msg, LPARAM lp) {

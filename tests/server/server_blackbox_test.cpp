@@ -53,6 +53,7 @@ protected:
 };
 
 TEST_F(Server, DefaultsListenOn3001And3002) {
+    ASSERT_FALSE(isListening(3001) || isListening(3002)) << "another program holds 3001 or 3002";
     ASSERT_TRUE(s().start());
     EXPECT_TRUE(listening(3001));
     EXPECT_TRUE(listening(3002));
