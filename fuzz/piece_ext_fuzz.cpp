@@ -33,8 +33,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string delimiter = in.ConsumeRandomLengthString(4);
     // The export passes n from a 16-bit integer.
     const int16_t n = in.ConsumeIntegral<int16_t>();
-    // Fields need no long texts; a short one keeps the field-by-field check below quick.
-    const std::string text = in.ConsumeRemainingBytesAsString().substr(0, 600);
+    const std::string text = in.ConsumeRemainingBytesAsString();
 
     const std::string field = piece(text, delimiter, n);
     FUZZ_CHECK(field.size() <= text.size());
@@ -42,16 +41,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     if (!delimiter.empty()) {
         const int64_t k = static_cast<int64_t>(occurrences(text, delimiter));
+        if (n == 0 || n > k + 1 || n < -(k + 1)) FUZZ_CHECK(field.empty());
+        // Each call splits the whole text: look at every field of texts with few of them,
+        // at the first and last ones of the others.
+        const bool all = k < 32;
         std::string joined;
         for (int64_t i = 1; i <= k + 1; ++i) {
+            if (!all && i > 8 && i < k - 6) continue;
             const std::string f = piece(text, delimiter, static_cast<int32_t>(i));
             FUZZ_CHECK(f.find(delimiter) == std::string::npos);
             FUZZ_CHECK(piece(text, delimiter, static_cast<int32_t>(i - k - 2)) == f);
             if (i > 1) joined += delimiter;
             joined += f;
         }
-        FUZZ_CHECK(joined == text);
-        if (n == 0 || n > k + 1 || n < -(k + 1)) FUZZ_CHECK(field.empty());
+        if (all) FUZZ_CHECK(joined == text);
         return 0;
     }
     // Comma fields: without quotes they are the ","-fields with their blanks trimmed.
