@@ -170,8 +170,14 @@ void Form1::createControls() {
 }
 
 void Form1::runDueTicks() {
-    if (sendTimer_ && sendTimer_->takeTick()) relay_->Send_Msg();
-    if (timer1_ && timer1_->takeTick()) testTick();
+    if (sendTimer_ && sendTimer_->takeTick()) {
+        relay_->Send_Msg();
+        sendTimer_->tickDone();
+    }
+    if (timer1_ && timer1_->takeTick()) {
+        testTick();
+        timer1_->tickDone();
+    }
 }
 
 void Form1::onLoad() {

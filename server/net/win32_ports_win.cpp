@@ -1,5 +1,7 @@
 #include "win32_ports_win.h"
 
+#include <algorithm>
+
 #include "unique_handle_win.h"
 
 namespace korrin {
@@ -62,7 +64,12 @@ PostedTimer::~PostedTimer() {
 
 void PostedTimer::rearm() {
     posted_ = false;
-    due_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(interval_);
+    const auto now = std::chrono::steady_clock::now();
+    due_ = now + std::chrono::milliseconds(interval_);
+    // Re-armed by its own tick's handler: count from that tick, so the handler's run time
+    // does not stretch the interval.
+    if (inTick_ && due_ > lastTick_ + std::chrono::milliseconds(interval_))
+        due_ = std::max(now, lastTick_ + std::chrono::milliseconds(interval_));
     cv_.notify_all();
 }
 
@@ -87,10 +94,17 @@ bool PostedTimer::takeTick() {
     const auto now = std::chrono::steady_clock::now();
     if (!posted_ && now < due_) return false;
     posted_ = false;
+    inTick_ = true;
+    lastTick_ = std::min(now, due_);
     due_ += std::chrono::milliseconds(interval_);
     if (due_ < now) due_ = now + std::chrono::milliseconds(interval_);  // no burst after a stall
     cv_.notify_all();
     return true;
+}
+
+void PostedTimer::tickDone() {
+    std::lock_guard<std::mutex> lock(mu_);
+    inTick_ = false;
 }
 
 void PostedTimer::run() {

@@ -47,6 +47,8 @@ public:
     // Call on the GUI thread, for each tick message and before dispatching any message:
     // true once per tick that is due (the caller runs it), false otherwise.
     bool takeTick();
+    // The handler of the tick that takeTick gave has returned.
+    void tickDone();
     int interval() const { return interval_; }
     bool enabled() const { return enabled_; }
 
@@ -64,6 +66,8 @@ private:
     bool posted_ = false;  // a tick is due and not yet taken; post no second one meanwhile
     bool stop_ = false;
     std::chrono::steady_clock::time_point due_;
+    bool inTick_ = false;  // between takeTick and tickDone
+    std::chrono::steady_clock::time_point lastTick_;
     std::thread thread_;
 };
 
