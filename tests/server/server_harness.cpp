@@ -54,12 +54,13 @@ pid_t spawn(const std::vector<std::string>& argv, int outFd) {
 
 // Waits for the child; -1 when it had to be killed after the time.
 int waitChild(pid_t pid, int timeoutMs) {
-    for (int t = 0;; t += 20) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
         int status = 0;
         pid_t r = waitpid(pid, &status, WNOHANG);
         if (r == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
         if (r < 0) return -1;
-        if (t >= timeoutMs) {
+        if (std::chrono::steady_clock::now() > until) {
             kill(pid, SIGKILL);
             waitpid(pid, &status, 0);
             return -1;
@@ -104,11 +105,18 @@ int run(const std::vector<std::string>& argv, std::string* out, int timeoutMs) {
     fcntl(fds[0], F_SETFL, O_NONBLOCK);
     int rc = -1;
     char buf[4096];
-    for (int t = 0;; t += 20) {
-        pollfd p = {fds[0], POLLIN, 0};
-        poll(&p, 1, 20);
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    bool open = true;
+    for (;;) {
+        if (open) {
+            pollfd p = {fds[0], POLLIN, 0};
+            poll(&p, 1, 20);
+        } else {
+            sleepMs(20);  // a closed pipe polls ready at once: don't spin
+        }
         ssize_t n;
         while ((n = read(fds[0], buf, sizeof buf)) > 0) out->append(buf, static_cast<size_t>(n));
+        if (n == 0) open = false;
         int status = 0;
         pid_t r = waitpid(pid, &status, WNOHANG);
         if (r == pid || r < 0) {
@@ -117,7 +125,7 @@ int run(const std::vector<std::string>& argv, std::string* out, int timeoutMs) {
             rc = r == pid && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
             break;
         }
-        if (t >= timeoutMs) {
+        if (std::chrono::steady_clock::now() > until) {
             kill(pid, SIGKILL);
             waitpid(pid, &status, 0);
             break;
