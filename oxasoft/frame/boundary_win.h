@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "oxasoft/frame/unique_handle.h"
+#include "common/unique_handle.h"
 
 namespace oxa {
 

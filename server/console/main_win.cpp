@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "../net/unique_handle_win.h"
+#include "../net/registry_key_win.h"
 #include "../net/win32_ports_win.h"
 #include "control_ids.h"
 #include "form1_win.h"
@@ -12,9 +12,6 @@
 
 namespace korrin {
 
-namespace {
-using UniqueKey = UniqueHandle<HKEY, RegCloseKey, nullptr>;
-}
 
 // Reads a registry value as text; false when the key or the value could not be read.
 bool ReadRegistryText(HKEY root, const std::string& subKey, const std::string& valueName,

@@ -2,13 +2,10 @@
 
 #include <algorithm>
 
-#include "unique_handle_win.h"
+#include "registry_key_win.h"
 
 namespace korrin {
 
-namespace {
-using UniqueKey = UniqueHandle<HKEY, RegCloseKey, nullptr>;
-}
 
 RegistrySettings::RegistrySettings(std::string application, std::string section)
     : subKey_("Software\\" + application + "\\" + section) {}

@@ -72,10 +72,7 @@ bool goneWithin(const fs::path& p, int ms) {
 class Package : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (win32BuildDir().empty()) {
-            if (std::getenv("KORRIN_REQUIRE_WIN32")) FAIL() << "build/win32 is missing";
-            GTEST_SKIP() << "no Windows build to test";
-        }
+        KORRIN_NEED_WINDOWS_BUILD();
         dist_ = win32BuildDir() + "/dist";
         // No menu entries of the test prefix in the Linux desktop's menus.
         const char* overrides = std::getenv("WINEDLLOVERRIDES");

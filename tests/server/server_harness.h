@@ -15,6 +15,16 @@ namespace korrin::blackbox {
 // Where build/win32 lies; empty when the Windows build is missing.
 std::string win32BuildDir();
 
+// For a test fixture's SetUp: skips without the Windows build, or fails where scripts/test
+// demands it (KORRIN_REQUIRE_WIN32). Needs <gtest/gtest.h> and <cstdlib>.
+#define KORRIN_NEED_WINDOWS_BUILD()                                                    \
+    do {                                                                               \
+        if (::korrin::blackbox::win32BuildDir().empty()) {                             \
+            if (std::getenv("KORRIN_REQUIRE_WIN32")) FAIL() << "build/win32 is missing"; \
+            GTEST_SKIP() << "no Windows build to test";                                \
+        }                                                                              \
+    } while (0)
+
 class ServerUnderTest {
 public:
     ServerUnderTest();  // a fresh program directory with KorrinServer.exe and Language.dll

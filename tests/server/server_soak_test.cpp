@@ -126,10 +126,7 @@ int serverPid(const std::string& dir) {
 class Soak : public ::testing::Test {
   protected:
     void SetUp() override {
-        if (win32BuildDir().empty()) {
-            if (std::getenv("KORRIN_REQUIRE_WIN32")) FAIL() << "build/win32 is missing";
-            GTEST_SKIP() << "no Windows build to test";
-        }
+        KORRIN_NEED_WINDOWS_BUILD();
         server_ = std::make_unique<ServerUnderTest>();
     }
     void TearDown() override {

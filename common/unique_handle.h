@@ -1,5 +1,5 @@
-// One move-only owner for every kind of handle (HKEY, BSTR, HANDLE, ...). Traits name the
-// handle type, its invalid value and how to close it, so no handle is closed twice or leaked.
+// One move-only owner for every kind of handle (HKEY, BSTR, HANDLE, ...), shared by both
+// deliverables. Traits name the handle type, its invalid value and how to close it.
 #pragma once
 
 #include <utility>
