@@ -40,7 +40,10 @@ constexpr Rect kControls[] = {
     {ids::kLabel2, "STATIC", "", SS_LEFT | SS_NOPREFIX, 150, 5940, 2445, 195},
     {ids::kLabel3, "STATIC", "", SS_LEFT | SS_NOPREFIX, 2850, 5940, 645, 195},
     {ids::kLabel4, "STATIC", "", SS_LEFT | SS_NOPREFIX, 4470, 5940, 645, 195},
+    // In the row of Label1, clear of the controls an operator sees; hidden until needed.
+    {ids::kPausedNotice, "STATIC", "", SS_LEFT | SS_NOPREFIX, 2400, 210, 3600, 195},
 };
+constexpr char kPausedText[] = "Queue full: reading from senders paused";
 constexpr int kFormLeft = 3525, kFormTop = 2640, kClientWidth = 6195, kClientHeight = 4050;
 constexpr int kCompactHeight = 4860, kExpandedHeight = 7230, kViewThreshold = 5000;
 
@@ -141,7 +144,8 @@ void Form1::createControls() {
     HFONT font = font_ ? font_ : static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
     for (const Rect& c : kControls) {
         DWORD style = WS_CHILD | c.style;
-        if (c.id != ids::kList2 && c.id != ids::kCommand2) style |= WS_VISIBLE;
+        if (c.id != ids::kList2 && c.id != ids::kCommand2 && c.id != ids::kPausedNotice)
+            style |= WS_VISIBLE;
         HWND h = CreateWindowExA(0, c.cls, c.text, style, tw.x(c.x), tw.y(c.y), tw.x(c.w),
                                  tw.y(c.h), hwnd_, reinterpret_cast<HMENU>(INT_PTR(c.id)), inst,
                                  nullptr);
@@ -244,18 +248,45 @@ void Form1::setLabel(HWND label, const std::string& text) {
     InvalidateRect(hwnd_, nullptr, TRUE);
 }
 
-void Form1::syncPeers(HWND list, const std::vector<PeerEntry>& entries) {
+// Entries come only at the end and go one at a time, so the box is brought in step by
+// removing the entries that went and appending the new ones: the rest keep their place, and
+// the top entry and the selection stay on the same peer.
+void Form1::syncPeers(HWND list, const std::vector<PeerEntry>& entries,
+                      std::vector<uint64_t>& shown) {
+    const int top = static_cast<int>(SendMessageA(list, LB_GETTOPINDEX, 0, 0));
     const int sel = static_cast<int>(SendMessageA(list, LB_GETCURSEL, 0, 0));
-    const LRESULT selId = sel >= 0 ? SendMessageA(list, LB_GETITEMDATA, sel, 0) : -1;
+    const uint64_t selSerial = sel >= 0 && sel < static_cast<int>(shown.size()) ? shown[sel] : 0;
+    int newTop = top;
     SendMessageA(list, WM_SETREDRAW, FALSE, 0);
-    SendMessageA(list, LB_RESETCONTENT, 0, 0);
-    for (const PeerEntry& e : entries) {
+    size_t j = 0;
+    for (size_t i = 0, old = 0; i < shown.size(); ++old) {
+        if (j < entries.size() && entries[j].serial == shown[i]) {
+            ++i, ++j;
+            continue;
+        }
+        SendMessageA(list, LB_DELETESTRING, i, 0);
+        shown.erase(shown.begin() + static_cast<std::ptrdiff_t>(i));
+        if (static_cast<int>(old) < top) --newTop;
+    }
+    for (; j < entries.size(); ++j) {
+        const PeerEntry& e = entries[j];
         LRESULT i = SendMessageA(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(e.text.c_str()));
         SendMessageA(list, LB_SETITEMDATA, i, e.id);
-        if (sel >= 0 && e.id == selId) SendMessageA(list, LB_SETCURSEL, i, 0);
+        shown.push_back(e.serial);
     }
+    auto at = std::find(shown.begin(), shown.end(), selSerial);
+    SendMessageA(list, LB_SETCURSEL, selSerial && at != shown.end() ? at - shown.begin() : -1, 0);
+    SendMessageA(list, LB_SETTOPINDEX, std::max(newTop, 0), 0);
     SendMessageA(list, WM_SETREDRAW, TRUE, 0);
     InvalidateRect(list, nullptr, TRUE);
+}
+
+// The peer whose entry the operator clicked, even when the list has changed since.
+void Form1::doubleClick(int listId, const std::vector<uint64_t>& shown) {
+    const int sel = static_cast<int>(SendMessageA(control(listId), LB_GETCURSEL, 0, 0));
+    if (sel < 0 || sel >= static_cast<int>(shown.size())) return;
+    if (listId == ids::kList1) relay_->senderDoubleClick(shown[sel]);
+    else relay_->receiverDoubleClick(shown[sel]);
 }
 
 void Form1::syncQueue() {
@@ -283,7 +314,7 @@ void Form1::syncQueue() {
         SendMessageA(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(q[i].c_str()));
     shownCount_ = end;
     if (end < q.size()) changed(kQueue);
-    if (shownCount_ > 0) SendMessageA(list, LB_SETCURSEL, 0, 0);
+    SendMessageA(list, LB_SETCURSEL, shownCount_ > 0 && relay_->queueHeadSelected() ? 0 : -1, 0);
     SendMessageA(list, WM_SETREDRAW, TRUE, 0);
     InvalidateRect(list, nullptr, TRUE);
 }
@@ -292,13 +323,16 @@ void Form1::sync() {
     syncPosted_ = false;
     const unsigned what = dirty_;
     dirty_ = 0;
-    if (what & kSenders) syncPeers(control(ids::kList1), relay_->List1());
-    if (what & kReceivers) syncPeers(control(ids::kList3), relay_->List3());
+    if (what & kSenders) syncPeers(control(ids::kList1), relay_->List1(), shownSenders_);
+    if (what & kReceivers) syncPeers(control(ids::kList3), relay_->List3(), shownReceivers_);
     if (what & kQueue) syncQueue();
     if (what & kLabels) {
         setLabel(control(ids::kLabel2), relay_->Label2());
         setLabel(control(ids::kLabel3), relay_->Label3());
         setLabel(control(ids::kLabel4), relay_->Label4());
+        HWND notice = control(ids::kPausedNotice);
+        setLabel(notice, relay_->readingPaused() ? kPausedText : "");
+        ShowWindow(notice, relay_->readingPaused() ? SW_SHOW : SW_HIDE);
     }
     if (what & kStatus) {
         HWND sb = control(ids::kStatusBar1);
@@ -367,14 +401,10 @@ void Form1::onCommand(int id, int code) {
         if (code == BN_CLICKED) toggleTestMode();
         break;
     case ids::kList1:
-        if (code == LBN_DBLCLK)
-            relay_->senderDoubleClick(
-                static_cast<int>(SendMessageA(control(ids::kList1), LB_GETCURSEL, 0, 0)));
+        if (code == LBN_DBLCLK) doubleClick(id, shownSenders_);
         break;
     case ids::kList3:
-        if (code == LBN_DBLCLK)
-            relay_->receiverDoubleClick(
-                static_cast<int>(SendMessageA(control(ids::kList3), LB_GETCURSEL, 0, 0)));
+        if (code == LBN_DBLCLK) doubleClick(id, shownReceivers_);
         break;
     }
 }

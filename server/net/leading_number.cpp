@@ -11,28 +11,18 @@ bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
 std::optional<double> leadingNumber(std::string_view text) {
     size_t i = 0;
-    while (i < text.size() && isBlank(text[i])) ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
-        negative = text[i] == '-';
-        ++i;
-    }
+    while (i < text.size() && text[i] == ' ') ++i;
+    if (i == text.size() || !isDigit(text[i])) return std::nullopt;
     double value = 0;
-    bool any = false;
-    for (; i < text.size() && isDigit(text[i]); ++i) {
-        value = value * 10 + (text[i] - '0');
-        any = true;
-    }
+    for (; i < text.size() && isDigit(text[i]); ++i) value = value * 10 + (text[i] - '0');
     if (i < text.size() && text[i] == '.') {
         double scale = 0.1;
         for (++i; i < text.size() && isDigit(text[i]); ++i) {
             value += (text[i] - '0') * scale;
             scale /= 10;
-            any = true;
         }
     }
-    if (!any) return std::nullopt;
-    return negative ? -value : value;
+    return value;
 }
 
 double roundHalfEven(double value) {
@@ -44,9 +34,14 @@ double roundHalfEven(double value) {
 }
 
 int16_t sendIntervalFromText(std::string_view text) {
-    std::optional<double> n = leadingNumber(text);
+    // The interval keeps its looser reading: blanks, tabs and a sign may come first.
+    size_t i = 0;
+    while (i < text.size() && isBlank(text[i])) ++i;
+    const bool negative = i < text.size() && text[i] == '-';
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
+    std::optional<double> n = leadingNumber(text.substr(i));
     if (!n) return 500;
-    double ms = roundHalfEven(*n);
+    double ms = roundHalfEven(negative ? -*n : *n);
     if (ms > 1000) return 1000;
     if (ms < 50) return 50;
     return static_cast<int16_t>(ms);

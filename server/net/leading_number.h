@@ -7,8 +7,8 @@
 
 namespace korrin {
 
-// The number a text begins with, after leading blanks: optional sign, digits, optional
-// fraction. Nothing when the text does not begin with a number.
+// The number a text begins with once leading spaces are skipped: digits with an optional
+// decimal fraction. A sign, a tab or a leading "." begins no number: nothing then.
 std::optional<double> leadingNumber(std::string_view text);
 
 // Rounds to the nearest whole number, halves to the even neighbour (2.5 -> 2, 3.5 -> 4).

@@ -10,9 +10,12 @@ TEST(LeadingNumber, ReadsTheNumberATextBeginsWith) {
         const char* text;
         std::optional<double> want;
     } cases[] = {
-        {"3001", 3001},  {" 4000 ", 4000}, {"12abc", 12},       {"1.5", 1.5},  {".25", 0.25},
-        {"-7", -7},      {"+8", 8},        {"abc", std::nullopt}, {"", std::nullopt},
-        {" ", std::nullopt}, {".", std::nullopt}, {"1e3", 1},   {"00042", 42},
+        {"3001", 3001},  {" 4000 ", 4000}, {"12abc", 12},       {"1.5", 1.5},  {"5.", 5},
+        {"abc", std::nullopt}, {"", std::nullopt}, {" ", std::nullopt}, {".", std::nullopt},
+        {"1e3", 1},   {"00042", 42},
+        // A sign, a tab or a leading "." begins no number.
+        {".25", std::nullopt}, {"-7", std::nullopt}, {"+8", std::nullopt},
+        {"\t4000", std::nullopt}, {" +4000", std::nullopt},
     };
     for (const Case& c : cases) EXPECT_EQ(leadingNumber(c.text), c.want) << c.text;
 }
@@ -31,7 +34,7 @@ TEST(SendInterval, ClampsToFiftyThroughOneThousand) {
         int want;
     } cases[] = {{"500", 500}, {"20", 50},  {"5000", 1000}, {"50", 50},   {"1000", 1000},
                  {"49.5", 50}, {"abc", 500}, {"", 500},     {"-3", 50},   {"99999999999", 1000},
-                 {"250.5", 250}, {"251.5", 252}, {"120ms", 120}};
+                 {"250.5", 250}, {"251.5", 252}, {"120ms", 120}, {"+80", 80}, {"\t90", 90}};
     for (const Case& c : cases) EXPECT_EQ(sendIntervalFromText(c.text), c.want) << c.text;
 }
 
@@ -47,7 +50,8 @@ TEST(ListenPorts, TakeTheLeadingNumberAndTheOneAfterIt) {
         {"0", std::nullopt, 1},
         {"65535", 65535, std::nullopt},
         {"65536", std::nullopt, std::nullopt},
-        {"-1", std::nullopt, std::nullopt},
+        {"-1", std::nullopt, 1},
+        {"+4000", std::nullopt, 1},
         {"1", 1, 2},
     };
     for (const Case& c : cases) {

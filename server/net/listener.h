@@ -34,6 +34,9 @@ public:
     virtual OpResult setLineDelimiter(int id, std::string_view delimiter) = 0;
     virtual OpResult setReceiving(int id, bool on) = 0;
     virtual std::string remoteAddress(int id) = 0;
+    // True from the connection's opened event until it begins to close (closed here, or found
+    // closed by its peer); its closed event may still be on its way after that.
+    virtual bool isOpen(int id) = 0;
     // Closes the connection; its connectionClosed event follows later, from the event loop.
     virtual OpResult closeConnection(int id) = 0;
     // Queues the bytes for sending; never blocks. Fails when the connection is gone or its

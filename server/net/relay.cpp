@@ -9,8 +9,7 @@ namespace korrin {
 
 namespace {
 constexpr char kPortError[] = "Error setting Portaddress";
-
-std::string peerText(Listener& l, int id) { return l.remoteAddress(id) + "-" + std::to_string(id); }
+constexpr int kQueueFullCode = 10055;  // Winsock's "no buffer space available"
 
 bool inTable(int id) { return id >= 0 && id < Relay::kTableSize; }
 }  // namespace
@@ -19,6 +18,10 @@ Relay::Relay(Listener& input, Listener& output, SettingsStore& settings, Timer& 
              ErrorLog& log, RelayView& view)
     : in_(input), out_(output), settings_(settings), sendTimer_(sendTimer), log_(log), view_(view) {
     senderIds_.fill(-1);
+}
+
+PeerEntry Relay::peerEntry(Listener& l, int id) {
+    return {l.remoteAddress(id) + "-" + std::to_string(id), id, nextSerial_++};
 }
 
 void Relay::load(const std::function<void()>& makeLanguage) {
@@ -84,7 +87,7 @@ void Relay::senderOpened(int id) {
 
 void Relay::check_Listbox(int id, int mode) {
     if (mode == 1) {
-        list1_.push_back({peerText(in_, id), id});
+        list1_.push_back(peerEntry(in_, id));
         for (int16_t& slot : senderIds_) {
             if (slot == -1) {
                 slot = static_cast<int16_t>(id);
@@ -112,6 +115,7 @@ void Relay::check_Listbox(int id, int mode) {
 void Relay::senderData(int, std::string_view text, bool endOfLine) {
     if (!endOfLine) return;  // only complete lines reach the queue
     enqueue(std::string(text));
+    queueHeadSelected_ = true;
 }
 
 void Relay::senderClosed(int id) { check_Listbox(id, 0); }
@@ -123,9 +127,16 @@ void Relay::inputError(int code, std::string_view description) {
     log_.append(line);
 }
 
-void Relay::senderDoubleClick(int selectedIndex) {
-    if (selectedIndex < 0 || static_cast<size_t>(selectedIndex) >= list1_.size()) return;
-    in_.closeConnection(list1_[selectedIndex].id);
+namespace {
+const PeerEntry* findEntry(const std::vector<PeerEntry>& list, uint64_t serial) {
+    for (const PeerEntry& e : list)
+        if (e.serial == serial) return &e;
+    return nullptr;
+}
+}  // namespace
+
+void Relay::senderDoubleClick(uint64_t entrySerial) {
+    if (const PeerEntry* e = findEntry(list1_, entrySerial)) in_.closeConnection(e->id);
 }
 
 // ---- receivers ----
@@ -152,7 +163,7 @@ void Relay::receiverClosed(int id) {
 
 void Relay::checkListbox2(int id, int mode) {
     if (mode == 1) {
-        list3_.push_back({peerText(out_, id), id});
+        list3_.push_back(peerEntry(out_, id));
         label2_.clear();
         view_.changed(RelayView::kReceivers | RelayView::kLabels);
         return;
@@ -167,9 +178,8 @@ void Relay::checkListbox2(int id, int mode) {
     view_.changed(RelayView::kReceivers);
 }
 
-void Relay::receiverDoubleClick(int selectedIndex) {
-    if (selectedIndex < 0 || static_cast<size_t>(selectedIndex) >= list3_.size()) return;
-    out_.closeConnection(list3_[selectedIndex].id);
+void Relay::receiverDoubleClick(uint64_t entrySerial) {
+    if (const PeerEntry* e = findEntry(list3_, entrySerial)) out_.closeConnection(e->id);
 }
 
 // ---- queue and pacing ----
@@ -192,7 +202,8 @@ void Relay::Send_Msg() {
     line += '\n';
     const int last = std::min(maxReceiverId_.value_or(0) + 2, kTableSize - 1);
     for (int id = 0; id <= last; ++id) {
-        if (receiverHosts_[id].empty()) continue;
+        // A receiver already on its way out is no target, and missing it is no failure.
+        if (receiverHosts_[id].empty() || !out_.isOpen(id)) continue;
         OpResult r = out_.send(id, line);
         if (!r.ok()) {
             // One failing receiver is dropped; the others and the pacing carry on.
@@ -201,6 +212,7 @@ void Relay::Send_Msg() {
         }
     }
     dequeueHead();
+    queueHeadSelected_ = false;
     view_.changed(RelayView::kLabels);
     sendTimer_.setInterval(sendInterval_);
     sendTimer_.setEnabled(true);
@@ -214,6 +226,9 @@ void Relay::enqueue(std::string line) {
     if (!paused_ && (queue_.size() >= kQueueHighLines || queueBytes_ >= kQueueHighBytes)) {
         paused_ = true;
         in_.pauseReading(true);
+        inputError(kQueueFullCode, "Send queue full (" + std::to_string(queue_.size()) +
+                                       " lines): reading from senders paused");
+        view_.changed(RelayView::kLabels);
     }
     view_.changed(RelayView::kQueue);
 }
@@ -225,6 +240,9 @@ void Relay::dequeueHead() {
     if (paused_ && queue_.size() <= kQueueHighLines / 2 && queueBytes_ <= kQueueHighBytes / 2) {
         paused_ = false;
         in_.pauseReading(false);
+        inputError(0, "Send queue down to " + std::to_string(queue_.size()) +
+                          " lines: reading from senders resumed");
+        view_.changed(RelayView::kLabels);
     }
     view_.changed(RelayView::kQueue);
 }

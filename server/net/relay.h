@@ -18,6 +18,7 @@ namespace korrin {
 struct PeerEntry {
     std::string text;  // remote address, "-", connection id
     int32_t id;        // the list entry's item data
+    uint64_t serial;   // this entry and no other, also when its id comes back later
 };
 
 class Relay {
@@ -40,12 +41,14 @@ public:
     void senderData(int id, std::string_view text, bool endOfLine);
     void senderClosed(int id);
     void inputError(int code, std::string_view description);
-    void senderDoubleClick(int selectedIndex);
+    // entrySerial: the serial of the entry the operator double-clicked; an entry that has
+    // gone meanwhile closes nothing.
+    void senderDoubleClick(uint64_t entrySerial);
 
     // Output listener (receivers).
     void receiverOpened(int id);
     void receiverClosed(int id);
-    void receiverDoubleClick(int selectedIndex);
+    void receiverDoubleClick(uint64_t entrySerial);
 
     // SendTimer tick.
     void Send_Msg();
@@ -69,6 +72,8 @@ public:
     const std::string& statusAddress() const { return statusAddress_; }
     const std::string& statusPort() const { return statusPort_; }
     bool readingPaused() const { return paused_; }
+    // List2's selection: the head after a sender's line was appended, nothing after a send step.
+    bool queueHeadSelected() const { return queueHeadSelected_; }
 
 private:
     void check_Listbox(int id, int mode);
@@ -76,6 +81,7 @@ private:
     void enqueue(std::string line);
     void dequeueHead();
     std::string maxReceiverText() const;
+    PeerEntry peerEntry(Listener& l, int id);
 
     Listener& in_;
     Listener& out_;
@@ -94,6 +100,8 @@ private:
     size_t queueBytes_ = 0;
     uint64_t queueHeadSeq_ = 0;
     bool paused_ = false;
+    bool queueHeadSelected_ = false;
+    uint64_t nextSerial_ = 1;
     std::string label2_, label3_, label4_;
     std::string statusAddress_, statusPort_;
 };

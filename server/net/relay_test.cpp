@@ -20,6 +20,7 @@ struct FakeListener : Listener {
     std::vector<int> closed;
     std::map<int, std::string> sent;
     std::set<int> failingSends;
+    std::set<int> closing;  // closed or found closed, closed event not yet delivered
     bool paused = false;
 
     OpResult setListening(bool on) override {
@@ -41,6 +42,7 @@ struct FakeListener : Listener {
         return {};
     }
     std::string remoteAddress(int id) override { return remote.count(id) ? remote[id] : "127.0.0.1"; }
+    bool isOpen(int id) override { return !closing.count(id); }
     OpResult closeConnection(int id) override {
         closed.push_back(id);
         return {};
@@ -211,9 +213,9 @@ TEST_F(RelayFixture, ReceiverListAndHostsFollowConnections) {
     EXPECT_EQ(relay.List3()[0].text, "192.168.1.9-4");
     EXPECT_EQ(relay.List3()[0].id, 4);
     EXPECT_EQ(relay.ReceiverHosts()[4], "192.168.1.9");
-    relay.receiverDoubleClick(-1);  // nothing selected
+    relay.receiverDoubleClick(0);  // no such entry
     EXPECT_TRUE(out.closed.empty());
-    relay.receiverDoubleClick(0);
+    relay.receiverDoubleClick(relay.List3()[0].serial);
     EXPECT_EQ(out.closed, std::vector<int>{4});
     relay.receiverClosed(4);
     EXPECT_TRUE(relay.List3().empty());
@@ -312,6 +314,48 @@ TEST_F(RelayFixture, FailingReceiverIsDroppedAndThePacingGoesOn) {
     EXPECT_EQ(relay.Label2(), "");
 }
 
+// Receivers 0..2 get "x"; receiver 1 is in the state of the row at the send step.
+TEST_F(RelayFixture, SendStepCountsOnlyRealFailuresOfOpenReceivers) {
+    struct Case {
+        const char* what;
+        bool closing, failing;
+        std::string label2;
+        std::vector<int> closed;
+    } cases[] = {
+        {"open", false, false, "", {}},
+        {"closing, its closed event still to come", true, false, "", {}},
+        {"closing, and its socket would fail", true, true, "", {}},
+        {"open, and the send fails", false, true, "Error: 10054 Connection reset by peer", {1}},
+    };
+    for (const Case& c : cases) {
+        FakeListener i, o;
+        FakeView v;
+        Relay r(i, o, settings, timer, log, v);
+        r.load(nullptr);
+        for (int id = 0; id < 3; ++id) r.receiverOpened(id);
+        if (c.closing) o.closing.insert(1);
+        if (c.failing) o.failingSends.insert(1);
+        r.appendToQueue("x");
+        r.Send_Msg();
+        EXPECT_EQ(r.Label2(), c.label2) << c.what;
+        EXPECT_EQ(o.closed, c.closed) << c.what;
+        EXPECT_EQ(o.sent[0] + o.sent[2], "x\nx\n") << c.what;
+        EXPECT_EQ(o.sent.count(1) && !o.sent[1].empty(), !c.closing && !c.failing) << c.what;
+        EXPECT_TRUE(r.queue().empty()) << c.what;
+    }
+}
+
+TEST_F(RelayFixture, QueueSelectionAndPauseFollowTheQueue) {
+    load();
+    relay.appendToQueue("test mode");  // test mode leaves the selection alone
+    EXPECT_FALSE(relay.queueHeadSelected());
+    relay.senderData(0, "from a sender", true);
+    EXPECT_TRUE(relay.queueHeadSelected());
+    relay.Send_Msg();  // sends the selected head: nothing selected until the next append
+    EXPECT_FALSE(relay.queueHeadSelected());
+    EXPECT_EQ(relay.queue().size(), 1u);
+}
+
 TEST_F(RelayFixture, SenderIdsTakeTheLowestFreeEntryAndSkipTheThirtySecond) {
     load();
     for (int id = 0; id < 32; ++id) relay.senderOpened(id);
@@ -334,10 +378,16 @@ TEST_F(RelayFixture, SenderDoubleClickClosesTheSelectedSender) {
     load();
     relay.senderOpened(3);
     relay.senderOpened(7);
-    relay.senderDoubleClick(-1);
-    relay.senderDoubleClick(2);
+    const uint64_t seven = relay.List1()[1].serial;
+    relay.senderDoubleClick(0);
+    relay.senderDoubleClick(seven + 1);
     EXPECT_TRUE(in.closed.empty());
-    relay.senderDoubleClick(1);
+    relay.senderDoubleClick(seven);
+    EXPECT_EQ(in.closed, std::vector<int>{7});
+    // The entry the operator saw has gone and its id came back: the newcomer stays.
+    relay.senderClosed(7);
+    relay.senderOpened(7);
+    relay.senderDoubleClick(seven);
     EXPECT_EQ(in.closed, std::vector<int>{7});
 }
 
@@ -360,6 +410,10 @@ TEST_F(RelayFixture, ReadingPausesAtTheHighWaterMarkAndResumesAtHalf) {
     EXPECT_TRUE(in.paused);
     relay.Send_Msg();
     EXPECT_FALSE(in.paused);
+    // Both turns are logged, once each.
+    EXPECT_EQ(log.text,
+              "Error: 10055 - Send queue full (100000 lines): reading from senders paused\r\n"
+              "Error: 0 - Send queue down to 50000 lines: reading from senders resumed\r\n");
 }
 
 TEST_F(RelayFixture, LinesKeepEveryByteValue) {

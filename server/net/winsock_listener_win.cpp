@@ -5,15 +5,20 @@
 #include <ws2tcpip.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 
 namespace korrin {
 
 namespace {
 
-constexpr UINT kMsgSocket = WM_APP + 10;  // wParam socket, lParam WSAGETSELECTEVENT/ERROR
+constexpr UINT kMsgAccept = WM_APP + 10;  // wParam listening socket, lParam as below
 constexpr UINT kMsgClosed = WM_APP + 11;  // wParam connection id
 constexpr UINT kMsgResume = WM_APP + 12;  // reading resumed: read what waits on every socket
+// Socket messages of connections (wParam socket, lParam WSAGETSELECTEVENT/ERROR), one number
+// per connection; the range is far larger than the connections that can be open at once.
+constexpr UINT kMsgConnFirst = WM_APP + 0x100;
+constexpr UINT kMsgConnLast = 0xBFFF;
 constexpr char kWindowClass[] = "KorrinListenerSink";
 constexpr size_t kReadChunk = 64 * 1024;
 
@@ -26,6 +31,12 @@ void startWinsock() {
         return WSAStartup(MAKEWORD(2, 2), &data) == 0;
     }();
     (void)started;
+}
+
+uint64_t steadyMs() {
+    return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                     std::chrono::steady_clock::now().time_since_epoch())
+                                     .count());
 }
 
 OpResult fail(int code) { return OpResult{code, winsockErrorText(code)}; }
@@ -46,6 +57,7 @@ struct WinsockListener::Conn {
     std::string remote;
     LineFramer framer;
     bool receiving = false;
+    UINT message = 0;      // its own socket message number
     bool closing = false;  // socket gone, closed event pending
     std::string out;       // unsent bytes, from outPos on
     size_t outPos = 0;
@@ -66,7 +78,7 @@ private:
 };
 
 WinsockListener::WinsockListener(ListenerEvents& events, int maxConnections)
-    : events_(events), maxConnections_(maxConnections) {
+    : events_(events), maxConnections_(maxConnections), nextMessage_(kMsgConnFirst) {
     startWinsock();
     HINSTANCE inst = GetModuleHandleA(nullptr);
     WNDCLASSA wc = {};
@@ -94,17 +106,22 @@ LRESULT CALLBACK WinsockListener::windowProc(HWND hwnd, UINT msg, WPARAM wp, LPA
     if (msg == WM_NCDESTROY) SetWindowLongPtrA(hwnd, GWLP_USERDATA, 0);
     if (!self) return DefWindowProcA(hwnd, msg, wp, lp);
     try {
-        switch (msg) {
-        case kMsgSocket:
-            self->onSocketEvent(static_cast<SOCKET>(wp), WSAGETSELECTEVENT(lp),
+        if (msg >= kMsgConnFirst && msg <= kMsgConnLast) {
+            self->onSocketEvent(msg, static_cast<SOCKET>(wp), WSAGETSELECTEVENT(lp),
                                 WSAGETSELECTERROR(lp));
+            return 0;
+        }
+        switch (msg) {
+        case kMsgAccept:
+            // A stale one (the listening socket was replaced) finds nothing to accept.
+            if (static_cast<SOCKET>(wp) == self->listenSocket_) self->onAccept(self->listenSocket_);
             return 0;
         case kMsgClosed:
             self->deliverClosed(static_cast<int>(wp));
             return 0;
         case kMsgResume:
             for (auto& [id, c] : self->conns_) {
-                if (!c->closing) PostMessageA(hwnd, kMsgSocket, c->socket, FD_READ);
+                if (!c->closing) PostMessageA(hwnd, c->message, c->socket, FD_READ);
             }
             return 0;
         }
@@ -133,13 +150,13 @@ OpResult WinsockListener::setListening(bool on) {
     addr.sin_addr.s_addr = htonl(INADDR_ANY);
     addr.sin_port = htons(static_cast<u_short>(port_));
     if (bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-        listen(s, SOMAXCONN) != 0 || WSAAsyncSelect(s, hwnd_, kMsgSocket, FD_ACCEPT) != 0) {
+        listen(s, SOMAXCONN) != 0 || WSAAsyncSelect(s, hwnd_, kMsgAccept, FD_ACCEPT) != 0) {
         OpResult r = lastError();
         closesocket(s);
         return r;
     }
     listenSocket_ = s;
-    bySocket_[s] = -1;
+    acceptWaiting_ = false;
     return {};
 }
 
@@ -183,6 +200,8 @@ OpResult WinsockListener::setReceiving(int id, bool on) {
     return {};
 }
 
+bool WinsockListener::isOpen(int id) { return find(id) != nullptr; }
+
 std::string WinsockListener::remoteAddress(int id) {
     Conn* c = find(id);
     return c ? c->remote : std::string();
@@ -207,12 +226,16 @@ OpResult WinsockListener::send(int id, std::string_view bytes) {
     }
     const bool wasIdle = c->pending() == 0;
     c->out.append(bytes.data(), bytes.size());
-    if (wasIdle) {
-        onWrite(*c);
-        c = find(id);
-        if (!c) return fail(WSAECONNRESET);
+    if (!wasIdle) return {};  // FD_WRITE goes on with it
+    const int err = flush(*c);
+    if (err == 0) return {};
+    // A peer that left in an orderly way, its close not yet seen, has not failed: it goes
+    // the way of any peer that closes.
+    if (peerClosedOrderly(*c)) {
+        onPeerClosed(*c, 0);
+        return {};
     }
-    return {};
+    return fail(err);
 }
 
 void WinsockListener::pauseReading(bool paused) {
@@ -232,15 +255,24 @@ int WinsockListener::lowestFreeId() const {
     return id;
 }
 
-void WinsockListener::onSocketEvent(SOCKET s, int event, int error) {
-    auto it = bySocket_.find(s);
-    if (it == bySocket_.end()) return;  // stale: that socket is closed already
-    if (it->second < 0) {
-        if (event == FD_ACCEPT) onAccept();
-        return;
-    }
-    Conn* c = find(it->second);
-    if (!c) return;
+UINT WinsockListener::takeMessage() {
+    if (nextMessage_ <= kMsgConnLast) return nextMessage_++;
+    if (freeMessages_.empty()) return 0;
+    const UINT m = freeMessages_.front();
+    freeMessages_.pop_front();
+    return m;
+}
+
+void WinsockListener::returnMessage(UINT message) { freeMessages_.push_back(message); }
+
+void WinsockListener::onSocketEvent(UINT message, SOCKET s, int event, int error) {
+    auto it = byMessage_.find(message);
+    if (it == byMessage_.end()) return;
+    const int id = it->second;
+    Conn* c = find(id);
+    // The connection is closing (what is still queued for it means nothing now), or the
+    // message is not of its socket.
+    if (!c || c->socket != s) return;
     switch (event) {
     case FD_READ:
         onRead(*c);
@@ -252,35 +284,50 @@ void WinsockListener::onSocketEvent(SOCKET s, int event, int error) {
         // Read what the peer sent before it closed, also while paused: no line is lost.
         if (error == 0) {
             onRead(*c, true);
-            if ((c = find(it->second)) == nullptr) return;
+            if ((c = find(id)) == nullptr) return;
         }
         onPeerClosed(*c, error);
         break;
     }
 }
 
-void WinsockListener::onAccept() {
-    sockaddr_in addr = {};
-    int len = sizeof addr;
-    SOCKET s = accept(listenSocket_, reinterpret_cast<sockaddr*>(&addr), &len);
-    if (s == INVALID_SOCKET) return;
-    if (static_cast<int>(conns_.size()) >= maxConnections_ || !events_.connectionRequest()) {
-        closesocket(s);
+void WinsockListener::onAccept(SOCKET listenSocket) {
+    const int live = static_cast<int>(std::count_if(
+        conns_.begin(), conns_.end(), [](const auto& e) { return !e.second->closing; }));
+    if (live < maxConnections_ && static_cast<int>(conns_.size()) >= maxConnections_) {
+        // Every free id is still held by a connection whose closed event is on its way: the
+        // peer waits in the backlog until one is delivered, rather than being turned away.
+        acceptWaiting_ = true;
         return;
     }
+    sockaddr_in addr = {};
+    int len = sizeof addr;
+    SOCKET s = accept(listenSocket, reinterpret_cast<sockaddr*>(&addr), &len);
+    if (s == INVALID_SOCKET) return;
+    if (live >= maxConnections_) {
+        closesocket(s);
+        if (turnedAwayLog_.allow("bound", steadyMs())) {
+            events_.error(WSAEMFILE, "Too many connections (" + std::to_string(maxConnections_) +
+                                         "): a connection from " + ipText(addr) + " was refused");
+        }
+        return;
+    }
+    const UINT message = events_.connectionRequest() ? takeMessage() : 0;
     BOOL noDelay = TRUE;
     setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&noDelay), sizeof noDelay);
-    if (WSAAsyncSelect(s, hwnd_, kMsgSocket, FD_READ | FD_WRITE | FD_CLOSE) != 0) {
+    if (message == 0 || WSAAsyncSelect(s, hwnd_, message, FD_READ | FD_WRITE | FD_CLOSE) != 0) {
+        if (message != 0) returnMessage(message);
         closesocket(s);
         return;
     }
     auto c = std::make_unique<Conn>();
     c->id = lowestFreeId();
     c->socket = s;
+    c->message = message;
     c->remote = ipText(addr);
     const int id = c->id;
     conns_[id] = std::move(c);
-    bySocket_[s] = id;
+    byMessage_[message] = id;
     events_.connectionOpened(id);
 }
 
@@ -317,20 +364,29 @@ void WinsockListener::onRead(Conn& conn, bool drain) {
     }
 }
 
-void WinsockListener::onWrite(Conn& c) {
+int WinsockListener::flush(Conn& c) {
     while (c.pending() > 0) {
         const size_t chunk = std::min<size_t>(c.pending(), 256 * 1024);
         int n = ::send(c.socket, c.out.data() + c.outPos, static_cast<int>(chunk), 0);
         if (n < 0) {
             int err = WSAGetLastError();
-            if (err == WSAEWOULDBLOCK) return;  // FD_WRITE tells when to go on
-            onPeerClosed(c, err);
-            return;
+            return err == WSAEWOULDBLOCK ? 0 : err;  // FD_WRITE tells when to go on
         }
         c.outPos += static_cast<size_t>(n);
     }
     c.out.clear();
     c.outPos = 0;
+    return 0;
+}
+
+void WinsockListener::onWrite(Conn& c) {
+    const int err = flush(c);
+    if (err != 0) onPeerClosed(c, peerClosedOrderly(c) ? 0 : err);
+}
+
+bool WinsockListener::peerClosedOrderly(const Conn& c) {
+    char b;
+    return recv(c.socket, &b, 1, MSG_PEEK) == 0;
 }
 
 void WinsockListener::onPeerClosed(Conn& c, int error) {
@@ -350,7 +406,6 @@ void WinsockListener::onPeerClosed(Conn& c, int error) {
 }
 
 void WinsockListener::beginClose(Conn& c) {
-    bySocket_.erase(c.socket);
     closesocket(c.socket);
     c.socket = INVALID_SOCKET;
     c.closing = true;
@@ -362,7 +417,14 @@ void WinsockListener::beginClose(Conn& c) {
 void WinsockListener::deliverClosed(int id) {
     auto it = conns_.find(id);
     if (it == conns_.end() || !it->second->closing) return;
+    // Every message queued for its socket came before this one: its number is free again.
+    byMessage_.erase(it->second->message);
+    returnMessage(it->second->message);
     conns_.erase(it);
+    if (acceptWaiting_ && listenSocket_ != INVALID_SOCKET) {
+        acceptWaiting_ = false;
+        PostMessageA(hwnd_, kMsgAccept, listenSocket_, FD_ACCEPT);
+    }
     events_.connectionClosed(id);
 }
 

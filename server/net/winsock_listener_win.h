@@ -5,11 +5,13 @@
 #include <winsock2.h>
 #include <windows.h>
 
+#include <deque>
 #include <map>
 #include <memory>
 #include <string>
 
 #include "line_framer.h"
+#include "log_throttle.h"
 #include "listener.h"
 
 namespace korrin {
@@ -35,6 +37,8 @@ public:
     OpResult send(int id, std::string_view bytes) override;
     void pauseReading(bool paused) override;
 
+    bool isOpen(int id) override;
+
     int connectionCount() const { return static_cast<int>(conns_.size()); }
 
 private:
@@ -42,11 +46,15 @@ private:
     class FramerSink;
 
     static LRESULT CALLBACK windowProc(HWND, UINT, WPARAM, LPARAM);
-    void onSocketEvent(SOCKET s, int event, int error);
-    void onAccept();
+    void onSocketEvent(UINT message, SOCKET s, int event, int error);
+    void onAccept(SOCKET listenSocket);
     // drain: read everything waiting, ignoring the pause and the per-event share.
     void onRead(Conn& c, bool drain = false);
+    // Writes what is buffered; 0, or the Winsock error of a write that failed.
+    int flush(Conn& c);
     void onWrite(Conn& c);
+    // The peer shut its side in an orderly way: a later failed write is its doing, not ours.
+    static bool peerClosedOrderly(const Conn& c);
     void onPeerClosed(Conn& c, int error);
     // Closes the socket now; the id stays taken until the closed event has been delivered.
     void beginClose(Conn& c);
@@ -54,14 +62,25 @@ private:
     Conn* find(int id);
     int lowestFreeId() const;
 
+    // Each connection selects its socket's events under a message number of its own, taken
+    // back only when its closed event has been delivered: every message Winsock queued for the
+    // old socket lies before that event in the queue, so a socket handle value that comes back
+    // for a new connection can never be matched by a message meant for the old one.
+    UINT takeMessage();
+    void returnMessage(UINT message);
+
     ListenerEvents& events_;
     int maxConnections_;
     HWND hwnd_ = nullptr;
     SOCKET listenSocket_ = INVALID_SOCKET;
     int32_t port_ = 0;
     bool paused_ = false;
+    bool acceptWaiting_ = false;
+    LogThrottle turnedAwayLog_;  // a peer waits in the backlog for an id held by a closing one
     std::map<int, std::unique_ptr<Conn>> conns_;
-    std::map<SOCKET, int> bySocket_;
+    std::map<UINT, int> byMessage_;  // connection message number -> id
+    std::deque<UINT> freeMessages_;  // oldest returned first
+    UINT nextMessage_;
 };
 
 // Text for a Winsock error number, for the status line and the error log.

@@ -68,6 +68,7 @@ void dumpList(const char* name, HWND list) {
     LRESULT n = SendMessageA(list, LB_GETCOUNT, 0, 0);
     printf("%s.count=%ld\n", name, static_cast<long>(n));
     printf("%s.sel=%ld\n", name, static_cast<long>(SendMessageA(list, LB_GETCURSEL, 0, 0)));
+    printf("%s.top=%ld\n", name, static_cast<long>(SendMessageA(list, LB_GETTOPINDEX, 0, 0)));
     for (LRESULT i = 0; i < n && i < 2000; ++i) {
         // The wide message crosses processes intact; the ANSI one comes back cut under Wine.
         static wchar_t wide[70000];
@@ -135,7 +136,8 @@ int dump(HWND f) {
         const char* name;
         int id;
     } labels[] = {{"label1", ids::kLabel1}, {"label2", ids::kLabel2}, {"label3", ids::kLabel3},
-                  {"label4", ids::kLabel4}, {"command2", ids::kCommand2}};
+                  {"label4", ids::kLabel4}, {"command2", ids::kCommand2},
+                  {"paused", ids::kPausedNotice}};
     for (auto& l : labels) {
         HWND h = GetDlgItem(f, l.id);
         printf("%s=%s\n", l.name, escape(windowText(h)).c_str());
@@ -269,6 +271,14 @@ int main(int argc, char** argv) {
         HWND list = GetDlgItem(f, id);
         SendMessageA(list, LB_SETCURSEL, atoi(argv[3]), 0);
         PostMessageA(f, WM_COMMAND, MAKEWPARAM(id, LBN_DBLCLK), reinterpret_cast<LPARAM>(list));
+        return 0;
+    }
+    if (cmd == "settop" && argc == 4) {  // scrolls a list box: settop <list id> <index>
+        SendMessageA(GetDlgItem(f, atoi(argv[2])), LB_SETTOPINDEX, atoi(argv[3]), 0);
+        return 0;
+    }
+    if (cmd == "select" && argc == 4) {  // select <list id> <index>
+        SendMessageA(GetDlgItem(f, atoi(argv[2])), LB_SETCURSEL, atoi(argv[3]), 0);
         return 0;
     }
     if (cmd == "click" && argc == 3) {

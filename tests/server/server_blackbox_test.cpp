@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "server_harness.h"
@@ -271,6 +272,36 @@ TEST_F(Server, DoubleClicksCloseTheSelectedPeer) {
     auto d = s().waitFor([](auto& m) { return m["list1.count"] == "0"; });
     EXPECT_EQ(d["list1.count"], "0");
     EXPECT_FALSE(closedWithin(r0, 300));
+}
+
+TEST_F(Server, ReceiverListKeepsItsPlaceWhenOthersComeAndGo) {
+    startOn(4210);
+    std::vector<int> rs;
+    for (int i = 0; i < 30; ++i) rs.push_back(receiver(4210));
+    waitReceivers(30);
+    s().probe({"settop", "113", "10"});
+    s().probe({"select", "113", "12"});
+    struct Step {
+        const char* what;
+        int closeIndex;  // -1: a new receiver joins instead
+        int count, top, sel;
+    } steps[] = {
+        {"one above the visible part leaves", 2, 29, 9, 11},
+        {"one below it leaves", 29, 28, 9, 11},
+        {"one joins at the end", -1, 29, 9, 11},
+    };
+    for (const Step& st : steps) {
+        if (st.closeIndex >= 0) closeFd(std::exchange(fds_[st.closeIndex], -1));
+        else receiver(4210);
+        auto d = s().waitFor(
+            [&](auto& m) { return m["list3.count"] == std::to_string(st.count); });
+        EXPECT_EQ(d["list3.count"], std::to_string(st.count)) << st.what;
+        EXPECT_EQ(d["list3.top"], std::to_string(st.top)) << st.what;
+        EXPECT_EQ(d["list3." + std::to_string(st.top)], "127.0.0.1-10|10") << st.what;
+        EXPECT_EQ(d["list3.sel"], std::to_string(st.sel)) << st.what;
+        EXPECT_EQ(d["list3." + std::to_string(st.sel)], "127.0.0.1-12|12") << st.what;
+    }
+    EXPECT_EQ(s().dump()["list3.28"], "127.0.0.1-2|2");  // the newcomer took the free id 2
 }
 
 TEST_F(Server, ShutdownClosesSendersAndEndsTheProcess) {

@@ -263,7 +263,8 @@ void ServerUnderTest::stop() {
 
 int connectTo(int port, int timeoutMs, int receiveBuffer) {
     for (int t = 0;; t += 50) {
-        int fd = socket(AF_INET, SOCK_STREAM, 0);
+        // Close-on-exec: a probe started meanwhile must not hold the peer open.
+        int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         if (receiveBuffer > 0)
             setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
         sockaddr_in a = {};
@@ -356,7 +357,7 @@ void resetFd(int fd) {
 }
 
 int occupyPort(int port) {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     int one = 1;
     setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
     sockaddr_in a = {};

@@ -491,5 +491,97 @@ TEST_F(Soak, RelayUnderLoadAndFaultsLosesNothing) {
     closeFd(p2);
 }
 
+// Receivers that come and go by the thousand beside six that stay, and senders that each
+// bring one line and leave: socket handles are reused all the time. The steady receivers get
+// every line, no short-lived one is closed while it reads, and no failure is shown.
+TEST_F(Soak, ChurnOnBothPortsClosesNoHealthyPeer) {
+    constexpr int kChurnPort = 4520, kLinesSent = 300, kShortThreads = 16, kSenderThreads = 10;
+    ServerUnderTest& s = *server_;
+    s.setSetting("Port", std::to_string(kChurnPort));
+    s.setSetting("Timer", std::to_string(kTimerMs));
+    ASSERT_TRUE(s.start());
+    ASSERT_TRUE(listensWithin(kChurnPort, 5000) && listensWithin(kChurnPort + 1, 5000));
+    std::vector<int> steady;
+    for (int i = 0; i < 6; ++i) {
+        steady.push_back(connectTo(kChurnPort + 1));
+        ASSERT_GE(steady.back(), 0);
+    }
+    ASSERT_EQ(s.waitFor([](auto& m) { return m["list3.count"] == "6"; })["list3.count"], "6");
+
+    std::atomic<int> shortLived{0}, cutWhileReading{0}, linesSent{0};
+    std::vector<std::thread> churn;
+    std::atomic<bool> churnStop{false};
+    JoinAtExit joinChurn{churn, churnStop};
+    for (int t = 0; t < kShortThreads; ++t) {
+        churn.emplace_back([&, t] {
+            unsigned seed = static_cast<unsigned>(t) + 1;
+            char buf[4096];
+            while (!churnStop) {
+                const int fd = connectTo(kChurnPort + 1, 3000);
+                if (fd < 0) continue;
+                const auto until = Clock::now() + std::chrono::milliseconds(rand_r(&seed) % 251);
+                bool cut = false;
+                while (!cut && Clock::now() < until) {
+                    pollfd p = {fd, POLLIN, 0};
+                    if (poll(&p, 1, 10) <= 0) continue;
+                    const ssize_t n = recv(fd, buf, sizeof buf, MSG_DONTWAIT);
+                    cut = n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK);
+                }
+                if (cut) ++cutWhileReading;
+                closeFd(fd);  // an orderly close
+                ++shortLived;
+            }
+        });
+    }
+    for (int t = 0; t < kSenderThreads; ++t) {
+        churn.emplace_back([&, t] {
+            for (int n = t; n < kLinesSent && !churnStop; n += kSenderThreads) {
+                const int fd = connectTo(kChurnPort, 3000);
+                if (fd < 0) continue;
+                sendAll(fd, "L" + std::to_string(n) + "\n");
+                closeFd(fd);
+                ++linesSent;
+                sleepMs(450);
+            }
+        });
+    }
+
+    // The steady receivers read until every line has reached each of them; meanwhile the
+    // window is asked now and then whether it shows a failure.
+    std::vector<std::string> got(steady.size());
+    std::set<std::string> label2Seen;
+    auto complete = [&] {
+        for (const std::string& g : got)
+            if (std::count(g.begin(), g.end(), '\n') < kLinesSent) return false;
+        return true;
+    };
+    auto nextLook = Clock::now();
+    for (auto until = Clock::now() + std::chrono::seconds(60); !complete() && Clock::now() < until;) {
+        for (size_t i = 0; i < steady.size(); ++i) got[i] += readFor(steady[i], 1 << 20, 20);
+        if (Clock::now() >= nextLook) {
+            label2Seen.insert(s.dump()["label2"]);
+            nextLook = Clock::now() + std::chrono::seconds(1);
+        }
+    }
+    churnStop = true;
+    for (auto& t : churn) t.join();
+    label2Seen.insert(s.dump()["label2"]);
+
+    EXPECT_EQ(linesSent, kLinesSent);
+    EXPECT_EQ(cutWhileReading, 0) << "of " << shortLived << " short-lived receivers";
+    EXPECT_EQ(label2Seen, std::set<std::string>{""});
+    for (size_t i = 0; i < steady.size(); ++i) {
+        std::multiset<std::string> lines;
+        std::istringstream in(got[i]);
+        for (std::string line; std::getline(in, line);) lines.insert(line);
+        std::multiset<std::string> want;
+        for (int n = 0; n < kLinesSent; ++n) want.insert("L" + std::to_string(n));
+        EXPECT_TRUE(lines == want) << "steady receiver " << i << ": " << lines.size() << " lines";
+        closeFd(steady[i]);
+    }
+    printf("churn: %d short-lived receivers, %d one-line senders\n", shortLived.load(),
+           linesSent.load());
+}
+
 }  // namespace
 }  // namespace korrin::blackbox
