@@ -1,9 +1,18 @@
 # Build helpers shared by every folder: warnings, GoogleTest, test registration.
 
 if(WIN32)
-    # Deliverables land together in build/win32/bin; test programs stay out of it.
+    # Deliverables land together in build/<preset>/bin; test programs stay out of it.
     set(KORRIN_BIN_DIR "${CMAKE_BINARY_DIR}/bin")
 endif()
+# The 64-bit Windows build makes the library only: Korrin Server is a 32-bit program. The
+# packages of the 32-bit build take the 64-bit library from its bin folder.
+set(KORRIN_WINDOWS_LABEL win32)
+if(WIN32 AND CMAKE_SIZEOF_VOID_P EQUAL 8)
+    set(KORRIN_LIBRARY_ONLY ON)
+    set(KORRIN_WINDOWS_LABEL win64)
+endif()
+set(KORRIN_WIN64_BIN "${PROJECT_SOURCE_DIR}/build/win64/bin" CACHE PATH
+    "bin folder of the win64 build, whose library the packages carry beside the 32-bit one")
 
 function(korrin_warnings target)
     target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Wshadow)
@@ -31,7 +40,7 @@ function(korrin_test name)
     endif()
     if(CMAKE_CROSSCOMPILING)
         add_test(NAME ${name} COMMAND ${name})
-        set_tests_properties(${name} PROPERTIES TIMEOUT ${T_TIMEOUT} LABELS "win32;${T_LABELS}")
+        set_tests_properties(${name} PROPERTIES TIMEOUT ${T_TIMEOUT} LABELS "${KORRIN_WINDOWS_LABEL};${T_LABELS}")
         if(T_SERIAL)
             set_tests_properties(${name} PROPERTIES RESOURCE_LOCK korrin_wine_session)
         endif()
@@ -43,4 +52,17 @@ function(korrin_test name)
     else()
         gtest_discover_tests(${name} PROPERTIES LABELS "unit;${T_LABELS}")
     endif()
+endfunction()
+
+# korrin_dll_beside(program): a copy of oxasoft.dll beside the program, where LoadLibraryA looks
+# first, renewed whenever the DLL is rebuilt (a POST_BUILD copy of the program would keep a stale
+# DLL when only the library changed).
+function(korrin_dll_beside program)
+    get_target_property(dir ${program} RUNTIME_OUTPUT_DIRECTORY)
+    add_custom_command(OUTPUT "${dir}/oxasoft.dll"
+        COMMAND "${CMAKE_COMMAND}" -E copy "$<TARGET_FILE:oxasoft>" "${dir}/oxasoft.dll"
+        DEPENDS oxasoft
+        VERBATIM)
+    add_custom_target(${program}_oxasoft_dll DEPENDS "${dir}/oxasoft.dll")
+    add_dependencies(${program} ${program}_oxasoft_dll)
 endfunction()

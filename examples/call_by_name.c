@@ -7,6 +7,7 @@
  *   - text pointers stay the caller's; CONV_HEXTONUMBER rewrites its text in place.
  *
  * Build:  i686-w64-mingw32-gcc -std=c99 call_by_name.c -loleaut32 -o call_by_name.exe
+ * (x86_64-w64-mingw32-gcc for a 64-bit program, which loads the 64-bit oxasoft.dll).
  * Run it beside oxasoft.dll. It prints every result and exits with 1 if one is unexpected. */
 #include <stdio.h>
 #include <stdlib.h>

@@ -37,6 +37,18 @@ void write_int(short* ref, long value) noexcept;
 long read_long(const long* ref) noexcept;
 void write_long(long* ref, long value) noexcept;
 
+// A handle (HWND, HKEY) that callers keep in a 32-bit long. 64-bit Windows gives windows and
+// keys handles that fit in 32 bits and defines the predefined roots sign-extended
+// (HKEY_CURRENT_USER is 0xFFFFFFFF80000001): the long is widened with its sign, never with zeros.
+template <class Handle>
+Handle handle_from_long(long value) noexcept {
+    return reinterpret_cast<Handle>(static_cast<LONG_PTR>(value));
+}
+template <class Handle>
+long long_from_handle(Handle handle) noexcept {
+    return static_cast<long>(reinterpret_cast<LONG_PTR>(handle));
+}
+
 // The boundary of an export: nothing thrown inside may reach the caller.
 template <class R, class F>
 R guarded(R on_failure, F&& body) noexcept {

@@ -5,6 +5,10 @@
  * Every export uses the standard Windows calling convention (__stdcall); all text is 8-bit ANSI.
  * The library keeps no state: any export may be called first, from any thread.
  *
+ * One header for the 32-bit and the 64-bit DLL; a process loads the one of its own bitness.
+ * In a 64-bit process pointers and byte strings are 64 bits wide and x64's one calling
+ * convention applies; long stays 32 bits and short 16, as everywhere on Windows.
+ *
  * Who owns what:
  *   const char*  text pointer: stays the caller's; read up to its first NUL. NULL is read as
  *                the empty text, or handed on unchanged where the export only passes it to Windows.
@@ -57,7 +61,8 @@ OXA_BSTR OXA_CALL READ_INI(const char* section, const char* key, const char* fil
 long OXA_CALL WRITE_INI(const char* section, const char* key, const char* value, const char* file);
 /* The value as text: REG_SZ and the first string of REG_MULTI_SZ (up to 1023 bytes; a longer text
  * gives NULL), REG_DWORD as signed decimal; NULL for other types or when missing.
- * root: in, an open key or a predefined root such as 0x80000001 (HKEY_CURRENT_USER).
+ * root: in, an open key or a predefined root such as 0x80000001 (HKEY_CURRENT_USER), in 32 bits
+ * also in a 64-bit process (widened with its sign, as Windows defines the predefined roots).
  * value_name: "*" means the unnamed value; the export then rewrites it to "" in place. */
 OXA_BSTR OXA_CALL GET_REG_VALUE(const long* root, const char* sub_key, char* value_name);
 /* Creates or opens sub_key and stores data whole as REG_SZ; returns 1 when the key could be
@@ -140,7 +145,9 @@ long OXA_CALL DEBUG_PRINT(const char* text);
  * longer); a find text that is not exactly one character leaves the text unchanged. */
 OXA_BSTR OXA_CALL REPLACE_ASCII(const char* text, const char* find, const char* replacement);
 /* Shows the window and makes it topmost when *flag is 1; any other flag makes it not topmost
- * (at the top of the windows that are not). window: in, the HWND in 32 bits; flag: in. */
+ * (at the top of the windows that are not). window: in, the HWND in 32 bits; a 64-bit process
+ * stores (long)(LONG_PTR)hwnd (window handles fit in 32 bits, widened with their sign).
+ * flag: in. */
 void OXA_CALL FORMONTOP(const long* window, const short* flag);
 /* Full path of the program associated with the document file (FindExecutableA; file goes to it
  * unchanged), NULL when there is none or the file is missing. */

@@ -23,8 +23,7 @@ using UniqueHkey = UniqueHandle<HkeyTraits>;
 
 // Root keys come as the caller's 32-bit variable: a predefined root or any open key.
 HKEY root_key(const long* ref) {
-    return reinterpret_cast<HKEY>(
-        static_cast<ULONG_PTR>(static_cast<unsigned long>(read_long(ref))));
+    return handle_from_long<HKEY>(read_long(ref));
 }
 
 // Opens sub_key, leaving `key` empty on failure whatever the call left in its out-parameter.
@@ -155,7 +154,7 @@ OXA_BSTR OXA_CALL GET_USER_NAME(void) {
         // Windows 95/98/ME keep the owner here, the NT family under "Windows NT".
         static const char* const kLocations[] = {"software\\microsoft\\windows\\currentversion",
                                                  "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion"};
-        const long root = static_cast<long>(reinterpret_cast<ULONG_PTR>(HKEY_LOCAL_MACHINE));
+        const long root = long_from_handle(HKEY_LOCAL_MACHINE);
         std::string owner;
         for (const char* sub_key : kLocations) {
             char value_name[] = "RegisteredOwner";

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstddef>
 #include <cstring>
 #include <string>
 
@@ -18,11 +19,17 @@ using namespace oxa;
 
 namespace {
 
-static_assert(sizeof(CHOOSECOLORA) == 36, "colour request");
+// The open-file request without the Windows 2000 fields (OPENFILENAME_SIZE_VERSION_400A).
+constexpr DWORD kOpenRequestSize =
+    offsetof(OPENFILENAMEA, lpTemplateName) + sizeof(OPENFILENAMEA::lpTemplateName);
 
-HWND window_of(long handle) {
-    return reinterpret_cast<HWND>(static_cast<LONG_PTR>(handle));
-}
+// The requests hold pointers and handles, so their sizes follow the architecture: the dialog
+// functions expect the layout of the process's own bitness.
+#ifdef _WIN64
+static_assert(kOpenRequestSize == 136 && sizeof(CHOOSECOLORA) == 72, "x64 requests");
+#else
+static_assert(kOpenRequestSize == 76 && sizeof(CHOOSECOLORA) == 36, "32-bit requests");
+#endif
 
 }  // namespace
 
@@ -51,8 +58,8 @@ OXA_BSTR OXA_CALL OPEN_FILE_DLG(long owner, const char* title, const char* file_
 
         OPENFILENAMEA request;
         std::memset(&request, 0, sizeof request);
-        request.lStructSize = OPENFILENAME_SIZE_VERSION_400A;  // 76: without the 2000 fields
-        request.hwndOwner = window_of(owner);
+        request.lStructSize = kOpenRequestSize;
+        request.hwndOwner = handle_from_long<HWND>(owner);
         request.lpstrFilter = filter_list.data();
         request.lpstrFile = path.data();
         request.nMaxFile = path.size();
@@ -74,7 +81,7 @@ long OXA_CALL SHOW_COLOR(long owner, const long* colour) {
         CHOOSECOLORA request;
         std::memset(&request, 0, sizeof request);
         request.lStructSize = sizeof request;
-        request.hwndOwner = window_of(owner);
+        request.hwndOwner = handle_from_long<HWND>(owner);
         request.rgbResult = static_cast<COLORREF>(read_long(colour));
         request.lpCustColors = custom.data();
         request.Flags = CC_RGBINIT;

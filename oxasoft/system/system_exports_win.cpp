@@ -19,7 +19,8 @@ using namespace oxa;
 
 namespace {
 
-// The record sizes callers of the original platform functions rely on.
+// The record sizes callers of the original platform functions rely on. They hold no pointers,
+// so they are the same in 32- and 64-bit processes.
 static_assert(sizeof(OSVERSIONINFOA) == 148, "version record without the NT extension");
 static_assert(sizeof(MIXERCAPSA) == 48 && sizeof(WAVEOUTCAPSA) == 52 && sizeof(WAVEINCAPSA) == 48,
               "device records");
@@ -30,13 +31,10 @@ std::string product_name(const char (&name)[MAXPNAMELEN]) {
     return std::string(name, strnlen(name, MAXPNAMELEN - 1));
 }
 
-// 32-bit index as the multimedia functions take it; -1 keeps all its bits set.
+// 32-bit index as the multimedia functions take it; -1 keeps all its 32 bits set. On x64 it is
+// widened with zeros, as a caller's WAVE_MAPPER ((UINT)-1) reaches these functions.
 UINT_PTR device_id(long index) {
     return static_cast<UINT_PTR>(static_cast<UINT>(index));
-}
-
-HWND window_of(long handle) {
-    return reinterpret_cast<HWND>(static_cast<LONG_PTR>(handle));
 }
 
 }  // namespace
@@ -110,7 +108,7 @@ OXA_BSTR OXA_CALL REPLACE_ASCII(const char* text, const char* find, const char* 
 
 void OXA_CALL FORMONTOP(const long* window, const short* flag) {
     constexpr UINT kKeepPlaceAndShow = SWP_NOSIZE | SWP_NOMOVE | SWP_SHOWWINDOW;
-    const HWND hwnd = window_of(read_long(window));
+    const HWND hwnd = handle_from_long<HWND>(read_long(window));
     // Topmost first: a window made not topmost then ends at the top of the others.
     SetWindowPos(hwnd, HWND_TOPMOST, 0, 0, 0, 0, kKeepPlaceAndShow);
     if (read_int(flag) != 1) SetWindowPos(hwnd, HWND_NOTOPMOST, 0, 0, 0, 0, kKeepPlaceAndShow);

@@ -17,7 +17,7 @@ namespace {
 // One location value below HKEY_LOCAL_MACHINE, read the way every caller of GET_REG_VALUE
 // reads it (decimal digits for a DWORD, empty when missing), blanks trimmed.
 std::string location_value(const std::string& key, const char* name) {
-    long root = static_cast<long>(reinterpret_cast<LONG_PTR>(HKEY_LOCAL_MACHINE));
+    const long root = long_from_handle(HKEY_LOCAL_MACHINE);
     std::string value_name = name;  // GET_REG_VALUE may rewrite its value name in place
     const std::string text = take_byte_string(GET_REG_VALUE(&root, key.c_str(), value_name.data()));
     return std::string(system::trim_blanks(text));

@@ -1,10 +1,15 @@
 cmake_minimum_required(VERSION 3.20)
-# Checks the built oxasoft.dll with objdump: every export name undecorated, every import from
-# a Windows system DLL (the runtime is linked in statically).
+# Checks the built oxasoft.dll with objdump: its format (FORMAT: pei-i386 or pei-x86-64), the
+# export names exactly those of the export list DEF, undecorated, and every import from a
+# Windows system DLL (the runtime is linked in statically).
 execute_process(COMMAND "${OBJDUMP}" -p "${DLL}" OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
     message(FATAL_ERROR "objdump failed on ${DLL}")
 endif()
+if(NOT dump MATCHES "file format ${FORMAT}\n")
+    message(FATAL_ERROR "${DLL} is not of the format ${FORMAT}")
+endif()
+message(STATUS "format ${FORMAT}")
 
 set(system_dlls KERNEL32.DLL USER32.DLL GDI32.DLL COMCTL32.DLL COMDLG32.DLL ADVAPI32.DLL
     OLEAUT32.DLL WINMM.DLL SHELL32.DLL WS2_32.DLL MSVCRT.DLL)
@@ -27,11 +32,20 @@ string(REGEX MATCHALL "\n\t\\[ *[0-9]+\\] [^ \n+][^\n]*" exports "${dump}")
 if(NOT exports)
     message(FATAL_ERROR "no exports found in the objdump output")
 endif()
+set(names)
 foreach(line IN LISTS exports)
     string(REGEX REPLACE "^\n\t\\[ *[0-9]+\\] " "" name "${line}")
     if(NOT name MATCHES "^[A-Z0-9_]+$")
         message(FATAL_ERROR "export name not undecorated upper case: ${name}")
     endif()
+    list(APPEND names "${name}")
 endforeach()
-list(LENGTH exports count)
-message(STATUS "${count} exports, all undecorated")
+file(STRINGS "${DEF}" listed REGEX "^[A-Z0-9_]+@[0-9]+$")
+list(TRANSFORM listed REPLACE "@[0-9]+$" "")
+list(SORT names)
+list(SORT listed)
+if(NOT names STREQUAL listed)
+    message(FATAL_ERROR "exports differ from ${DEF}:\n  file: ${names}\n  list: ${listed}")
+endif()
+list(LENGTH names count)
+message(STATUS "${count} exports, all undecorated, as listed")

@@ -12,7 +12,7 @@
 namespace {
 
 using oxatest::call;
-using oxatest::take_result;
+using oxatest::call_string;
 
 constexpr int kIdFileName = 0x47c;  // cmb13: the file name box of the explorer-style dialog
 constexpr int kIdFileType = 0x470;  // cmb1: the list of filters
@@ -100,8 +100,7 @@ TEST(OpenFileDlg, ConfirmedChoiceGivesItsFullPath) {
     char filter[] = "Ini|*.ini|All|*.*";
     long flags = 0;
     Driver driver(GetCurrentThreadId(), true, "oxa_pick.ini");
-    const std::string chosen =
-        take_result(call("OPEN_FILE_DLG", 0, "Pick one", "", "", filter, &flags));
+    const std::string chosen = call_string("OPEN_FILE_DLG", 0, "Pick one", "", "", filter, &flags);
     const Seen seen = driver.finish();
     SetCurrentDirectoryA(previous);
     DeleteFileA(file.c_str());
@@ -120,12 +119,12 @@ TEST(OpenFileDlg, CancelGivesTheEmptyResultAndKeepsOtherFlags) {
     char filter[] = "Documents|*.doc;*.txt|Pictures|*.bmp|All|*.*";
     long flags = 0x1000;  // OFN_FILEMUSTEXIST only
     Driver driver(GetCurrentThreadId(), false);
-    const std::uint32_t result =
-        call("OPEN_FILE_DLG", 0, "", "missing.txt", "C:\\windows", filter, &flags);
+    const std::string result =
+        call_string("OPEN_FILE_DLG", 0, "", "missing.txt", "C:\\windows", filter, &flags);
     const Seen seen = driver.finish();
 
     ASSERT_TRUE(seen.found);
-    EXPECT_EQ(result, 0u);
+    EXPECT_EQ(result, "");
     EXPECT_EQ(seen.caption, "Open");  // the dialog's own title
     EXPECT_EQ(seen.filter_count, 3);
     EXPECT_EQ(seen.last_filter, "All");
@@ -137,7 +136,7 @@ TEST(OpenFileDlg, LongTitleIsCutAndSingleFilterIsOneEntry) {
     char filter[] = "All|*.*";
     long flags = 0;
     Driver driver(GetCurrentThreadId(), false);
-    EXPECT_EQ(call("OPEN_FILE_DLG", 0, title.c_str(), nullptr, nullptr, filter, &flags), 0u);
+    EXPECT_EQ(call_string("OPEN_FILE_DLG", 0, title.c_str(), nullptr, nullptr, filter, &flags), "");
     const Seen seen = driver.finish();
 
     ASSERT_TRUE(seen.found);

@@ -1,8 +1,11 @@
-// Loads oxasoft.dll by name and calls its exports with a stack check.
+// Loads oxasoft.dll by name and calls its exports, with a stack check in 32-bit processes.
 #include "export_call.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
+#ifndef _WIN64
 // cdecl: oxa_probe_call(fn, words, count, &removed) pushes words[count-1] .. words[0], calls fn
 // and stores how many bytes fn removed from the stack; the caller's stack is restored from the
 // frame pointer, so a wrong count cannot corrupt the test itself.
@@ -37,6 +40,7 @@ _oxa_probe_call:
     popl  %ebp
     ret
 )");
+#endif
 
 namespace oxatest {
 
@@ -45,7 +49,7 @@ HMODULE oxasoft_module() {
     return module;
 }
 
-std::uint32_t call_words(const char* name, const std::uint32_t* words, int count) {
+Word call_words(const char* name, const Word* words, int count) {
     HMODULE module = oxasoft_module();
     if (!module) {
         ADD_FAILURE() << "oxasoft.dll cannot be loaded, error " << GetLastError();
@@ -56,18 +60,32 @@ std::uint32_t call_words(const char* name, const std::uint32_t* words, int count
         ADD_FAILURE() << name << " is not exported";
         return 0;
     }
+#ifdef _WIN64
+    // The caller owns the stack and the callee reads only its own parameters, so one
+    // six-argument type calls every export.
+    using AnyExport = Word (*)(Word, Word, Word, Word, Word, Word);
+    Word w[6] = {};
+    if (count > 6) {
+        ADD_FAILURE() << name << ": more than 6 arguments";
+        return 0;
+    }
+    std::copy(words, words + count, w);
+    const auto export_fn = reinterpret_cast<AnyExport>(reinterpret_cast<void (*)()>(fn));
+    return export_fn(w[0], w[1], w[2], w[3], w[4], w[5]);
+#else
     std::int32_t removed = -1;
-    const std::uint32_t result = oxa_probe_call(fn, words, count, &removed);
+    const Word result = oxa_probe_call(fn, words, count, &removed);
     EXPECT_EQ(removed, 4 * count) << name << " left the stack unbalanced";
     return result;
+#endif
 }
 
 BSTR byte_string(std::string_view bytes) {
     return SysAllocStringByteLen(bytes.data(), static_cast<UINT>(bytes.size()));
 }
 
-std::string take_result(std::uint32_t handle) {
-    BSTR b = reinterpret_cast<BSTR>(static_cast<std::uintptr_t>(handle));
+std::string take_result(Word handle) {
+    BSTR b = reinterpret_cast<BSTR>(handle);
     if (!b) return {};
     const UINT n = SysStringByteLen(b);
     EXPECT_NE(n, 0u) << "an empty result must be a null handle";

@@ -82,9 +82,10 @@ TEST_F(Registry, GetTextAtTheBufferBoundary) {
 
 TEST_F(Registry, MissingKeyGivesEmpty) {
     char name[] = "sz";
-    EXPECT_EQ(call("GET_REG_VALUE", &kCurrentUser, "Software\\Oxa Software\\no-such-key", name),
-              0u);
-    EXPECT_EQ(call("GET_REG_VALUE", nullptr, kScratch, name), 0u);
+    EXPECT_EQ(
+        call_string("GET_REG_VALUE", &kCurrentUser, "Software\\Oxa Software\\no-such-key", name),
+        "");
+    EXPECT_EQ(call_string("GET_REG_VALUE", nullptr, kScratch, name), "");
 }
 
 TEST_F(Registry, DefaultValueMarkerIsRewrittenInPlace) {
@@ -185,7 +186,7 @@ TEST(UserName, PrefersTheOldLocationThenTheNtOne) {
     EXPECT_EQ(call_string("GET_USER_NAME"), "Old Owner");
     call("DEL_REG_VALUE", &kLocalMachine, old_key, name);
     call("DEL_REG_VALUE", &kLocalMachine, nt_key, name);
-    EXPECT_EQ(call("GET_USER_NAME"), 0u);
+    EXPECT_EQ(call_string("GET_USER_NAME"), "");
 
     if (!old_saved.empty()) call("SET_REG_VALUE", &kLocalMachine, old_key, name, old_saved.c_str());
     if (!nt_saved.empty()) call("SET_REG_VALUE", &kLocalMachine, nt_key, name, nt_saved.c_str());
@@ -214,20 +215,20 @@ class Ini : public ::testing::Test {
 
 TEST_F(Ini, WriteAndReadBack) {
     const char* f = file_.c_str();
-    EXPECT_EQ(call("READ_INI", "s", "k", f), 0u);  // no file yet
+    EXPECT_EQ(call_string("READ_INI", "s", "k", f), "");  // no file yet
     EXPECT_NE(call("WRITE_INI", "s", "k", "value", f), 0u);
     EXPECT_NE(call("WRITE_INI", "s", "second", "2", f), 0u);
     EXPECT_EQ(call_string("READ_INI", "s", "k", f), "value");
-    EXPECT_EQ(call("READ_INI", "s", "missing", f), 0u);
-    EXPECT_EQ(call("READ_INI", "other", "k", f), 0u);
+    EXPECT_EQ(call_string("READ_INI", "s", "missing", f), "");
+    EXPECT_EQ(call_string("READ_INI", "other", "k", f), "");
     // A null key lists the section's keys; the text ends after the first.
     EXPECT_EQ(call_string("READ_INI", "s", nullptr, f), "k");
     // Null value removes the key, null key the section.
     EXPECT_NE(call("WRITE_INI", "s", "k", nullptr, f), 0u);
-    EXPECT_EQ(call("READ_INI", "s", "k", f), 0u);
+    EXPECT_EQ(call_string("READ_INI", "s", "k", f), "");
     EXPECT_EQ(call_string("READ_INI", "s", "second", f), "2");
     EXPECT_NE(call("WRITE_INI", "s", nullptr, nullptr, f), 0u);
-    EXPECT_EQ(call("READ_INI", "s", "second", f), 0u);
+    EXPECT_EQ(call_string("READ_INI", "s", "second", f), "");
 }
 
 TEST_F(Ini, LongValuesAreCutTo254Characters) {

@@ -148,7 +148,7 @@ TEST(ReplaceAscii, ThroughTheExport) {
     EXPECT_EQ(call_string("REPLACE_ASCII", "a-b-c", "-", ""), "abc");
     EXPECT_EQ(call_string("REPLACE_ASCII", "a-b-c", "-", "--"), "a--b--c");
     EXPECT_EQ(call_string("REPLACE_ASCII", "a-b-c", "-b", "x"), "a-b-c");
-    EXPECT_EQ(call("REPLACE_ASCII", "-", "-", ""), 0u);  // empty result: a null handle
+    EXPECT_EQ(call_string("REPLACE_ASCII", "-", "-", ""), "");  // empty result: a null handle
     EXPECT_EQ(call_string("REPLACE_ASCII", nullptr, nullptr, nullptr), "");
     EXPECT_EQ(call_string("REPLACE_ASCII", "ab", "a", nullptr), "b");
 }
@@ -200,8 +200,8 @@ TEST(FindExeToOpen, ProgramOfAnAssociatedFileOrEmpty) {
 
     DeleteFileA(file.c_str());
     oxatest::delete_key(HKEY_CLASSES_ROOT, kExt);
-    EXPECT_EQ(call("FIND_EXE_TO_OPEN", file.c_str()), 0u);  // missing file: null handle
-    EXPECT_EQ(call("FIND_EXE_TO_OPEN", nullptr), 0u);
+    EXPECT_EQ(call_string("FIND_EXE_TO_OPEN", file.c_str()), "");  // missing file: null handle
+    EXPECT_EQ(call_string("FIND_EXE_TO_OPEN", nullptr), "");
 }
 
 }  // namespace
