@@ -80,11 +80,18 @@ Section "${PRODUCT}" SecServer
 SectionEnd
 
 Section "oxasoft library for developers" SecLibrary
+  ; Earlier setups put the 32-bit library directly into this folder: no stale copy stays there.
+  Delete "$INSTDIR\oxasoft\oxasoft.dll"
+  Delete "$INSTDIR\oxasoft\liboxasoft.dll.a"
   SetOutPath "$INSTDIR\oxasoft"
-  File "${STAGE}\oxasoft\oxasoft.dll"
   File "${STAGE}\oxasoft\oxasoft.h"
-  File "${STAGE}\oxasoft\liboxasoft.dll.a"
   File "${STAGE}\oxasoft\call_by_name.c"
+  SetOutPath "$INSTDIR\oxasoft\x86"
+  File "${STAGE}\oxasoft\x86\oxasoft.dll"
+  File "${STAGE}\oxasoft\x86\liboxasoft.dll.a"
+  SetOutPath "$INSTDIR\oxasoft\x64"
+  File "${STAGE}\oxasoft\x64\oxasoft.dll"
+  File "${STAGE}\oxasoft\x64\liboxasoft.dll.a"
 SectionEnd
 
 ; Removes what the setup put in and the server's error log; the user's settings under
@@ -93,9 +100,13 @@ Section "Uninstall"
   Delete "${START_MENU}\${PRODUCT}.lnk"
   RMDir "${START_MENU}"
 
-  Delete "$INSTDIR\oxasoft\oxasoft.dll"
+  Delete "$INSTDIR\oxasoft\x86\oxasoft.dll"
+  Delete "$INSTDIR\oxasoft\x86\liboxasoft.dll.a"
+  RMDir "$INSTDIR\oxasoft\x86"
+  Delete "$INSTDIR\oxasoft\x64\oxasoft.dll"
+  Delete "$INSTDIR\oxasoft\x64\liboxasoft.dll.a"
+  RMDir "$INSTDIR\oxasoft\x64"
   Delete "$INSTDIR\oxasoft\oxasoft.h"
-  Delete "$INSTDIR\oxasoft\liboxasoft.dll.a"
   Delete "$INSTDIR\oxasoft\call_by_name.c"
   RMDir "$INSTDIR\oxasoft"
 

@@ -101,8 +101,10 @@ TEST_F(Package, ZipHoldsTheProgramTheLibraryAndTheTexts) {
     const std::string top = kName + "-win32/";
     const std::set<std::string> want = {
         top, top + "KorrinServer.exe", top + "Language.dll", top + "INSTALL.txt",
-        top + "LICENSE.txt", top + "oxasoft/", top + "oxasoft/oxasoft.dll",
-        top + "oxasoft/oxasoft.h", top + "oxasoft/liboxasoft.dll.a", top + "oxasoft/call_by_name.c"};
+        top + "LICENSE.txt", top + "oxasoft/", top + "oxasoft/oxasoft.h",
+        top + "oxasoft/call_by_name.c", top + "oxasoft/x86/", top + "oxasoft/x86/oxasoft.dll",
+        top + "oxasoft/x86/liboxasoft.dll.a", top + "oxasoft/x64/", top + "oxasoft/x64/oxasoft.dll",
+        top + "oxasoft/x64/liboxasoft.dll.a"};
     EXPECT_EQ(entries, want) << out;
 }
 
@@ -121,16 +123,22 @@ TEST_F(Package, SilentInstallRunsTheServerAndSilentUninstallKeepsOnlyTheSettings
     fs::remove_all(installDir_);
     for (const fs::path& link : startMenuLinks(driveC_)) fs::remove(link);
     run({"wine", "reg", "delete", kUninstallKey, "/f"});
+    // Where earlier setups put the 32-bit library: replaced by the x86 folder.
+    fs::create_directories(installDir_ / "oxasoft");
+    std::ofstream(installDir_ / "oxasoft/oxasoft.dll") << "stale";
 
     ASSERT_EQ(run({"wine", setup.string(), "/S"}, nullptr, 60000), 0);
 
     const char* installed[] = {"KorrinServer.exe", "Language.dll", "INSTALL.txt", "LICENSE.txt",
-                               "Uninstall.exe", "oxasoft/oxasoft.dll", "oxasoft/oxasoft.h",
-                               "oxasoft/liboxasoft.dll.a", "oxasoft/call_by_name.c"};
+                               "Uninstall.exe", "oxasoft/oxasoft.h", "oxasoft/call_by_name.c",
+                               "oxasoft/x86/liboxasoft.dll.a", "oxasoft/x64/liboxasoft.dll.a"};
     for (const char* f : installed) EXPECT_TRUE(fs::is_regular_file(installDir_ / f)) << f;
+    EXPECT_FALSE(fs::exists(installDir_ / "oxasoft/oxasoft.dll"));
     const std::string bin = win32BuildDir() + "/bin/";
     EXPECT_EQ(slurp(installDir_ / "KorrinServer.exe"), slurp(bin + "KorrinServer.exe"));
-    EXPECT_EQ(slurp(installDir_ / "oxasoft/oxasoft.dll"), slurp(bin + "oxasoft.dll"));
+    EXPECT_EQ(slurp(installDir_ / "oxasoft/x86/oxasoft.dll"), slurp(bin + "oxasoft.dll"));
+    EXPECT_EQ(slurp(installDir_ / "oxasoft/x64/oxasoft.dll"),
+              slurp(KORRIN_WIN64_BIN "/oxasoft.dll"));
     EXPECT_NE(slurp(installDir_ / "LICENSE.txt").find("\r\n"), std::string::npos);
 
     auto links = startMenuLinks(driveC_);
