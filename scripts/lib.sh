@@ -5,8 +5,9 @@ ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 
 # Installs what the build and the tests need; does nothing when all is there.
 ensure_packages() {
-    local want=(cmake ninja-build g++-mingw-w64-i686 googletest wine wine32:i386 xvfb xauth
-                x11-apps imagemagick ncat clang libclang-rt-14-dev nsis zip)
+    local want=(cmake ninja-build g++-mingw-w64-i686 g++-mingw-w64-x86-64-posix googletest wine
+                wine32:i386 wine64 xvfb xauth x11-apps imagemagick ncat clang libclang-rt-14-dev
+                nsis zip)
     local missing=()
     local p
     for p in "${want[@]}"; do
@@ -25,17 +26,24 @@ ensure_packages() {
     DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 }
 
-# Environment of a 32-bit Wine prefix without Mono/Gecko prompts (they would hang offline).
+# Environment of a Wine prefix without Mono/Gecko prompts (they would hang offline): a 32-bit
+# one (WINEPREFIX, default build/wineprefix), or with the argument win64 a 64-bit one
+# (WINEPREFIX64, default build/wineprefix64), which needs a folder of its own.
 wine_env() {
-    export WINEPREFIX="${WINEPREFIX:-$ROOT/build/wineprefix}"
-    export WINEARCH=win32
+    if [ "${1:-win32}" = win64 ]; then
+        export WINEPREFIX="${WINEPREFIX64:-$ROOT/build/wineprefix64}"
+        export WINEARCH=win64
+    else
+        export WINEPREFIX="${WINEPREFIX:-$ROOT/build/wineprefix}"
+        export WINEARCH=win32
+    fi
     export WINEDEBUG="${WINEDEBUG:--all}"
     export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree=d;mshtml=d}"
 }
 
-# Creates the prefix on first use; later calls return at once.
+# Creates the prefix on first use; later calls return at once. Argument: as wine_env.
 wine_prefix_ready() {
-    wine_env
+    wine_env "$@"
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
         mkdir -p "$(dirname "$WINEPREFIX")"
         wineboot -i >/dev/null 2>&1 || true
