@@ -52,6 +52,7 @@ constexpr int kCompactHeight = 4860, kExpandedHeight = 7230, kViewThreshold = 50
 class Form1::InputEvents final : public ListenerEvents {
 public:
     explicit InputEvents(Form1& f) : f_(f) {}
+    bool connectionRequest(const IpAddress& peer) override { return f_.relay_->senderRequest(peer); }
     void connectionOpened(int id) override { f_.relay_->senderOpened(id); }
     void dataIn(int id, std::string_view text, bool eol) override {
         f_.relay_->senderData(id, text, eol);
@@ -66,6 +67,9 @@ private:
 class Form1::OutputEvents final : public ListenerEvents {
 public:
     explicit OutputEvents(Form1& f) : f_(f) {}
+    bool connectionRequest(const IpAddress& peer) override {
+        return f_.relay_->receiverRequest(peer);
+    }
     void connectionOpened(int id) override { f_.relay_->receiverOpened(id); }
     void dataIn(int, std::string_view, bool) override {}
     void connectionClosed(int id) override { f_.relay_->receiverClosed(id); }

@@ -4,6 +4,9 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include "ip_address.h"
 
 namespace korrin {
 
@@ -19,7 +22,11 @@ class ListenerEvents {
 public:
     virtual ~ListenerEvents() = default;
     virtual void connectionOpened(int id) = 0;
-    virtual bool connectionRequest() { return true; }
+    // A peer knocks: true accepts it. A refused peer is closed at once and gets no id.
+    virtual bool connectionRequest(const IpAddress& peer) {
+        (void)peer;
+        return true;
+    }
     virtual void dataIn(int id, std::string_view text, bool endOfLine) = 0;
     virtual void connectionClosed(int id) = 0;
     virtual void error(int code, std::string_view description) = 0;
@@ -30,6 +37,8 @@ public:
     virtual ~Listener() = default;
     virtual OpResult setListening(bool on) = 0;
     virtual OpResult setLocalPort(int32_t port) = 0;
+    // Where the next switch-on listens: empty for every interface, IPv4 and IPv6.
+    virtual OpResult setLocalAddresses(const std::vector<IpAddress>& addresses) = 0;
     virtual std::string localAddress() = 0;
     virtual OpResult setLineDelimiter(int id, std::string_view delimiter) = 0;
     virtual OpResult setReceiving(int id, bool on) = 0;

@@ -8,7 +8,7 @@
 namespace korrin {
 
 class LogThrottle {
-public:
+  public:
     static constexpr uint64_t kPeriodMs = 60 * 1000;
 
     // True when a line for this key may be written now (nowMs: any monotonic clock).
@@ -20,7 +20,7 @@ public:
         return true;
     }
 
-private:
+  private:
     // Many distinct keys (addresses) must not grow the table without bound either.
     static constexpr size_t kMaxKeys = 4096;
     void forgetOlderThanAPeriod(uint64_t nowMs) {

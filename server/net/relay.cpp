@@ -2,6 +2,7 @@
 #include "relay.h"
 
 #include <algorithm>
+#include <chrono>
 
 #include "leading_number.h"
 
@@ -10,6 +11,8 @@ namespace korrin {
 namespace {
 constexpr char kPortError[] = "Error setting Portaddress";
 constexpr int kQueueFullCode = 10055;  // Winsock's "no buffer space available"
+constexpr int kBadSettingCode = 10022;  // "invalid argument"
+constexpr int kRefusedCode = 10013;     // "permission denied"
 
 bool inTable(int id) { return id >= 0 && id < Relay::kTableSize; }
 }  // namespace
@@ -45,30 +48,69 @@ void Relay::Init_IP() {
     }
     const std::string portText = settings_.get("Port", "3001");
     const ListenPorts ports = listenPortsFromText(portText);
+    // Where to listen and who may connect: read with the port, each time.
+    const ParsedList<IpAddress> bind = parseAddressList(settings_.get("Bind", ""));
+    const ParsedList<IpPrefix> senders = parsePrefixList(settings_.get("AllowSenders", ""));
+    const ParsedList<IpPrefix> receivers = parsePrefixList(settings_.get("AllowReceivers", ""));
+    auto badSetting = [this](const char* name, const std::string& entry) {
+        inputError(kBadSettingCode, std::string(name) + ": \"" + entry +
+                                        "\" is not an address or a prefix; the port stays closed");
+    };
+    if (bind.badEntry) badSetting("Bind", *bind.badEntry);
 
-    auto restart = [&failed](Listener& l, std::optional<int32_t> port) {
+    auto restart = [&](Listener& l, std::optional<int32_t> port,
+                       const ParsedList<IpPrefix>& allow, const char* allowName) {
         if (!l.setListening(false).ok()) failed = true;
-        // A port nobody can name (0, out of range) is a failure, not a random port.
-        if (!port) {
+        if (allow.badEntry) badSetting(allowName, *allow.badEntry);
+        // A port nobody can name (0, out of range) is a failure, not a random port, and a
+        // wrong address never opens it wider than asked.
+        if (!port || bind.badEntry || allow.badEntry) {
             failed = true;
-            return;
+            return false;
         }
+        if (!l.setLocalAddresses(bind.entries).ok()) failed = true;
         if (!l.setLocalPort(*port).ok()) failed = true;
         if (!l.setListening(true).ok()) failed = true;
+        return true;
     };
-    restart(in_, ports.input);
+    if (restart(in_, ports.input, senders, "AllowSenders")) {
+        allowSenders_ = AllowList(senders.entries);
+        inPort_ = *ports.input;
+    }
+    if (failed) {
+        if (bind.badEntry) out_.setListening(false);  // nothing listens on a wrong address
+        view_.messageBox(kPortError);
+        return;
+    }
+    if (restart(out_, ports.output, receivers, "AllowReceivers")) {
+        allowReceivers_ = AllowList(receivers.entries);
+        outPort_ = *ports.output;
+    }
     if (failed) {
         view_.messageBox(kPortError);
         return;
     }
-    restart(out_, ports.output);
-    if (failed) {
-        view_.messageBox(kPortError);
-        return;
-    }
-    statusAddress_ = in_.localAddress();
+    statusAddress_ = bind.entries.empty() ? in_.localAddress() : bind.entries[0].text();
     statusPort_ = portText;
     view_.changed(RelayView::kStatus);
+}
+
+bool Relay::admit(const AllowList& allow, int32_t port, const IpAddress& peer) {
+    if (allow.allows(peer)) return true;
+    const std::string who = peer.text();
+    const auto nowMs = static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                                 std::chrono::steady_clock::now().time_since_epoch())
+                                                 .count());
+    if (refusedLog_.allow(who + " " + std::to_string(port), nowMs))
+        inputError(kRefusedCode,
+                   "Connection from " + who + " to port " + std::to_string(port) + " refused");
+    return false;
+}
+
+bool Relay::senderRequest(const IpAddress& peer) { return admit(allowSenders_, inPort_, peer); }
+
+bool Relay::receiverRequest(const IpAddress& peer) {
+    return admit(allowReceivers_, outPort_, peer);
 }
 
 void Relay::unload() {

@@ -10,7 +10,9 @@
 #include <string_view>
 #include <vector>
 
+#include "ip_address.h"
 #include "listener.h"
+#include "log_throttle.h"
 #include "relay_ports.h"
 
 namespace korrin {
@@ -35,6 +37,10 @@ public:
     void load(const std::function<void()>& makeLanguage);
     void Init_IP();
     void unload();
+
+    // Whether a peer may connect ("AllowSenders", "AllowReceivers"); a refusal is logged.
+    bool senderRequest(const IpAddress& peer);
+    bool receiverRequest(const IpAddress& peer);
 
     // Input listener (senders).
     void senderOpened(int id);
@@ -82,6 +88,7 @@ private:
     void dequeueHead();
     std::string maxReceiverText() const;
     PeerEntry peerEntry(Listener& l, int id);
+    bool admit(const AllowList& allow, int32_t port, const IpAddress& peer);
 
     Listener& in_;
     Listener& out_;
@@ -101,6 +108,9 @@ private:
     uint64_t queueHeadSeq_ = 0;
     bool paused_ = false;
     bool queueHeadSelected_ = false;
+    AllowList allowSenders_, allowReceivers_;
+    int32_t inPort_ = 0, outPort_ = 0;
+    LogThrottle refusedLog_;
     uint64_t nextSerial_ = 1;
     std::string label2_, label3_, label4_;
     std::string statusAddress_, statusPort_;

@@ -32,6 +32,11 @@ struct FakeListener : Listener {
         port = p;
         return {};
     }
+    std::vector<IpAddress> addresses;
+    OpResult setLocalAddresses(const std::vector<IpAddress>& a) override {
+        addresses = a;
+        return {};
+    }
     std::string localAddress() override { return "10.0.0.5"; }
     OpResult setLineDelimiter(int id, std::string_view d) override {
         delimiter[id] = std::string(d);
@@ -158,6 +163,57 @@ TEST_F(RelayFixture, PortFailuresShowTheMessageOnceAndKeepTheStatusBar) {
         EXPECT_EQ(o.port != 0, c.outPortSet) << c.port;
         EXPECT_EQ(r.statusPort(), "") << c.port;
     }
+}
+
+TEST_F(RelayFixture, ExposureSettingsChooseWhereToListenAndWhoMayConnect) {
+    struct Case {
+        std::map<std::string, std::string> values;
+        bool inListens, outListens, box;
+        std::string status, log;
+    } cases[] = {
+        {{}, true, true, false, "10.0.0.5", ""},
+        {{{"Bind", " 127.0.0.1 , ::1"}}, true, true, false, "127.0.0.1", ""},
+        {{{"Bind", "127.0.0.1, localhost"}}, false, false, true, "",
+         "Error: 10022 - Bind: \"localhost\" is not an address or a prefix; the port stays closed\r\n"},
+        {{{"AllowSenders", "10.0.0.0/33"}}, false, true, true, "",  // output left as it was
+         "Error: 10022 - AllowSenders: \"10.0.0.0/33\" is not an address or a prefix; the port "
+         "stays closed\r\n"},
+        {{{"AllowReceivers", ","}}, true, false, true, "",
+         "Error: 10022 - AllowReceivers: \",\" is not an address or a prefix; the port stays "
+         "closed\r\n"},
+    };
+    for (const Case& c : cases) {
+        FakeListener i, o;
+        o.listening = true;  // a restart: the output port was open before
+        FakeSettings s;
+        s.values = c.values;
+        FakeView v;
+        FakeLog l;
+        Relay r(i, o, s, timer, l, v);
+        r.Init_IP();
+        const std::string what = c.values.empty() ? "defaults" : c.values.begin()->second;
+        EXPECT_EQ(i.listening, c.inListens) << what;
+        EXPECT_EQ(o.listening, c.outListens) << what;
+        EXPECT_EQ(v.boxes.size(), c.box ? 1u : 0u) << what;
+        EXPECT_EQ(r.statusAddress(), c.status) << what;
+        EXPECT_EQ(l.text, c.log) << what;
+        if (c.inListens) EXPECT_EQ(i.addresses.size(), c.values.count("Bind") ? 2u : 0u) << what;
+    }
+}
+
+TEST_F(RelayFixture, RefusedPeersAreLoggedOnceAMinutePerAddressAndPort) {
+    settings.values = {{"Port", "4000"}, {"AllowSenders", "10.1.0.0/16, ::1"},
+                       {"AllowReceivers", "192.168.4.7"}};
+    load();
+    EXPECT_TRUE(relay.senderRequest(ipv4(10, 1, 2, 3)));
+    EXPECT_TRUE(relay.senderRequest(*parseIpAddress("::1")));
+    EXPECT_FALSE(relay.senderRequest(ipv4(10, 2, 0, 1)));
+    EXPECT_FALSE(relay.senderRequest(ipv4(10, 2, 0, 1)));
+    EXPECT_FALSE(relay.receiverRequest(ipv4(10, 2, 0, 1)));
+    EXPECT_TRUE(relay.receiverRequest(*parseIpAddress("::ffff:192.168.4.7")));
+    EXPECT_EQ(log.text,
+              "Error: 10013 - Connection from 10.2.0.1 to port 4000 refused\r\n"
+              "Error: 10013 - Connection from 10.2.0.1 to port 4001 refused\r\n");
 }
 
 TEST_F(RelayFixture, RestartClosesRecordedSendersOnlyAndKeepsReceivers) {

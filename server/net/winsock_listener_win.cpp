@@ -40,13 +40,35 @@ uint64_t steadyMs() {
 }
 
 OpResult fail(int code) { return OpResult{code, winsockErrorText(code)}; }
-OpResult lastError() { return fail(WSAGetLastError()); }
 
-std::string ipText(const sockaddr_in& a) {
-    char buf[INET_ADDRSTRLEN] = {};
-    const unsigned char* b = reinterpret_cast<const unsigned char*>(&a.sin_addr);
-    snprintf(buf, sizeof buf, "%u.%u.%u.%u", b[0], b[1], b[2], b[3]);
-    return buf;
+IpAddress fromSockaddr(const sockaddr_storage& s) {
+    IpAddress a;
+    if (s.ss_family == AF_INET6) {
+        a.v6 = true;
+        std::memcpy(a.bytes.data(), &reinterpret_cast<const sockaddr_in6&>(s).sin6_addr, 16);
+    } else {
+        std::memcpy(a.bytes.data(), &reinterpret_cast<const sockaddr_in&>(s).sin_addr, 4);
+    }
+    return a.unmapped();
+}
+
+// The socket address of an IP address and port; its length in *len.
+sockaddr_storage toSockaddr(const IpAddress& a, int32_t port, int* len) {
+    sockaddr_storage s = {};
+    if (a.v6) {
+        auto& s6 = reinterpret_cast<sockaddr_in6&>(s);
+        s6.sin6_family = AF_INET6;
+        s6.sin6_port = htons(static_cast<u_short>(port));
+        std::memcpy(&s6.sin6_addr, a.bytes.data(), 16);
+        *len = sizeof s6;
+    } else {
+        auto& s4 = reinterpret_cast<sockaddr_in&>(s);
+        s4.sin_family = AF_INET;
+        s4.sin_port = htons(static_cast<u_short>(port));
+        std::memcpy(&s4.sin_addr, a.bytes.data(), 4);
+        *len = sizeof s4;
+    }
+    return s;
 }
 
 }  // namespace
@@ -93,7 +115,7 @@ WinsockListener::~WinsockListener() {
     for (auto& [id, c] : conns_) {
         if (c->socket != INVALID_SOCKET) closesocket(c->socket);
     }
-    if (listenSocket_ != INVALID_SOCKET) closesocket(listenSocket_);
+    closeListenSockets();
     if (hwnd_) DestroyWindow(hwnd_);
 }
 
@@ -114,7 +136,7 @@ LRESULT CALLBACK WinsockListener::windowProc(HWND hwnd, UINT msg, WPARAM wp, LPA
         switch (msg) {
         case kMsgAccept:
             // A stale one (the listening socket was replaced) finds nothing to accept.
-            if (static_cast<SOCKET>(wp) == self->listenSocket_) self->onAccept(self->listenSocket_);
+            if (self->isListenSocket(static_cast<SOCKET>(wp))) self->onAccept(static_cast<SOCKET>(wp));
             return 0;
         case kMsgClosed:
             self->deliverClosed(static_cast<int>(wp));
@@ -135,28 +157,68 @@ LRESULT CALLBACK WinsockListener::windowProc(HWND hwnd, UINT msg, WPARAM wp, LPA
 
 OpResult WinsockListener::setListening(bool on) {
     if (!on) {
-        if (listenSocket_ != INVALID_SOCKET) {
-            closesocket(listenSocket_);
-            listenSocket_ = INVALID_SOCKET;
-        }
+        closeListenSockets();
         return {};
     }
-    if (listenSocket_ != INVALID_SOCKET) return {};
+    if (!listenSockets_.empty()) return {};
     if (port_ < 1 || port_ > 65535) return fail(WSAEADDRNOTAVAIL);
-    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    if (s == INVALID_SOCKET) return lastError();
-    sockaddr_in addr = {};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_ANY);
-    addr.sin_port = htons(static_cast<u_short>(port_));
-    if (bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-        listen(s, SOMAXCONN) != 0 || WSAAsyncSelect(s, hwnd_, kMsgAccept, FD_ACCEPT) != 0) {
-        OpResult r = lastError();
-        closesocket(s);
-        return r;
-    }
-    listenSocket_ = s;
     acceptWaiting_ = false;
+    int error = 0;
+    if (addresses_.empty()) {
+        // Every interface: IPv4 must work; IPv6 joins where the machine has it.
+        SOCKET s4 = listenOn(IpAddress{}, &error);
+        if (s4 == INVALID_SOCKET) return fail(error);
+        listenSockets_.push_back(s4);
+        IpAddress any6;
+        any6.v6 = true;
+        SOCKET s6 = listenOn(any6, &error);
+        if (s6 != INVALID_SOCKET) listenSockets_.push_back(s6);
+        return {};
+    }
+    for (const IpAddress& a : addresses_) {
+        SOCKET s = listenOn(a, &error);
+        if (s == INVALID_SOCKET) {
+            closeListenSockets();
+            return fail(error);
+        }
+        listenSockets_.push_back(s);
+    }
+    return {};
+}
+
+SOCKET WinsockListener::listenOn(const IpAddress& address, int* error) {
+    SOCKET s = socket(address.v6 ? AF_INET6 : AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    if (s == INVALID_SOCKET) {
+        *error = WSAGetLastError();
+        return s;
+    }
+    // An IPv6 socket serves IPv6 only: IPv4 has its own socket, or was not asked for.
+    DWORD v6Only = 1;
+    if (address.v6)
+        setsockopt(s, IPPROTO_IPV6, IPV6_V6ONLY, reinterpret_cast<const char*>(&v6Only),
+                   sizeof v6Only);
+    int len = 0;
+    sockaddr_storage addr = toSockaddr(address, port_, &len);
+    if (bind(s, reinterpret_cast<sockaddr*>(&addr), len) != 0 || listen(s, SOMAXCONN) != 0 ||
+        WSAAsyncSelect(s, hwnd_, kMsgAccept, FD_ACCEPT) != 0) {
+        *error = WSAGetLastError();
+        closesocket(s);
+        return INVALID_SOCKET;
+    }
+    return s;
+}
+
+bool WinsockListener::isListenSocket(SOCKET s) const {
+    return std::find(listenSockets_.begin(), listenSockets_.end(), s) != listenSockets_.end();
+}
+
+void WinsockListener::closeListenSockets() {
+    for (SOCKET s : listenSockets_) closesocket(s);
+    listenSockets_.clear();
+}
+
+OpResult WinsockListener::setLocalAddresses(const std::vector<IpAddress>& addresses) {
+    addresses_ = addresses;
     return {};
 }
 
@@ -172,7 +234,9 @@ std::string WinsockListener::localAddress() {
         hints.ai_family = AF_INET;
         addrinfo* list = nullptr;
         if (getaddrinfo(name, nullptr, &hints, &list) == 0 && list) {
-            std::string ip = ipText(*reinterpret_cast<sockaddr_in*>(list->ai_addr));
+            sockaddr_storage a = {};
+            std::memcpy(&a, list->ai_addr, sizeof(sockaddr_in));
+            std::string ip = fromSockaddr(a).text();
             freeaddrinfo(list);
             return ip;
         }
@@ -300,19 +364,24 @@ void WinsockListener::onAccept(SOCKET listenSocket) {
         acceptWaiting_ = true;
         return;
     }
-    sockaddr_in addr = {};
+    sockaddr_storage addr = {};
     int len = sizeof addr;
     SOCKET s = accept(listenSocket, reinterpret_cast<sockaddr*>(&addr), &len);
     if (s == INVALID_SOCKET) return;
+    const IpAddress peer = fromSockaddr(addr);
+    if (!events_.connectionRequest(peer)) {
+        closesocket(s);
+        return;
+    }
     if (live >= maxConnections_) {
         closesocket(s);
         if (turnedAwayLog_.allow("bound", steadyMs())) {
             events_.error(WSAEMFILE, "Too many connections (" + std::to_string(maxConnections_) +
-                                         "): a connection from " + ipText(addr) + " was refused");
+                                         "): a connection from " + peer.text() + " was refused");
         }
         return;
     }
-    const UINT message = events_.connectionRequest() ? takeMessage() : 0;
+    const UINT message = takeMessage();
     BOOL noDelay = TRUE;
     setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&noDelay), sizeof noDelay);
     if (message == 0 || WSAAsyncSelect(s, hwnd_, message, FD_READ | FD_WRITE | FD_CLOSE) != 0) {
@@ -324,7 +393,7 @@ void WinsockListener::onAccept(SOCKET listenSocket) {
     c->id = lowestFreeId();
     c->socket = s;
     c->message = message;
-    c->remote = ipText(addr);
+    c->remote = peer.text();
     const int id = c->id;
     conns_[id] = std::move(c);
     byMessage_[message] = id;
@@ -421,9 +490,9 @@ void WinsockListener::deliverClosed(int id) {
     byMessage_.erase(it->second->message);
     returnMessage(it->second->message);
     conns_.erase(it);
-    if (acceptWaiting_ && listenSocket_ != INVALID_SOCKET) {
+    if (acceptWaiting_) {
         acceptWaiting_ = false;
-        PostMessageA(hwnd_, kMsgAccept, listenSocket_, FD_ACCEPT);
+        for (SOCKET s : listenSockets_) PostMessageA(hwnd_, kMsgAccept, s, FD_ACCEPT);
     }
     events_.connectionClosed(id);
 }

@@ -9,6 +9,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "line_framer.h"
 #include "log_throttle.h"
@@ -29,6 +30,7 @@ public:
 
     OpResult setListening(bool on) override;
     OpResult setLocalPort(int32_t port) override;
+    OpResult setLocalAddresses(const std::vector<IpAddress>& addresses) override;
     std::string localAddress() override;
     OpResult setLineDelimiter(int id, std::string_view delimiter) override;
     OpResult setReceiving(int id, bool on) override;
@@ -72,7 +74,13 @@ private:
     ListenerEvents& events_;
     int maxConnections_;
     HWND hwnd_ = nullptr;
-    SOCKET listenSocket_ = INVALID_SOCKET;
+    // Listens on one address; the socket, or INVALID_SOCKET with *error set.
+    SOCKET listenOn(const IpAddress& address, int* error);
+    bool isListenSocket(SOCKET s) const;
+    void closeListenSockets();
+
+    std::vector<SOCKET> listenSockets_;
+    std::vector<IpAddress> addresses_;
     int32_t port_ = 0;
     bool paused_ = false;
     bool acceptWaiting_ = false;

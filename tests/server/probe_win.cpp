@@ -243,6 +243,10 @@ int main(int argc, char** argv) {
     if (cmd == "regset" && argc == 4) return regSet(settings, argv[2], unescape(argv[3]));
     if (cmd == "regdel" && argc == 3) return regDel(settings, argv[2]);
     if (cmd == "regget" && argc == 3) return regGet(settings, argv[2]);
+    if (cmd == "regclear") {  // every setting back to its default
+        RegDeleteKeyA(HKEY_CURRENT_USER, settings);
+        return 0;
+    }
     if (cmd == "regsetlang" && argc == 3) return regSet(intl, "sLanguage", unescape(argv[2]));
     if (cmd == "regdellang") return regDel(intl, "sLanguage");
     if (cmd == "gone") {  // waits until no server window is left

@@ -304,6 +304,59 @@ TEST_F(Server, ReceiverListKeepsItsPlaceWhenOthersComeAndGo) {
     EXPECT_EQ(s().dump()["list3.28"], "127.0.0.1-2|2");  // the newcomer took the free id 2
 }
 
+TEST_F(Server, BindListensOnlyWhereItSays) {
+    s().setSetting("Bind", " 127.0.0.1 ");
+    startOn(4220);
+    for (int port : {4220, 4221})
+        EXPECT_EQ(listenAddresses(port), std::vector<std::string>{"127.0.0.1"}) << port;
+    EXPECT_EQ(s().waitFor([](auto& m) { return !m["status1"].empty(); })["status1"], "127.0.0.1");
+}
+
+TEST_F(Server, Ipv6ReceiverIsServedBesideAnIpv4One) {
+    startOn(4230);
+    const int r4 = receiver(4230);
+    const int r6 = keep(connectVia("", "::1", 4231));
+    ASSERT_GE(r6, 0);
+    waitReceivers(2);
+    EXPECT_EQ(s().dump()["list3.1"], "::1-1|1");
+    sendAll(keep(connectVia("", "::1", 4230)), "both\n");
+    EXPECT_EQ(readFor(r4, 5, 5000), "both\n");
+    EXPECT_EQ(readFor(r6, 5, 5000), "both\n");
+}
+
+TEST_F(Server, AllowListsTurnOthersAwayOnEachPortAndLogThem) {
+    s().setSetting("AllowSenders", "127.0.0.2");
+    s().setSetting("AllowReceivers", "10.0.0.0/8, 127.0.0.2/32");
+    startOn(4240);
+    for (int port : {4241, 4240}) {
+        const int refused = keep(connectTo(port));
+        sendAll(refused, "never queued\n");
+        EXPECT_TRUE(closedWithin(refused, 3000)) << port;
+    }
+    const int r = keep(connectVia("127.0.0.2", "127.0.0.1", 4241));
+    waitReceivers(1);
+    sendAll(keep(connectVia("127.0.0.2", "127.0.0.1", 4240)), "allowed\n");
+    EXPECT_EQ(readFor(r, 8, 5000), "allowed\n");
+    auto d = s().dump();
+    EXPECT_EQ(d["list3.0"], "127.0.0.2-0|0");
+    EXPECT_EQ(d["list1.count"], "1");
+    EXPECT_EQ(d["list1.0"], "127.0.0.2-0|0");
+    EXPECT_EQ(s().readFile("IpError.txt"),
+              "Error: 10013 - Connection from 127.0.0.1 to port 4241 refused\r\n"
+              "Error: 10013 - Connection from 127.0.0.1 to port 4240 refused\r\n");
+}
+
+TEST_F(Server, BadAllowEntryKeepsItsPortClosed) {
+    s().setSetting("Port", "4250");
+    s().setSetting("AllowReceivers", "127.0.0.1, host.example");
+    ASSERT_TRUE(s().start());
+    EXPECT_NE(s().probe({"msgbox", "ok"}).find("Error setting Portaddress"), std::string::npos);
+    EXPECT_TRUE(listening(4250));
+    EXPECT_FALSE(isListening(4251));
+    EXPECT_NE(s().readFile("IpError.txt").find("AllowReceivers: \"host.example\""),
+              std::string::npos);
+}
+
 TEST_F(Server, ShutdownClosesSendersAndEndsTheProcess) {
     startOn(4210);
     int snd = keep(connectTo(4210));

@@ -153,8 +153,7 @@ ServerUnderTest::ServerUnderTest(std::string installedDir)
 
 // Each test starts from the default settings.
 void ServerUnderTest::resetSettings() {
-    removeSetting("Port");
-    removeSetting("Timer");
+    probe({"regclear"});
     removeLanguage();
 }
 
@@ -282,20 +281,61 @@ int connectTo(int port, int timeoutMs, int receiveBuffer) {
     }
 }
 
-bool isListening(int port) {
-    // Read the kernel's table instead of connecting: a probe connection would be a peer.
-    std::ifstream tcp("/proc/net/tcp");
-    std::string line;
+std::vector<std::string> listenAddresses(int port) {
+    // Read the kernel's tables instead of connecting: a probe connection would be a peer.
+    std::vector<std::string> found;
     char want[16];
     snprintf(want, sizeof want, ":%04X", port);
-    while (std::getline(tcp, line)) {
-        std::istringstream f(line);
-        std::string slot, local, remote, state;
-        f >> slot >> local >> remote >> state;
-        if (state == "0A" && local.size() > 5 && local.compare(local.size() - 5, 5, want) == 0)
-            return true;
+    for (const char* table : {"/proc/net/tcp", "/proc/net/tcp6"}) {
+        std::ifstream tcp(table);
+        std::string line;
+        while (std::getline(tcp, line)) {
+            std::istringstream f(line);
+            std::string slot, local, remote, state;
+            f >> slot >> local >> remote >> state;
+            if (state != "0A" || local.size() < 5 || local.compare(local.size() - 5, 5, want) != 0)
+                continue;
+            // The address is in 32-bit words of host byte order.
+            unsigned char bytes[16];
+            const size_t n = (local.size() - 5) / 2;
+            for (size_t i = 0; i < n; ++i)
+                bytes[i / 4 * 4 + 3 - i % 4] =
+                    static_cast<unsigned char>(std::stoul(local.substr(2 * i, 2), nullptr, 16));
+            char text[INET6_ADDRSTRLEN] = {};
+            inet_ntop(n == 4 ? AF_INET : AF_INET6, bytes, text, sizeof text);
+            found.push_back(text);
+        }
     }
-    return false;
+    return found;
+}
+
+bool isListening(int port) { return !listenAddresses(port).empty(); }
+
+int connectVia(const std::string& from, const std::string& to, int port) {
+    const bool v6 = to.find(':') != std::string::npos;
+    sockaddr_storage local = {}, remote = {};
+    auto fill = [&](sockaddr_storage& s, const std::string& ip, int p) {
+        if (v6) {
+            auto& a = reinterpret_cast<sockaddr_in6&>(s);
+            a.sin6_family = AF_INET6;
+            a.sin6_port = htons(static_cast<uint16_t>(p));
+            return inet_pton(AF_INET6, ip.c_str(), &a.sin6_addr) == 1;
+        }
+        auto& a = reinterpret_cast<sockaddr_in&>(s);
+        a.sin_family = AF_INET;
+        a.sin_port = htons(static_cast<uint16_t>(p));
+        return inet_pton(AF_INET, ip.c_str(), &a.sin_addr) == 1;
+    };
+    const socklen_t len = v6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
+    int fd = socket(v6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0 || !fill(remote, to, port) ||
+        (!from.empty() && (!fill(local, from, 0) ||
+                           bind(fd, reinterpret_cast<sockaddr*>(&local), len) != 0)) ||
+        connect(fd, reinterpret_cast<sockaddr*>(&remote), len) != 0) {
+        if (fd >= 0) close(fd);
+        return -1;
+    }
+    return fd;
 }
 
 bool listensWithin(int port, int timeoutMs) {

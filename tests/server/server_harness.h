@@ -79,6 +79,10 @@ void setWineEnvironment();
 // Socket fd, -1 on failure; receiveBuffer > 0 sets SO_RCVBUF before connecting.
 int connectTo(int port, int timeoutMs = 3000, int receiveBuffer = 0);
 bool isListening(int port);  // some socket listens on the port
+// The local addresses that listen on the port, IPv4 and IPv6 ("127.0.0.1", "::").
+std::vector<std::string> listenAddresses(int port);
+// Connects to an IPv4 or IPv6 address from a chosen local address (empty: any); -1 on failure.
+int connectVia(const std::string& from, const std::string& to, int port);
 bool listensWithin(int port, int timeoutMs);
 void sendAll(int fd, const std::string& bytes);
 // Reads until `want` bytes arrived, the peer closed, or the time is up.
