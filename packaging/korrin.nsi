@@ -13,6 +13,8 @@
 !define SERVER_WINDOW "KorrinServerForm1"
 
 Unicode true
+!include FileFunc.nsh
+!include Sections.nsh
 SetCompressor /SOLID lzma
 Name "${PRODUCT} ${VERSION}"
 OutFile "${OUTFILE}"
@@ -45,12 +47,6 @@ UninstPage instfiles
     Abort
 !macroend
 
-Function .onInit
-  ; Per machine: the Start-menu entry is for all users, like the folder in Program Files.
-  SetShellVarContext all
-  !insertmacro REFUSE_WHILE_RUNNING
-FunctionEnd
-
 Function un.onInit
   SetShellVarContext all
   !insertmacro REFUSE_WHILE_RUNNING
@@ -58,6 +54,10 @@ FunctionEnd
 
 Section "${PRODUCT}" SecServer
   SectionIn RO
+  ; A service installed before holds the program file: stop and remove it first. The service
+  ; part below puts it back when chosen (it is chosen when it was there).
+  IfFileExists "$INSTDIR\KorrinServer.exe" 0 +2
+    ExecWait '"$INSTDIR\KorrinServer.exe" /uninstall'
   SetOutPath "$INSTDIR"
   File "${STAGE}\KorrinServer.exe"
   File "${STAGE}\Language.dll"
@@ -95,9 +95,33 @@ Section "oxasoft library for developers" SecLibrary
   File "${STAGE}\oxasoft\x64\liboxasoft.dll.a"
 SectionEnd
 
+Section /o "Run as a Windows service (starts with Windows, no one logged on)" SecService
+  ExecWait '"$INSTDIR\KorrinServer.exe" /install' $0
+  StrCmp $0 0 +2
+    DetailPrint "The service could not be installed (error $0)."
+SectionEnd
+
+Function .onInit
+  ; Per machine: the Start-menu entry is for all users, like the folder in Program Files.
+  SetShellVarContext all
+  !insertmacro REFUSE_WHILE_RUNNING
+  ; The service part: chosen with /SERVICE, or when the service is installed already.
+  ${GetParameters} $R0
+  ClearErrors
+  ${GetOptions} $R0 "/SERVICE" $R1
+  IfErrors 0 select_service
+  ReadRegStr $R1 HKLM "SYSTEM\CurrentControlSet\Services\KorrinServer" "ImagePath"
+  StrCmp $R1 "" done
+  select_service:
+    SectionSetFlags ${SecService} ${SF_SELECTED}
+  done:
+FunctionEnd
+
 ; Removes what the setup put in and the server's error log; the user's settings under
 ; HKCU\Software\Oxa Software\VarnelServer stay, for a later installation.
 Section "Uninstall"
+  ; The service, if any, stops and goes before its program file does.
+  ExecWait '"$INSTDIR\KorrinServer.exe" /uninstall'
   Delete "${START_MENU}\${PRODUCT}.lnk"
   RMDir "${START_MENU}"
 

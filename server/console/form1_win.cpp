@@ -9,6 +9,7 @@
 #include "control_ids.h"
 #include "input_box_win.h"
 #include "modal_win.h"
+#include "service/service_win.h"
 #include "test_mode.h"
 #include "twips_win.h"
 
@@ -44,40 +45,13 @@ constexpr Rect kControls[] = {
     {ids::kPausedNotice, "STATIC", "", SS_LEFT | SS_NOPREFIX, 2400, 210, 3600, 195},
 };
 constexpr char kPausedText[] = "Queue full: reading from senders paused";
+constexpr char kServiceHoldsPorts[] =
+    "Korrin Server runs as a Windows service on this computer and holds the ports.\n"
+    "Stop the service (net stop KorrinServer) to serve them from this window.";
 constexpr int kFormLeft = 3525, kFormTop = 2640, kClientWidth = 6195, kClientHeight = 4050;
 constexpr int kCompactHeight = 4860, kExpandedHeight = 7230, kViewThreshold = 5000;
 
 }  // namespace
-
-class Form1::InputEvents final : public ListenerEvents {
-public:
-    explicit InputEvents(Form1& f) : f_(f) {}
-    bool connectionRequest(const IpAddress& peer) override { return f_.relay_->senderRequest(peer); }
-    void connectionOpened(int id) override { f_.relay_->senderOpened(id); }
-    void dataIn(int id, std::string_view text, bool eol) override {
-        f_.relay_->senderData(id, text, eol);
-    }
-    void connectionClosed(int id) override { f_.relay_->senderClosed(id); }
-    void error(int code, std::string_view d) override { f_.relay_->inputError(code, d); }
-
-private:
-    Form1& f_;
-};
-
-class Form1::OutputEvents final : public ListenerEvents {
-public:
-    explicit OutputEvents(Form1& f) : f_(f) {}
-    bool connectionRequest(const IpAddress& peer) override {
-        return f_.relay_->receiverRequest(peer);
-    }
-    void connectionOpened(int id) override { f_.relay_->receiverOpened(id); }
-    void dataIn(int, std::string_view, bool) override {}
-    void connectionClosed(int id) override { f_.relay_->receiverClosed(id); }
-    void error(int, std::string_view) override {}  // the output listener's errors are not kept
-
-private:
-    Form1& f_;
-};
 
 Form1::Form1(std::string langFile, std::string langSection)
     : langFile_(std::move(langFile)), langSection_(std::move(langSection)) {}
@@ -85,10 +59,8 @@ Form1::Form1(std::string langFile, std::string langSection)
 Form1::~Form1() {
     beforeDispatch() = nullptr;
     if (hwnd_ && IsWindow(hwnd_)) DestroyWindow(hwnd_);
-    relay_.reset();
-    listener1_.reset();
-    listener2_.reset();
-    sendTimer_.reset();
+    relay_ = nullptr;
+    wiring_.reset();
     timer1_.reset();
     if (font_) DeleteObject(font_);
 }
@@ -160,28 +132,15 @@ void Form1::createControls() {
     int parts[2] = {tw.x(kClientWidth / 2), -1};
     SendMessageA(sb, SB_SETPARTS, 2, reinterpret_cast<LPARAM>(parts));
 
-    inputEvents_ = std::make_unique<InputEvents>(*this);
-    outputEvents_ = std::make_unique<OutputEvents>(*this);
-    // Senders: a generous bound against exhaustion; receivers: one per ReceiverHosts entry.
-    listener1_ = std::make_unique<WinsockListener>(*inputEvents_, 1024);
-    listener2_ = std::make_unique<WinsockListener>(*outputEvents_, Relay::kTableSize);
-    settings_ = std::make_unique<RegistrySettings>("Oxa Software", "VarnelServer");
-    errorLog_ = std::make_unique<FileErrorLog>(programDirectory() + "IpError.txt");
-    sendTimer_ = std::make_unique<PostedTimer>(hwnd_, kMsgTick, kSendTimer);
+    wiring_ = std::make_unique<RelayWiring>(hwnd_, kMsgTick, kSendTimer, HKEY_CURRENT_USER,
+                                            programDirectory() + "IpError.txt", *this);
+    relay_ = &wiring_->relay();
     timer1_ = std::make_unique<PostedTimer>(hwnd_, kMsgTick, kTimer1);
     timer1_->setInterval(100);
-    // SendTimer is created enabled with its design-time interval.
-    sendTimer_->setInterval(1000);
-    sendTimer_->setEnabled(true);
-    relay_ = std::make_unique<Relay>(*listener1_, *listener2_, *settings_, *sendTimer_,
-                                     *errorLog_, *this);
 }
 
 void Form1::runDueTicks() {
-    if (sendTimer_ && sendTimer_->takeTick()) {
-        relay_->Send_Msg();
-        sendTimer_->tickDone();
-    }
+    if (wiring_) wiring_->runDueTick();
     if (timer1_ && timer1_->takeTick()) {
         testTick();
         timer1_->tickDone();
@@ -234,7 +193,11 @@ void Form1::changed(unsigned what) {
 }
 
 void Form1::messageBox(std::string_view text) {
-    MessageBoxA(hwnd_, std::string(text).c_str(), kTitle, MB_OK);
+    std::string shown(text);
+    // The likely reason is not the port text but the service that already serves the ports.
+    if (relay_ && relay_->listenError() == WSAEADDRINUSE && serviceRunning())
+        shown = kServiceHoldsPorts;
+    MessageBoxA(hwnd_, shown.c_str(), kTitle, MB_OK);
 }
 
 void Form1::setLabel(HWND label, const std::string& text) {
@@ -348,10 +311,11 @@ void Form1::sync() {
 // ---- operator actions ----
 
 void Form1::setup() {
-    const std::string current = settings_->get("Port", "3001");
+    SettingsStore& settings = wiring_->settings();
+    const std::string current = settings.get("Port", "3001");
     std::optional<std::string> answer = InputBox(hwnd_, LangTexts[10], kTitle, current);
     if (!answer || answer->empty()) return;
-    settings_->save("Port", *answer);
+    settings.save("Port", *answer);
     if (*answer != current) relay_->Init_IP();
 }
 

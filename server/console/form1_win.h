@@ -8,9 +8,7 @@
 #include <memory>
 #include <string>
 
-#include "../net/relay.h"
-#include "../net/win32_ports_win.h"
-#include "../net/winsock_listener_win.h"
+#include "../net/relay_wiring_win.h"
 #include "language.h"
 
 namespace korrin {
@@ -34,9 +32,6 @@ public:
     void runDueTicks();
 
 private:
-    class InputEvents;
-    class OutputEvents;
-
     static LRESULT CALLBACK windowProc(HWND, UINT, WPARAM, LPARAM);
     LRESULT handle(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
     void onCommand(int id, int code);
@@ -63,13 +58,9 @@ private:
     HWND hwnd_ = nullptr;
     HMENU menuBar_ = nullptr, mSub1_ = nullptr, mSub2_ = nullptr;
     HFONT font_ = nullptr;
-    std::unique_ptr<InputEvents> inputEvents_;
-    std::unique_ptr<OutputEvents> outputEvents_;
-    std::unique_ptr<WinsockListener> listener1_, listener2_;
-    std::unique_ptr<RegistrySettings> settings_;
-    std::unique_ptr<FileErrorLog> errorLog_;
-    std::unique_ptr<PostedTimer> sendTimer_, timer1_;
-    std::unique_ptr<Relay> relay_;
+    std::unique_ptr<RelayWiring> wiring_;
+    Relay* relay_ = nullptr;  // the wiring's
+    std::unique_ptr<PostedTimer> timer1_;
     std::vector<uint64_t> shownSenders_, shownReceivers_;
     unsigned dirty_ = 0;
     bool syncPosted_ = false;

@@ -1,6 +1,9 @@
 // Main: single instance, language detection, then Form1 and its message loop.
 #include <windows.h>
 
+#include <cctype>
+#include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "../net/registry_key_win.h"
@@ -9,6 +12,7 @@
 #include "form1_win.h"
 #include "language.h"
 #include "modal_win.h"
+#include "service/service_win.h"
 
 namespace korrin {
 
@@ -37,8 +41,48 @@ bool ReadRegistryText(HKEY root, const std::string& subKey, const std::string& v
 
 }  // namespace korrin
 
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+namespace {
+
+// The command line's first word, lower case: "/service", "/install", "/uninstall" or "".
+std::string modeOf(const char* commandLine) {
+    std::string word;
+    for (const char* p = commandLine ? commandLine : ""; *p; ++p) {
+        if (*p == ' ' || *p == '\t') {
+            if (word.empty()) continue;
+            break;
+        }
+        word += static_cast<char>(std::tolower(static_cast<unsigned char>(*p)));
+    }
+    return word;
+}
+
+// Says how /install or /uninstall went in the console it was started from, if any.
+int reportToConsole(int code, const char* what) {
+    if (!AttachConsole(ATTACH_PARENT_PROCESS)) return code;
+    char text[512];
+    if (code == 0) {
+        snprintf(text, sizeof text, "Korrin Server: %s.\r\n", what);
+    } else {
+        char reason[256] = {};
+        FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
+                       0, reason, sizeof reason, nullptr);
+        snprintf(text, sizeof text, "Korrin Server: %s failed, error %d: %s\r\n", what, code, reason);
+    }
+    DWORD written = 0;
+    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), text, static_cast<DWORD>(strlen(text)), &written,
+              nullptr);
+    FreeConsole();
+    return code;
+}
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
     using namespace korrin;
+    const std::string mode = modeOf(commandLine);
+    if (mode == "/service") return runService();
+    if (mode == "/install") return reportToConsole(installService(), "service installed and started");
+    if (mode == "/uninstall") return reportToConsole(uninstallService(), "service removed");
     // One instance per user session: a second start only beeps.
     HANDLE mutex = CreateMutexA(nullptr, FALSE, ids::kInstanceMutex);
     if (mutex && GetLastError() == ERROR_ALREADY_EXISTS) {

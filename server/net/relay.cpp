@@ -42,8 +42,14 @@ void Relay::load(const std::function<void()>& makeLanguage) {
 
 void Relay::Init_IP() {
     bool failed = false;  // one error state for the whole routine, never cleared
+    listenError_ = 0;
+    auto check = [&](const OpResult& r) {
+        if (r.ok()) return;
+        if (!failed) listenError_ = r.code;
+        failed = true;
+    };
     for (int16_t& id : senderIds_) {
-        if (id != -1 && !in_.closeConnection(id).ok()) failed = true;
+        if (id != -1) check(in_.closeConnection(id));
         id = -1;
     }
     const std::string portText = settings_.get("Port", "3001");
@@ -60,17 +66,17 @@ void Relay::Init_IP() {
 
     auto restart = [&](Listener& l, std::optional<int32_t> port,
                        const ParsedList<IpPrefix>& allow, const char* allowName) {
-        if (!l.setListening(false).ok()) failed = true;
+        check(l.setListening(false));
         if (allow.badEntry) badSetting(allowName, *allow.badEntry);
         // A port nobody can name (0, out of range) is a failure, not a random port, and a
         // wrong address never opens it wider than asked.
         if (!port || bind.badEntry || allow.badEntry) {
-            failed = true;
+            check(OpResult{kBadSettingCode, "Invalid argument"});
             return false;
         }
-        if (!l.setLocalAddresses(bind.entries).ok()) failed = true;
-        if (!l.setLocalPort(*port).ok()) failed = true;
-        if (!l.setListening(true).ok()) failed = true;
+        check(l.setLocalAddresses(bind.entries));
+        check(l.setLocalPort(*port));
+        check(l.setListening(true));
         return true;
     };
     if (restart(in_, ports.input, senders, "AllowSenders")) {

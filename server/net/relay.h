@@ -78,6 +78,8 @@ public:
     const std::string& statusAddress() const { return statusAddress_; }
     const std::string& statusPort() const { return statusPort_; }
     bool readingPaused() const { return paused_; }
+    // The error that made the last Init_IP fail (its message box), 0 after a success.
+    int listenError() const { return listenError_; }
     // List2's selection: the head after a sender's line was appended, nothing after a send step.
     bool queueHeadSelected() const { return queueHeadSelected_; }
 
@@ -108,6 +110,7 @@ private:
     uint64_t queueHeadSeq_ = 0;
     bool paused_ = false;
     bool queueHeadSelected_ = false;
+    int listenError_ = 0;
     AllowList allowSenders_, allowReceivers_;
     int32_t inPort_ = 0, outPort_ = 0;
     LogThrottle refusedLog_;

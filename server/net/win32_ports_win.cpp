@@ -7,12 +7,12 @@
 namespace korrin {
 
 
-RegistrySettings::RegistrySettings(std::string application, std::string section)
-    : subKey_("Software\\" + application + "\\" + section) {}
+RegistrySettings::RegistrySettings(HKEY root, std::string application, std::string section)
+    : root_(root), subKey_("Software\\" + application + "\\" + section) {}
 
 std::string RegistrySettings::get(std::string_view key, std::string_view defaultValue) {
     UniqueKey k;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, subKey_.c_str(), 0, KEY_READ, k.put()) != ERROR_SUCCESS)
+    if (RegOpenKeyExA(root_, subKey_.c_str(), 0, KEY_READ, k.put()) != ERROR_SUCCESS)
         return std::string(defaultValue);
     const std::string name(key);
     DWORD type = 0, size = 0;
@@ -30,7 +30,7 @@ std::string RegistrySettings::get(std::string_view key, std::string_view default
 
 void RegistrySettings::save(std::string_view key, std::string_view value) {
     UniqueKey k;
-    if (RegCreateKeyExA(HKEY_CURRENT_USER, subKey_.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr,
+    if (RegCreateKeyExA(root_, subKey_.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr,
                         k.put(), nullptr) != ERROR_SUCCESS)
         return;
     const std::string name(key), data(value);

@@ -12,14 +12,15 @@
 
 namespace korrin {
 
-// HKCU\Software\<application>\<section>, REG_SZ values.
+// <root>\Software\<application>\<section>, REG_SZ values.
 class RegistrySettings final : public SettingsStore {
 public:
-    RegistrySettings(std::string application, std::string section);
+    RegistrySettings(HKEY root, std::string application, std::string section);
     std::string get(std::string_view key, std::string_view defaultValue) override;
     void save(std::string_view key, std::string_view value) override;
 
 private:
+    HKEY root_;
     std::string subKey_;
 };
 

@@ -10,6 +10,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <thread>
 
 #include "console/control_ids.h"
 #include "server_harness.h"
@@ -200,6 +201,26 @@ TEST_F(Package, SilentInstallRunsTheServerAndSilentUninstallKeepsOnlyTheSettings
     EXPECT_TRUE(regQuery(kUninstallKey).empty());
     // The user's settings stay for a later installation.
     EXPECT_EQ(server.setting("Port"), "4600");
+}
+
+TEST_F(Package, ServiceOptionStartsTheServiceAndTheUninstallerRemovesIt) {
+    const fs::path setup = dist_ / (kName + "-setup.exe");
+    const std::string machineKey = "HKLM\\Software\\" KORRIN_COMPANY "\\VarnelServer";
+    ASSERT_EQ(run({"wine", "reg", "add", machineKey, "/v", "Port", "/d", "4602", "/f"}), 0);
+    // A Wine session ends with its last program, services and all: a logged-on user's stand-in.
+    ServerUnderTest user(installDir_.string());
+    std::thread keepAlive([&user] { user.probe({"sleep", "20000"}); });
+
+    EXPECT_EQ(run({"wine", setup.string(), "/S", "/SERVICE"}, nullptr, 60000), 0);
+    EXPECT_TRUE(listensWithin(4602, 10000) && listensWithin(4603, 5000));
+    EXPECT_EQ(run({"wine", "sc", "query", "KorrinServer"}), 0);
+
+    EXPECT_EQ(run({"wine", (installDir_ / "Uninstall.exe").string(), "/S"}, nullptr, 60000), 0);
+    EXPECT_TRUE(goneWithin(installDir_, 30000)) << "the running service kept its program file";
+    EXPECT_FALSE(isListening(4602));
+    EXPECT_NE(run({"wine", "sc", "query", "KorrinServer"}), 0);
+    run({"wine", "reg", "delete", machineKey, "/f"});
+    keepAlive.join();
 }
 
 }  // namespace

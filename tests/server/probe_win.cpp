@@ -249,6 +249,19 @@ int main(int argc, char** argv) {
     }
     if (cmd == "regsetlang" && argc == 3) return regSet(intl, "sLanguage", unescape(argv[2]));
     if (cmd == "regdellang") return regDel(intl, "sLanguage");
+    if (cmd == "sleep" && argc == 3) {  // keeps the Wine session, and so its services, alive
+        Sleep(static_cast<DWORD>(atoi(argv[2])));
+        return 0;
+    }
+    if (cmd == "paramchange") {  // the service re-reads its settings
+        SC_HANDLE scm = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
+        SC_HANDLE svc = scm ? OpenServiceA(scm, "KorrinServer", SERVICE_PAUSE_CONTINUE) : nullptr;
+        SERVICE_STATUS st;
+        const bool ok = svc && ControlService(svc, SERVICE_CONTROL_PARAMCHANGE, &st);
+        if (svc) CloseServiceHandle(svc);
+        if (scm) CloseServiceHandle(scm);
+        return ok ? 0 : 1;
+    }
     if (cmd == "gone") {  // waits until no server window is left
         const int waitMs = argc > 2 ? atoi(argv[2]) : 10000;
         for (int t = 0; FindWindowA(ids::kForm1Class, nullptr); t += 50) {

@@ -2,7 +2,12 @@
 // and driven from outside.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
 #include <cstdlib>
 #include <string>
 #include <utility>
@@ -503,6 +508,100 @@ TEST_F(Console, TestModeSendsGeneratedLinesAndCountsThem) {
         ++lines;
     }
     EXPECT_GE(lines, 5u);
+}
+
+}  // namespace
+}  // namespace korrin::blackbox
+
+// ---- the service ----
+
+namespace korrin::blackbox {
+namespace {
+
+constexpr char kMachineKey[] = "HKLM\\Software\\Oxa Software\\VarnelServer";
+
+// The service under Wine's service manager, with a windowed server beside it: the window
+// keeps the Wine session (and with it every service) alive, as a logged-on user would.
+class Service : public Server {
+protected:
+    void SetUp() override {
+        Server::SetUp();
+        if (IsSkipped() || HasFatalFailure()) return;
+        run({"wine", "reg", "delete", kMachineKey, "/f"});
+        fs_remove(log());
+    }
+    void TearDown() override {
+        if (server_) {
+            run({"wine", s().dir() + "/KorrinServer.exe", "/uninstall"});
+            run({"wine", "reg", "delete", kMachineKey, "/f"});
+        }
+        Server::TearDown();
+    }
+    void machineSetting(const std::string& name, const std::string& value) {
+        ASSERT_EQ(run({"wine", "reg", "add", kMachineKey, "/v", name, "/d", value, "/f"}), 0);
+    }
+    // %ProgramData% of the prefix (C:\users\Public under Wine).
+    static std::string log() {
+        return std::string(getenv("WINEPREFIX")) +
+               "/drive_c/users/Public/Oxa Software/Korrin Server/IpError.txt";
+    }
+    static void fs_remove(const std::string& path) { std::remove(path.c_str()); }
+    static std::string slurp(const std::string& path) {
+        std::ifstream f(path, std::ios::binary);
+        std::stringstream s;
+        s << f.rdbuf();
+        return s.str();
+    }
+    bool closedWithinMs(int port, int ms) {
+        for (int t = 0; t < ms; t += 100, usleep(100 * 1000))
+            if (!isListening(port)) return true;
+        return false;
+    }
+};
+
+TEST_F(Service, RelaysRestartsOnParamchangeStopsAndGoes) {
+    startOn(4420);
+    machineSetting("Port", "4400");
+    machineSetting("Timer", "50");
+    ASSERT_EQ(run({"wine", s().dir() + "/KorrinServer.exe", "/install"}), 0);
+    ASSERT_TRUE(listening(4400) && listening(4401));
+    const int r = keep(connectTo(4401));
+    usleep(500 * 1000);  // the service has taken the receiver in
+    sendAll(keep(connectTo(4400)), "through the service\n");
+    EXPECT_EQ(readFor(r, 20, 5000), "through the service\n");
+
+    // The window cannot take the service's ports, and says why.
+    s().probe({"command", "201"});
+    s().probe({"input", "4400"});
+    const std::string box = s().probe({"msgbox", "ok"});
+    EXPECT_NE(box.find("runs as a Windows service"), std::string::npos) << box;
+
+    machineSetting("Port", "4410");
+    EXPECT_EQ(s().probe({"paramchange"}).size(), 0u);
+    EXPECT_TRUE(listening(4410) && listening(4411));
+    EXPECT_TRUE(closedWithinMs(4400, 5000));
+
+    ASSERT_EQ(run({"wine", "net", "stop", "KorrinServer"}), 0);
+    EXPECT_TRUE(closedWithinMs(4410, 5000) && closedWithinMs(4411, 1000));
+    EXPECT_TRUE(closedWithin(r, 3000)) << "the service process is still there";
+    EXPECT_EQ(run({"wine", s().dir() + "/KorrinServer.exe", "/uninstall"}), 0);
+    EXPECT_NE(run({"wine", "sc", "query", "KorrinServer"}), 0) << "still installed";
+    EXPECT_EQ(slurp(log()), "");  // nothing went wrong
+}
+
+TEST_F(Service, PortHeldAtStartIsLoggedAndTakenWhenFree) {
+    startOn(4420);
+    int blocker = occupyPort(4431);
+    ASSERT_GE(blocker, 0);
+    machineSetting("Port", "4430");
+    ASSERT_EQ(run({"wine", s().dir() + "/KorrinServer.exe", "/install"}), 0);
+    EXPECT_TRUE(listening(4430));
+    for (int t = 0; t < 5000 && slurp(log()).empty(); t += 100) usleep(100 * 1000);
+    EXPECT_EQ(slurp(log()), "Error: 10048 - Error setting Portaddress\r\n");
+    closeFd(blocker);
+    EXPECT_TRUE(listensWithin(4431, 40000)) << "no retry within 30 s";
+    EXPECT_EQ(slurp(log()),
+              "Error: 10048 - Error setting Portaddress\r\nError: 0 - Ports open again\r\n");
 }
 
 }  // namespace

@@ -1,0 +1,108 @@
+// Installing, removing and asking after the service through the service manager.
+#include <windows.h>
+
+#include <string>
+
+#include "common/unique_handle.h"
+#include "service_win.h"
+
+namespace korrin {
+
+namespace {
+
+struct ScTraits {
+    using type = SC_HANDLE;
+    static type invalid() { return nullptr; }
+    static void close(type h) { CloseServiceHandle(h); }
+};
+using ScHandle = oxa::UniqueHandle<ScTraits>;
+
+struct ProcessTraits {
+    using type = HANDLE;
+    static type invalid() { return nullptr; }
+    static void close(type h) { CloseHandle(h); }
+};
+
+// A low-privilege account that every Windows since XP has.
+constexpr char kAccount[] = "NT AUTHORITY\\LocalService";
+constexpr char kDescription[] =
+    "Relays text lines from the senders on its input port to every receiver on its output port.";
+
+int lastError() { return static_cast<int>(GetLastError()); }
+
+std::string serviceCommand() {
+    char path[MAX_PATH * 4] = {};
+    GetModuleFileNameA(nullptr, path, sizeof path);
+    return "\"" + std::string(path) + "\" /service";
+}
+
+}  // namespace
+
+int installService() {
+    ScHandle scm(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT | SC_MANAGER_CREATE_SERVICE));
+    if (!scm) return lastError();
+    const std::string command = serviceCommand();
+    const DWORD access = SERVICE_CHANGE_CONFIG | SERVICE_START | SERVICE_QUERY_STATUS;
+    ScHandle svc(CreateServiceA(scm.get(), kServiceName, kServiceDisplayName, access,
+                                SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START,
+                                SERVICE_ERROR_NORMAL, command.c_str(), nullptr, nullptr, nullptr,
+                                kAccount, ""));
+    if (!svc && GetLastError() == ERROR_SERVICE_EXISTS) {
+        // Installed before, perhaps from another folder: it now runs this program.
+        svc.reset(OpenServiceA(scm.get(), kServiceName, access));
+        if (svc && !ChangeServiceConfigA(svc.get(), SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START,
+                                         SERVICE_ERROR_NORMAL, command.c_str(), nullptr, nullptr,
+                                         nullptr, kAccount, "", kServiceDisplayName))
+            return lastError();
+    }
+    if (!svc) return lastError();
+    SERVICE_DESCRIPTIONA description = {const_cast<char*>(kDescription)};
+    ChangeServiceConfig2A(svc.get(), SERVICE_CONFIG_DESCRIPTION, &description);
+    // Restarted 5 s after a failure, again 5 s after a second one, then after a minute; the
+    // count starts afresh after a day without failures.
+    SC_ACTION actions[] = {{SC_ACTION_RESTART, 5000}, {SC_ACTION_RESTART, 5000},
+                           {SC_ACTION_RESTART, 60000}};
+    SERVICE_FAILURE_ACTIONSA failure = {24 * 60 * 60, nullptr, nullptr, 3, actions};
+    ChangeServiceConfig2A(svc.get(), SERVICE_CONFIG_FAILURE_ACTIONS, &failure);
+    if (!StartServiceA(svc.get(), 0, nullptr) && GetLastError() != ERROR_SERVICE_ALREADY_RUNNING)
+        return lastError();
+    return 0;
+}
+
+int uninstallService() {
+    ScHandle scm(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
+    if (!scm) return lastError();
+    ScHandle svc(OpenServiceA(scm.get(), kServiceName, SERVICE_STOP | SERVICE_QUERY_STATUS | DELETE));
+    if (!svc) return GetLastError() == ERROR_SERVICE_DOES_NOT_EXIST ? 0 : lastError();
+    SERVICE_STATUS_PROCESS info = {};
+    DWORD needed = 0;
+    QueryServiceStatusEx(svc.get(), SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&info),
+                         sizeof info, &needed);
+    oxa::UniqueHandle<ProcessTraits> process(
+        info.dwProcessId ? OpenProcess(SYNCHRONIZE, FALSE, info.dwProcessId) : nullptr);
+    SERVICE_STATUS status = {};
+    if (ControlService(svc.get(), SERVICE_CONTROL_STOP, &status)) {
+        for (int waited = 0; waited < 20000 && status.dwCurrentState != SERVICE_STOPPED;
+             waited += 200) {
+            Sleep(200);
+            if (!QueryServiceStatus(svc.get(), &status)) break;
+        }
+    }
+    // The program file is free only once the process has ended.
+    if (process) WaitForSingleObject(process.get(), 10000);
+    if (!DeleteService(svc.get()) && GetLastError() != ERROR_SERVICE_MARKED_FOR_DELETE)
+        return lastError();
+    return 0;
+}
+
+bool serviceRunning() {
+    ScHandle scm(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
+    if (!scm) return false;
+    ScHandle svc(OpenServiceA(scm.get(), kServiceName, SERVICE_QUERY_STATUS));
+    SERVICE_STATUS status = {};
+    if (!svc || !QueryServiceStatus(svc.get(), &status)) return false;
+    return status.dwCurrentState == SERVICE_RUNNING ||
+           status.dwCurrentState == SERVICE_START_PENDING;
+}
+
+}  // namespace korrin
