@@ -195,7 +195,8 @@ void Form1::changed(unsigned what) {
 void Form1::messageBox(std::string_view text) {
     std::string shown(text);
     // The likely reason is not the port text but the service that already serves the ports.
-    if (relay_ && relay_->listenError() == WSAEADDRINUSE && serviceRunning())
+    const int error = relay_ ? relay_->listenError() : 0;
+    if ((error == WSAEADDRINUSE || error == WSAEACCES) && serviceRunning())
         shown = kServiceHoldsPorts;
     MessageBoxA(hwnd_, shown.c_str(), kTitle, MB_OK);
 }
