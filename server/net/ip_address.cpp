@@ -201,12 +201,13 @@ std::optional<IpPrefix> parseIpPrefix(std::string_view text) {
     if (!a) return std::nullopt;
     IpPrefix p{a->unmapped(), static_cast<int>(a->unmapped().size() * 8)};
     if (slash == std::string_view::npos) return p;
-    // A mapped IPv4 address keeps counting its bits as IPv6 does.
-    const int max = static_cast<int>(a->size() * 8);
-    std::optional<int> bits = smallNumber(text.substr(slash + 1), max);
+    std::optional<int> bits = smallNumber(text.substr(slash + 1), static_cast<int>(a->size() * 8));
     if (!bits) return std::nullopt;
-    p.bits = a->v6 && !p.address.v6 ? (*bits > 96 ? *bits - 96 : 0) : *bits;
-    if (a->v6 && !p.address.v6 && *bits < 96) p = {*a, *bits};  // wider than the mapped range
+    // A mapped IPv4 prefix counts its bits as IPv6 does; one wider than the mapped range
+    // stays an IPv6 prefix.
+    if (a->v6 && !p.address.v6)
+        return *bits >= 96 ? IpPrefix{p.address, *bits - 96} : IpPrefix{*a, *bits};
+    p.bits = *bits;
     return p;
 }
 

@@ -528,7 +528,7 @@ protected:
         Server::SetUp();
         if (IsSkipped() || HasFatalFailure()) return;
         run({"wine", "reg", "delete", kMachineKey, "/f"});
-        fs_remove(log());
+        std::remove(log().c_str());
     }
     void TearDown() override {
         if (server_) {
@@ -545,17 +545,11 @@ protected:
         return std::string(getenv("WINEPREFIX")) +
                "/drive_c/users/Public/Oxa Software/Korrin Server/IpError.txt";
     }
-    static void fs_remove(const std::string& path) { std::remove(path.c_str()); }
     static std::string slurp(const std::string& path) {
         std::ifstream f(path, std::ios::binary);
         std::stringstream s;
         s << f.rdbuf();
         return s.str();
-    }
-    bool closedWithinMs(int port, int ms) {
-        for (int t = 0; t < ms; t += 100, usleep(100 * 1000))
-            if (!isListening(port)) return true;
-        return false;
     }
 };
 
@@ -579,10 +573,10 @@ TEST_F(Service, RelaysRestartsOnParamchangeStopsAndGoes) {
     machineSetting("Port", "4410");
     EXPECT_EQ(s().probe({"paramchange"}).size(), 0u);
     EXPECT_TRUE(listening(4410) && listening(4411));
-    EXPECT_TRUE(closedWithinMs(4400, 5000));
+    EXPECT_TRUE(closesWithin(4400, 5000));
 
     ASSERT_EQ(run({"wine", "net", "stop", "KorrinServer"}), 0);
-    EXPECT_TRUE(closedWithinMs(4410, 5000) && closedWithinMs(4411, 1000));
+    EXPECT_TRUE(closesWithin(4410, 5000) && closesWithin(4411, 1000));
     EXPECT_TRUE(closedWithin(r, 3000)) << "the service process is still there";
     EXPECT_EQ(run({"wine", s().dir() + "/KorrinServer.exe", "/uninstall"}), 0);
     EXPECT_NE(run({"wine", "sc", "query", "KorrinServer"}), 0) << "still installed";

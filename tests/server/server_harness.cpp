@@ -338,13 +338,16 @@ int connectVia(const std::string& from, const std::string& to, int port) {
     return fd;
 }
 
-bool listensWithin(int port, int timeoutMs) {
+static bool listeningWithin(int port, bool listening, int timeoutMs) {
     for (int t = 0;; t += 50) {
-        if (isListening(port)) return true;
+        if (isListening(port) == listening) return true;
         if (t >= timeoutMs) return false;
         sleepMs(50);
     }
 }
+
+bool listensWithin(int port, int timeoutMs) { return listeningWithin(port, true, timeoutMs); }
+bool closesWithin(int port, int timeoutMs) { return listeningWithin(port, false, timeoutMs); }
 
 void sendAll(int fd, const std::string& bytes) {
     size_t off = 0;

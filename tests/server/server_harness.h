@@ -84,6 +84,7 @@ std::vector<std::string> listenAddresses(int port);
 // Connects to an IPv4 or IPv6 address from a chosen local address (empty: any); -1 on failure.
 int connectVia(const std::string& from, const std::string& to, int port);
 bool listensWithin(int port, int timeoutMs);
+bool closesWithin(int port, int timeoutMs);  // nothing listens on the port any more
 void sendAll(int fd, const std::string& bytes);
 // Reads until `want` bytes arrived, the peer closed, or the time is up.
 std::string readFor(int fd, size_t want, int timeoutMs);
