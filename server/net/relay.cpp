@@ -2,7 +2,6 @@
 #include "relay.h"
 
 #include <algorithm>
-#include <chrono>
 
 #include "leading_number.h"
 
@@ -17,9 +16,24 @@ constexpr int kRefusedCode = 10013;     // "permission denied"
 bool inTable(int id) { return id >= 0 && id < Relay::kTableSize; }
 }  // namespace
 
+ListenerSettings readListenerSettings(SettingsStore& store) {
+    ListenerSettings s;
+    s.port = store.get("Port", "3001");
+    s.bind = store.getList("Bind");
+    s.allowSenders = store.getList("AllowSenders");
+    s.allowReceivers = store.getList("AllowReceivers");
+    return s;
+}
+
 Relay::Relay(Listener& input, Listener& output, SettingsStore& settings, Timer& sendTimer,
-             ErrorLog& log, RelayView& view)
-    : in_(input), out_(output), settings_(settings), sendTimer_(sendTimer), log_(log), view_(view) {
+             ErrorLog& log, RelayView& view, Clock& clock)
+    : in_(input),
+      out_(output),
+      settings_(settings),
+      sendTimer_(sendTimer),
+      log_(log),
+      view_(view),
+      clock_(clock) {
     senderIds_.fill(-1);
 }
 
@@ -27,7 +41,7 @@ PeerEntry Relay::peerEntry(Listener& l, int id) {
     return {l.remoteAddress(id) + "-" + std::to_string(id), id, nextSerial_++};
 }
 
-void Relay::load(const std::function<void()>& makeLanguage) {
+ListenResult Relay::load(const std::function<void()>& makeLanguage) {
     sendInterval_ = sendIntervalFromText(settings_.get("Timer", "500"));
     sendTimer_.setInterval(sendInterval_);
     label4_ = "Updateinterval: " + std::to_string(sendInterval_);
@@ -37,87 +51,149 @@ void Relay::load(const std::function<void()>& makeLanguage) {
         receiverHosts_[i].clear();
         senderIds_[i] = -1;
     }
-    Init_IP();
+    return Init_IP();
 }
 
-void Relay::Init_IP() {
-    bool failed = false;  // one error state for the whole routine, never cleared
+namespace {
+// The first failing step sets the routine's error state; nothing clears it.
+void keepError(ListenResult& r, const OpResult& op) {
+    if (!op.ok() && r.error == 0) r.error = op.code;
+}
+}  // namespace
+
+ListenResult Relay::Init_IP() { return Init_IP(readListenerSettings(settings_)); }
+
+ListenResult Relay::Init_IP(const ListenerSettings& s) {
+    applied_ = s;
+    ListenResult r;
+    closeRecordedSenders(r);
+    const ListenPorts ports = listenPortsFromText(s.port);
+    const ParsedList<IpAddress> bind = parseList("Bind", s.bind, parseAddressList, r);
+    if (!restart(input_, ports.input, bind, s.bind, s.allowSenders, r) || !r.ok()) {
+        // The output port stays as it was, unless it listens under rules that are no longer
+        // the setting: then it closes too.
+        if (!output_.started || output_.bind != s.bind || output_.allowText != s.allowReceivers) {
+            out_.setListening(false);
+            output_.listening = false;
+            ParsedList<IpPrefix> allow = parsePrefixList(s.allowReceivers.text);
+            if (!s.allowReceivers.error.empty()) allow.badEntry = s.allowReceivers.error;
+            closeRefused(output_, allow);
+        }
+        return failed(r);
+    }
+    if (!restart(output_, ports.output, bind, s.bind, s.allowReceivers, r) || !r.ok())
+        return failed(r);
+    showListening(bind);
+    lastResult_ = r;
     listenError_ = 0;
-    auto check = [&](const OpResult& r) {
-        if (r.ok()) return;
-        if (!failed) listenError_ = r.code;
-        failed = true;
-    };
+    return r;
+}
+
+ListenResult Relay::reopenListeners() {
+    ListenResult r;
+    if (lastResult_.settingWrong) return lastResult_;  // the same wrong setting, logged once
+    const ListenPorts ports = listenPortsFromText(applied_.port);
+    const ParsedList<IpAddress> bind = parseList("Bind", applied_.bind, parseAddressList, r);
+    if (!input_.listening &&
+        !restart(input_, ports.input, bind, applied_.bind, applied_.allowSenders, r))
+        return failed(r);
+    if (!output_.listening &&
+        !restart(output_, ports.output, bind, applied_.bind, applied_.allowReceivers, r))
+        return failed(r);
+    showListening(bind);
+    lastResult_ = r;
+    listenError_ = 0;
+    return r;
+}
+
+void Relay::closeRecordedSenders(ListenResult& r) {
     for (int16_t& id : senderIds_) {
-        if (id != -1) check(in_.closeConnection(id));
+        // A sender already on its way out is no failure to close.
+        if (id != -1 && in_.isOpen(id)) keepError(r, in_.closeConnection(id));
         id = -1;
     }
-    const std::string portText = settings_.get("Port", "3001");
-    const ListenPorts ports = listenPortsFromText(portText);
-    // Where to listen and who may connect: read with the port, each time.
-    const ParsedList<IpAddress> bind = parseAddressList(settings_.get("Bind", ""));
-    const ParsedList<IpPrefix> senders = parsePrefixList(settings_.get("AllowSenders", ""));
-    const ParsedList<IpPrefix> receivers = parsePrefixList(settings_.get("AllowReceivers", ""));
-    auto badSetting = [this](const char* name, const std::string& entry) {
-        inputError(kBadSettingCode, std::string(name) + ": \"" + entry +
-                                        "\" is not an address or a prefix; the port stays closed");
-    };
-    if (bind.badEntry) badSetting("Bind", *bind.badEntry);
+}
 
-    auto restart = [&](Listener& l, std::optional<int32_t> port,
-                       const ParsedList<IpPrefix>& allow, const char* allowName) {
-        check(l.setListening(false));
-        if (allow.badEntry) badSetting(allowName, *allow.badEntry);
-        // A port nobody can name (0, out of range) is a failure, not a random port, and a
-        // wrong address never opens it wider than asked.
-        if (!port || bind.badEntry || allow.badEntry) {
-            check(OpResult{kBadSettingCode, "Invalid argument"});
-            return false;
-        }
-        check(l.setLocalAddresses(bind.entries));
-        check(l.setLocalPort(*port));
-        check(l.setListening(true));
-        return true;
-    };
-    if (restart(in_, ports.input, senders, "AllowSenders")) {
-        allowSenders_ = AllowList(senders.entries);
-        inPort_ = *ports.input;
+template <typename T>
+ParsedList<T> Relay::parseList(const char* key, const ListText& value,
+                               ParsedList<T> (*parse)(std::string_view), ListenResult& r) {
+    ParsedList<T> list = parse(value.text);
+    std::string why;
+    if (!value.error.empty()) {
+        list.badEntry = value.error;
+        why = value.error;
+    } else if (list.badEntry) {
+        why = "\"" + *list.badEntry + "\" is not an address or a prefix";
     }
-    if (failed) {
-        if (bind.badEntry) out_.setListening(false);  // nothing listens on a wrong address
-        view_.messageBox(kPortError);
-        return;
+    if (!why.empty()) {
+        inputError(kBadSettingCode, std::string(key) + ": " + why + "; the port stays closed");
+        r.settingWrong = true;
     }
-    if (restart(out_, ports.output, receivers, "AllowReceivers")) {
-        allowReceivers_ = AllowList(receivers.entries);
-        outPort_ = *ports.output;
+    return list;
+}
+
+bool Relay::restart(Port& p, std::optional<int32_t> number, const ParsedList<IpAddress>& bind,
+                    const ListText& bindText, const ListText& allowText, ListenResult& r) {
+    keepError(r, p.listener.setListening(false));
+    p.listening = false;
+    const ParsedList<IpPrefix> allow = parseList(p.allowKey, allowText, parsePrefixList, r);
+    closeRefused(p, allow);
+    // A port nobody can name (0, out of range) is a failure, not a random port, and a wrong
+    // list never opens it wider than asked.
+    if (!number || bind.badEntry || allow.badEntry) {
+        if (!number) r.settingWrong = true;
+        keepError(r, OpResult{kBadSettingCode, "Invalid argument"});
+        return false;
     }
-    if (failed) {
-        view_.messageBox(kPortError);
-        return;
+    keepError(r, p.listener.setLocalAddresses(bind.entries));
+    keepError(r, p.listener.setLocalPort(*number));
+    const OpResult on = p.listener.setListening(true);
+    keepError(r, on);
+    p.allow = AllowList(allow.entries);
+    p.number = *number;
+    p.listening = on.ok();
+    p.started = true;
+    p.bind = bindText;
+    p.allowText = allowText;
+    return p.listening;
+}
+
+void Relay::closeRefused(Port& p, const ParsedList<IpPrefix>& allow) {
+    const AllowList rule(allow.entries);
+    // Closing delivers its closed event later, so the list does not change under the loop.
+    for (const PeerEntry& e : p.peers) {
+        if (!p.listener.isOpen(e.id)) continue;
+        const std::optional<IpAddress> peer = parseIpAddress(p.listener.remoteAddress(e.id));
+        if (allow.badEntry || !peer || !rule.allows(*peer)) p.listener.closeConnection(e.id);
     }
+}
+
+ListenResult Relay::failed(const ListenResult& r) {
+    lastResult_ = r;
+    listenError_ = r.error;
+    view_.messageBox(kPortError);
+    return r;
+}
+
+void Relay::showListening(const ParsedList<IpAddress>& bind) {
     statusAddress_ = bind.entries.empty() ? in_.localAddress() : bind.entries[0].text();
-    statusPort_ = portText;
+    statusPort_ = applied_.port;
     view_.changed(RelayView::kStatus);
 }
 
-bool Relay::admit(const AllowList& allow, int32_t port, const IpAddress& peer) {
-    if (allow.allows(peer)) return true;
-    const std::string who = peer.text();
-    const auto nowMs = static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                                 std::chrono::steady_clock::now().time_since_epoch())
-                                                 .count());
-    if (refusedLog_.allow(who + " " + std::to_string(port), nowMs))
-        inputError(kRefusedCode,
-                   "Connection from " + who + " to port " + std::to_string(port) + " refused");
+bool Relay::admit(const Port& p, const IpAddress& peer) {
+    if (p.allow.allows(peer)) return true;
+    logRefusals(refusals_.refused(peer, p.number, clock_.now()));
     return false;
 }
 
-bool Relay::senderRequest(const IpAddress& peer) { return admit(allowSenders_, inPort_, peer); }
-
-bool Relay::receiverRequest(const IpAddress& peer) {
-    return admit(allowReceivers_, outPort_, peer);
+void Relay::logRefusals(const std::vector<std::string>& lines) {
+    for (const std::string& line : lines) inputError(kRefusedCode, line);
 }
+
+bool Relay::senderRequest(const IpAddress& peer) { return admit(input_, peer); }
+
+bool Relay::receiverRequest(const IpAddress& peer) { return admit(output_, peer); }
 
 void Relay::unload() {
     for (int16_t id : senderIds_) {
@@ -237,6 +313,9 @@ std::string Relay::maxReceiverText() const {
 }
 
 void Relay::Send_Msg() {
+    // A minute of refusals past the log's bound is counted once it is over.
+    const std::string refusalSummary = refusals_.summaryDue(clock_.now());
+    if (!refusalSummary.empty()) inputError(kRefusedCode, refusalSummary);
     if (queue_.empty()) {
         sendTimer_.setInterval(sendInterval_);
         sendTimer_.setEnabled(true);

@@ -12,7 +12,7 @@
 
 #include "ip_address.h"
 #include "listener.h"
-#include "log_throttle.h"
+#include "refusal_log.h"
 #include "relay_ports.h"
 
 namespace korrin {
@@ -23,6 +23,26 @@ struct PeerEntry {
     uint64_t serial;   // this entry and no other, also when its id comes back later
 };
 
+// What the listeners are started with, read in one go: what a restart applies is what a
+// later check for changes compares.
+struct ListenerSettings {
+    std::string port;  // "Port" as stored
+    ListText bind, allowSenders, allowReceivers;
+    bool operator==(const ListenerSettings& o) const {
+        return port == o.port && bind == o.bind && allowSenders == o.allowSenders &&
+               allowReceivers == o.allowReceivers;
+    }
+    bool operator!=(const ListenerSettings& o) const { return !(*this == o); }
+};
+ListenerSettings readListenerSettings(SettingsStore& store);
+
+// How a (re)start of the listeners went.
+struct ListenResult {
+    int error = 0;              // the first failure's Winsock-style code; 0: both listen
+    bool settingWrong = false;  // a setting is wrong: trying again without a new one cannot help
+    bool ok() const { return error == 0; }
+};
+
 class Relay {
 public:
     static constexpr int kTableSize = 31;
@@ -31,11 +51,22 @@ public:
     static constexpr size_t kQueueHighBytes = 64u * 1024 * 1024;
 
     Relay(Listener& input, Listener& output, SettingsStore& settings, Timer& sendTimer,
-          ErrorLog& log, RelayView& view);
+          ErrorLog& log, RelayView& view, Clock& clock);
 
-    // Load handler; makeLanguage runs where the window sets its language texts.
-    void load(const std::function<void()>& makeLanguage);
-    void Init_IP();
+    // Load handler; makeLanguage runs where the window sets its language texts. How the
+    // listeners started.
+    ListenResult load(const std::function<void()>& makeLanguage);
+    // Reads the listener settings and restarts both listeners with them; a failure also shows
+    // "Error setting Portaddress" through the view.
+    ListenResult Init_IP();
+    ListenResult Init_IP(const ListenerSettings& settings);
+    // For a front end that retries on its own: with the settings last applied, starts the
+    // listeners that do not listen; a listening one and its peers are not touched.
+    ListenResult reopenListeners();
+    // The settings the last Init_IP applied.
+    const ListenerSettings& listenerSettings() const { return applied_; }
+    bool inputListening() const { return input_.listening; }
+    bool outputListening() const { return output_.listening; }
     void unload();
 
     // Whether a peer may connect ("AllowSenders", "AllowReceivers"); a refusal is logged.
@@ -84,13 +115,40 @@ public:
     bool queueHeadSelected() const { return queueHeadSelected_; }
 
 private:
+    // One listener and the rules it runs with.
+    struct Port {
+        Port(Listener& l, const char* key, std::vector<PeerEntry>& list)
+            : listener(l), allowKey(key), peers(list) {}
+        Listener& listener;
+        const char* allowKey;  // "AllowSenders" or "AllowReceivers"
+        std::vector<PeerEntry>& peers;
+        AllowList allow;
+        int32_t number = 0;
+        bool listening = false;
+        bool started = false;  // bind and allowText hold what it was last started with
+        ListText bind, allowText;
+    };
+    void closeRecordedSenders(ListenResult& r);
+    // Switches the listener off and on again with these rules; false when it does not listen.
+    bool restart(Port& p, std::optional<int32_t> number, const ParsedList<IpAddress>& bind,
+                 const ListText& bindText, const ListText& allowText, ListenResult& r);
+    // Parses a list setting; a wrong one is logged and makes its port stay closed.
+    template <typename T>
+    ParsedList<T> parseList(const char* key, const ListText& value,
+                            ParsedList<T> (*parse)(std::string_view), ListenResult& r);
+    // Closes the peers of a listener that its new list refuses (everyone, for a wrong list).
+    void closeRefused(Port& p, const ParsedList<IpPrefix>& allow);
+    ListenResult failed(const ListenResult& r);
+    void showListening(const ParsedList<IpAddress>& bind);
+    void logRefusals(const std::vector<std::string>& lines);
+
     void check_Listbox(int id, int mode);
     void checkListbox2(int id, int mode);
     void enqueue(std::string line);
     void dequeueHead();
     std::string maxReceiverText() const;
     PeerEntry peerEntry(Listener& l, int id);
-    bool admit(const AllowList& allow, int32_t port, const IpAddress& peer);
+    bool admit(const Port& p, const IpAddress& peer);
 
     Listener& in_;
     Listener& out_;
@@ -98,6 +156,7 @@ private:
     Timer& sendTimer_;
     ErrorLog& log_;
     RelayView& view_;
+    Clock& clock_;
 
     int16_t sendInterval_ = 500;
     std::array<int16_t, kTableSize> senderIds_;
@@ -111,12 +170,15 @@ private:
     bool paused_ = false;
     bool queueHeadSelected_ = false;
     int listenError_ = 0;
-    AllowList allowSenders_, allowReceivers_;
-    int32_t inPort_ = 0, outPort_ = 0;
-    LogThrottle refusedLog_;
+    ListenerSettings applied_;
+    ListenResult lastResult_;
+    RefusalLog refusals_;
     uint64_t nextSerial_ = 1;
     std::string label2_, label3_, label4_;
     std::string statusAddress_, statusPort_;
+    // Declared after the lists they point at.
+    Port input_{in_, "AllowSenders", list1_};
+    Port output_{out_, "AllowReceivers", list3_};
 };
 
 }  // namespace korrin

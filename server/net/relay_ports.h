@@ -1,16 +1,29 @@
-// The relay's other seams besides the listeners: settings, timers, window, error log.
+// The relay's other seams besides the listeners: settings, timers, clock, window, error log.
 #pragma once
 
+#include <chrono>
 #include <string>
 #include <string_view>
 
 namespace korrin {
 
-// Per-user text settings of the server (application "Oxa Software", section "VarnelServer").
+// A list setting ("Bind", "AllowSenders", "AllowReceivers") as stored.
+struct ListText {
+    std::string text;   // comma-separated entries; empty when the value is absent or empty
+    std::string error;  // not empty: the value exists but reads as no list (says why)
+    bool operator==(const ListText& o) const { return text == o.text && error == o.error; }
+    bool operator!=(const ListText& o) const { return !(*this == o); }
+};
+
+// Text settings of the server (application "Oxa Software", section "VarnelServer"): per user
+// for the window, per machine for the service.
 class SettingsStore {
 public:
     virtual ~SettingsStore() = default;
+    // A text value ("Port", "Timer"); the default when it is missing or is no text.
     virtual std::string get(std::string_view key, std::string_view defaultValue) = 0;
+    // A list value; one that cannot be read as a list says so, and never reads as empty.
+    virtual ListText getList(std::string_view key) = 0;
     virtual void save(std::string_view key, std::string_view value) = 0;
 };
 
@@ -20,6 +33,19 @@ public:
     virtual ~Timer() = default;
     virtual void setInterval(int ms) = 0;
     virtual void setEnabled(bool on) = 0;
+};
+
+// Where the relay takes the time from, so that tests can pass made-up times.
+class Clock {
+public:
+    using TimePoint = std::chrono::steady_clock::time_point;
+    virtual ~Clock() = default;
+    virtual TimePoint now() = 0;
+};
+
+class SteadyClock final : public Clock {
+public:
+    TimePoint now() override { return std::chrono::steady_clock::now(); }
 };
 
 // Appends one line to "IpError.txt"; a file that cannot be written loses the line.

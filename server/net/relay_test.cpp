@@ -23,7 +23,9 @@ struct FakeListener : Listener {
     std::set<int> closing;  // closed or found closed, closed event not yet delivered
     bool paused = false;
 
+    int switched = 0;  // setListening calls
     OpResult setListening(bool on) override {
+        ++switched;
         if (on && busyPorts.count(port)) return {10048, "Address already in use"};
         listening = on;
         return {};
@@ -62,9 +64,15 @@ struct FakeListener : Listener {
 
 struct FakeSettings : SettingsStore {
     std::map<std::string, std::string> values;
+    std::map<std::string, std::string> noList;  // list values that read as no list: why
     std::string get(std::string_view k, std::string_view d) override {
         auto it = values.find(std::string(k));
         return it == values.end() ? std::string(d) : it->second;
+    }
+    ListText getList(std::string_view k) override {
+        auto bad = noList.find(std::string(k));
+        if (bad != noList.end()) return {"", bad->second};
+        return {get(k, ""), ""};
     }
     void save(std::string_view k, std::string_view v) override { values[std::string(k)] = v; }
 };
@@ -81,6 +89,11 @@ struct FakeLog : ErrorLog {
     void append(std::string_view line) override { text.append(line); }
 };
 
+struct FakeClock : Clock {
+    TimePoint t{};
+    TimePoint now() override { return t; }
+};
+
 struct FakeView : RelayView {
     std::vector<std::string> boxes;
     void changed(unsigned) override {}
@@ -93,7 +106,8 @@ struct RelayFixture : ::testing::Test {
     FakeTimer timer;
     FakeLog log;
     FakeView view;
-    Relay relay{in, out, settings, timer, log, view};
+    FakeClock clock;
+    Relay relay{in, out, settings, timer, log, view, clock};
     int languageCalls = 0;
 
     void load() {
@@ -122,7 +136,7 @@ TEST_F(RelayFixture, LoadReadsSettingsAndOpensBothPorts) {
         s.values = c.values;
         FakeTimer t;
         FakeView v;
-        Relay r(i, o, s, t, log, v);
+        Relay r(i, o, s, t, log, v, clock);
         r.load(nullptr);
         EXPECT_EQ(r.SendInterval(), c.interval);
         EXPECT_EQ(t.interval, c.interval);
@@ -155,7 +169,7 @@ TEST_F(RelayFixture, PortFailuresShowTheMessageOnceAndKeepTheStatusBar) {
         s.values["Port"] = c.port;
         FakeTimer t;
         FakeView v;
-        Relay r(i, o, s, t, log, v);
+        Relay r(i, o, s, t, log, v, clock);
         r.load(nullptr);
         EXPECT_EQ(v.boxes, std::vector<std::string>{"Error setting Portaddress"}) << c.port;
         EXPECT_EQ(i.listening, c.inListens) << c.port;
@@ -173,23 +187,23 @@ TEST_F(RelayFixture, ExposureSettingsChooseWhereToListenAndWhoMayConnect) {
     } cases[] = {
         {{}, true, true, false, "10.0.0.5", ""},
         {{{"Bind", " 127.0.0.1 , ::1"}}, true, true, false, "127.0.0.1", ""},
-        {{{"Bind", "127.0.0.1, localhost"}}, false, false, true, "",
+        {{{"Bind", "127.0.0.1, localhost"}}, false, false, true, "10.0.0.5",  // kept from before
          "Error: 10022 - Bind: \"localhost\" is not an address or a prefix; the port stays closed\r\n"},
-        {{{"AllowSenders", "10.0.0.0/33"}}, false, true, true, "",  // output left as it was
+        {{{"AllowSenders", "10.0.0.0/33"}}, false, true, true, "10.0.0.5",  // output rules unchanged
          "Error: 10022 - AllowSenders: \"10.0.0.0/33\" is not an address or a prefix; the port "
          "stays closed\r\n"},
-        {{{"AllowReceivers", ","}}, true, false, true, "",
+        {{{"AllowReceivers", ","}}, true, false, true, "10.0.0.5",
          "Error: 10022 - AllowReceivers: \",\" is not an address or a prefix; the port stays "
          "closed\r\n"},
     };
     for (const Case& c : cases) {
         FakeListener i, o;
-        o.listening = true;  // a restart: the output port was open before
         FakeSettings s;
-        s.values = c.values;
         FakeView v;
         FakeLog l;
-        Relay r(i, o, s, timer, l, v);
+        Relay r(i, o, s, timer, l, v, clock);
+        r.Init_IP();  // a restart: both ports were open before
+        s.values = c.values;
         r.Init_IP();
         const std::string what = c.values.empty() ? "defaults" : c.values.begin()->second;
         EXPECT_EQ(i.listening, c.inListens) << what;
@@ -197,8 +211,79 @@ TEST_F(RelayFixture, ExposureSettingsChooseWhereToListenAndWhoMayConnect) {
         EXPECT_EQ(v.boxes.size(), c.box ? 1u : 0u) << what;
         EXPECT_EQ(r.statusAddress(), c.status) << what;
         EXPECT_EQ(l.text, c.log) << what;
-        if (c.inListens) EXPECT_EQ(i.addresses.size(), c.values.count("Bind") ? 2u : 0u) << what;
+        if (c.inListens) {
+            EXPECT_EQ(i.addresses.size(), c.values.count("Bind") ? 2u : 0u) << what;
+        }
     }
+}
+
+TEST_F(RelayFixture, RestartsLeaveNoPortOpenOrPeerConnectedUnderOldRules) {
+    struct Case {
+        const char* what;
+        std::map<std::string, std::string> values, noList;
+        std::set<int32_t> inBusy;
+        bool inListens, outListens;
+        std::vector<int> receiversClosed;
+        std::string log;
+    } cases[] = {
+        {"new port taken, same rules", {{"Port", "4000"}}, {}, {4000}, false, true, {}, ""},
+        {"Bind narrowed, AllowSenders wrong",
+         {{"Port", "4000"}, {"Bind", "127.0.0.2"}, {"AllowSenders", "x"}}, {}, {}, false, false,
+         {}, "Error: 10022 - AllowSenders: \"x\" is not an address or a prefix; the port stays "
+             "closed\r\n"},
+        {"AllowReceivers narrowed, input port taken",
+         {{"Port", "4000"}, {"AllowReceivers", "127.0.0.2"}}, {}, {4000}, false, false, {1}, ""},
+        {"AllowReceivers narrowed", {{"AllowReceivers", "127.0.0.2/32"}}, {}, {}, true, true, {1},
+         ""},
+        {"AllowReceivers stored as a number", {}, {{"AllowReceivers", "a REG_DWORD value is no list"}},
+         {}, true, false, {0, 1},
+         "Error: 10022 - AllowReceivers: a REG_DWORD value is no list; the port stays closed\r\n"},
+    };
+    for (const Case& c : cases) {
+        FakeListener i, o;
+        FakeSettings s;
+        FakeView v;
+        FakeLog l;
+        Relay r(i, o, s, timer, l, v, clock);
+        r.Init_IP();
+        o.remote = {{0, "127.0.0.2"}, {1, "127.0.0.3"}};
+        r.receiverOpened(0);
+        r.receiverOpened(1);
+        s.values = c.values;
+        s.noList = c.noList;
+        i.busyPorts = c.inBusy;
+        EXPECT_EQ(r.Init_IP().ok(), c.inListens && c.outListens) << c.what;
+        EXPECT_EQ(i.listening, c.inListens) << c.what;
+        EXPECT_EQ(o.listening, c.outListens) << c.what;
+        EXPECT_EQ(o.closed, c.receiversClosed) << c.what;
+        EXPECT_EQ(l.text, c.log) << c.what;
+    }
+}
+
+TEST_F(RelayFixture, ClosingSendersAreNoFailureAndARetryOpensOnlyWhatIsClosed) {
+    out.busyPorts = {3002};
+    load();
+    EXPECT_FALSE(relay.outputListening());
+    relay.senderOpened(0);
+    relay.senderOpened(1);
+    in.closing.insert(0);
+    const int inSwitches = in.switched;
+    EXPECT_EQ(relay.reopenListeners().error, 10048);
+    out.busyPorts.clear();
+    EXPECT_TRUE(relay.reopenListeners().ok());
+    EXPECT_TRUE(out.listening);
+    EXPECT_EQ(in.switched, inSwitches);  // the input port and its senders were not touched
+    EXPECT_TRUE(in.closed.empty());
+    view.boxes.clear();
+    EXPECT_TRUE(relay.Init_IP().ok());  // sender 0 is already closing: no failure
+    EXPECT_EQ(in.closed, std::vector<int>{1});
+    EXPECT_TRUE(view.boxes.empty());
+    // A wrong setting is not tried, nor logged, again until it changes.
+    settings.values["AllowReceivers"] = "x";
+    relay.Init_IP();
+    log.text.clear();
+    EXPECT_TRUE(relay.reopenListeners().settingWrong);
+    EXPECT_EQ(log.text, "");
 }
 
 TEST_F(RelayFixture, RefusedPeersAreLoggedOnceAMinutePerAddressAndPort) {
@@ -247,7 +332,7 @@ TEST_F(RelayFixture, MaxReceiverIdFollowsItsRaiseAndLowerRules) {
         FakeListener i, o;
         FakeTimer t;
         FakeView v;
-        Relay r(i, o, settings, t, log, v);
+        Relay r(i, o, settings, t, log, v, clock);
         r.load(nullptr);
         for (const Step& s : seq) {
             if (s.open)
@@ -303,7 +388,7 @@ TEST_F(RelayFixture, SendStepScansUpToMaxPlusTwoCappedAtThirty) {
         FakeListener i, o;
         FakeTimer t;
         FakeView v;
-        Relay r(i, o, settings, t, log, v);
+        Relay r(i, o, settings, t, log, v, clock);
         r.load(nullptr);
         for (int id : c.receivers) r.receiverOpened(id);
         for (int id : c.closedAfter) r.receiverClosed(id);
@@ -386,7 +471,7 @@ TEST_F(RelayFixture, SendStepCountsOnlyRealFailuresOfOpenReceivers) {
     for (const Case& c : cases) {
         FakeListener i, o;
         FakeView v;
-        Relay r(i, o, settings, timer, log, v);
+        Relay r(i, o, settings, timer, log, v, clock);
         r.load(nullptr);
         for (int id = 0; id < 3; ++id) r.receiverOpened(id);
         if (c.closing) o.closing.insert(1);

@@ -47,7 +47,7 @@ RelayWiring::RelayWiring(HWND tickTarget, UINT tickMessage, WPARAM tickId, HKEY 
     sendTimer_->setInterval(1000);
     sendTimer_->setEnabled(true);
     relay_ = std::make_unique<Relay>(*listener1_, *listener2_, *settings_, *sendTimer_,
-                                     *errorLog_, view);
+                                     *errorLog_, view, clock_);
 }
 
 // The relay goes first: nothing may call it from a listener being torn down.

@@ -42,6 +42,7 @@ private:
     std::unique_ptr<RegistrySettings> settings_;
     std::unique_ptr<FileErrorLog> errorLog_;
     std::unique_ptr<PostedTimer> sendTimer_;
+    SteadyClock clock_;
     std::unique_ptr<Relay> relay_;
 };
 

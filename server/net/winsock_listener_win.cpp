@@ -33,12 +33,6 @@ void startWinsock() {
     (void)started;
 }
 
-uint64_t steadyMs() {
-    return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                     std::chrono::steady_clock::now().time_since_epoch())
-                                     .count());
-}
-
 OpResult fail(int code) { return OpResult{code, winsockErrorText(code)}; }
 
 IpAddress fromSockaddr(const sockaddr_storage& s) {
@@ -375,7 +369,7 @@ void WinsockListener::onAccept(SOCKET listenSocket) {
     }
     if (live >= maxConnections_) {
         closesocket(s);
-        if (turnedAwayLog_.allow("bound", steadyMs())) {
+        if (turnedAwayLog_.allow("bound", std::chrono::steady_clock::now())) {
             events_.error(WSAEMFILE, "Too many connections (" + std::to_string(maxConnections_) +
                                          "): a connection from " + peer.text() + " was refused");
         }

@@ -64,6 +64,12 @@ int installService() {
                            {SC_ACTION_RESTART, 60000}};
     SERVICE_FAILURE_ACTIONSA failure = {24 * 60 * 60, nullptr, nullptr, 3, actions};
     ChangeServiceConfig2A(svc.get(), SERVICE_CONFIG_FAILURE_ACTIONS, &failure);
+    // Also when the service stops with an error of its own, not only when it crashes. Vista
+    // and later; XP refuses the level and keeps the actions for crashes.
+    struct {
+        BOOL fFailureActionsOnNonCrashFailures;  // SERVICE_FAILURE_ACTIONS_FLAG, Vista headers
+    } onErrors = {TRUE};
+    ChangeServiceConfig2A(svc.get(), SERVICE_CONFIG_FAILURE_ACTIONS_FLAG, &onErrors);
     if (!StartServiceA(svc.get(), 0, nullptr) && GetLastError() != ERROR_SERVICE_ALREADY_RUNNING)
         return lastError();
     return 0;

@@ -1,8 +1,9 @@
 // The service's run: the relay wired as in the window, driven by a message loop of its own;
 // the service manager's requests arrive as messages of that loop.
 #include <windows.h>
+#include <shlobj.h>
 
-#include <array>
+#include <atomic>
 #include <memory>
 #include <string>
 
@@ -18,38 +19,19 @@ constexpr UINT kMsgStop = WM_APP + 2;
 constexpr UINT kMsgParamChange = WM_APP + 3;
 constexpr UINT_PTR kRetryTimer = 1;
 constexpr UINT kRetryMs = 30 * 1000;
+constexpr DWORD kPendingHintMs = 10000;
+constexpr DWORD kUnexpectedFault = 1;  // service-specific exit code: an exception ended the run
 constexpr char kWindowClass[] = "KorrinServiceHost";
-// What Init_IP reads when it restarts the listeners.
-constexpr std::array<const char*, 4> kListenerSettings = {"Port", "Bind", "AllowSenders",
-                                                          "AllowReceivers"};
 
-SERVICE_STATUS_HANDLE statusHandle = nullptr;
-HWND hostWindow = nullptr;
-
-void setStatus(DWORD state, DWORD exitCode = NO_ERROR) {
-    SERVICE_STATUS s = {};
-    s.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
-    s.dwCurrentState = state;
-    s.dwControlsAccepted =
-        state == SERVICE_RUNNING
-            ? SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN | SERVICE_ACCEPT_PARAMCHANGE
-            : 0;
-    s.dwWin32ExitCode = exitCode;
-    s.dwWaitHint = state == SERVICE_RUNNING || state == SERVICE_STOPPED ? 0 : 10000;
-    SetServiceStatus(statusHandle, &s);
-}
-
-// %ProgramData%\Oxa Software\Korrin Server\, made when missing: the program's own folder is
-// not writable for the service's account.
+// <common application data>\Oxa Software\Korrin Server\, made when missing: the program's own
+// folder is not writable for the service's account. The shell knows the folder on every
+// Windows since XP, also where the service's environment does not.
 std::string logDirectory() {
     char base[MAX_PATH] = {};
-    DWORD n = GetEnvironmentVariableA("ProgramData", base, sizeof base);
+    if (FAILED(SHGetFolderPathA(nullptr, CSIDL_COMMON_APPDATA | CSIDL_FLAG_CREATE, nullptr, 0,
+                                base)))
+        return {};
     std::string dir = base;
-    if (n == 0 || n >= sizeof base) {  // Windows XP: the same folder under another name
-        n = GetEnvironmentVariableA("ALLUSERSPROFILE", base, sizeof base);
-        if (n == 0 || n >= sizeof base) return {};
-        dir = std::string(base) + "\\Application Data";
-    }
     for (const char* part : {"\\Oxa Software", "\\Korrin Server"}) {
         dir += part;
         CreateDirectoryA(dir.c_str(), nullptr);
@@ -57,39 +39,114 @@ std::string logDirectory() {
     return dir + "\\";
 }
 
+// One run of the service: owns the status handle and the host window, and is the context of
+// the control handler.
 class ServiceHost final : public RelayView {
 public:
-    ServiceHost()
-        : wiring_(hostWindow, kMsgTick, 0, HKEY_LOCAL_MACHINE, logDirectory() + "IpError.txt",
-                  *this),
-          relay_(wiring_.relay()) {}
-
-    void start() {
-        relay_.load(nullptr);
-        rememberSettings();
+    ~ServiceHost() override {
+        wiring_.reset();
+        if (window_) DestroyWindow(window_);
     }
+
+    // From the service's main function to its stop.
+    void serve() {
+        window_ = createWindow();
+        status_ = RegisterServiceCtrlHandlerExA(kServiceName, onControl, this);
+        if (!status_) return;
+        if (!window_) {
+            report(SERVICE_STOPPED, GetLastError());
+            return;
+        }
+        report(SERVICE_START_PENDING);
+        DWORD specific = 0;
+        try {
+            wiring_ = std::make_unique<RelayWiring>(window_, kMsgTick, 0, HKEY_LOCAL_MACHINE,
+                                                    logDirectory() + "IpError.txt", *this);
+            report(SERVICE_RUNNING);
+            noteListening(relay().load(nullptr), false);
+            run();
+        } catch (...) {
+            // Nothing may leave through the service manager's thread; a stop with an error
+            // makes the manager run the recovery actions.
+            specific = kUnexpectedFault;
+        }
+        wiring_.reset();
+        report(SERVICE_STOPPED, specific ? ERROR_SERVICE_SPECIFIC_ERROR : NO_ERROR, specific);
+    }
+
+    void changed(unsigned) override {}
+    // Nobody is there to read a message box: the result of each start says what failed.
+    void messageBox(std::string_view) override {}
+
+private:
+    static HWND createWindow() {
+        HINSTANCE inst = GetModuleHandleA(nullptr);
+        WNDCLASSA wc = {};
+        wc.lpfnWndProc = DefWindowProcA;
+        wc.hInstance = inst;
+        wc.lpszClassName = kWindowClass;
+        RegisterClassA(&wc);
+        return CreateWindowExA(0, kWindowClass, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, inst,
+                               nullptr);
+    }
+
+    // Runs on the service manager's thread: only reports and posts.
+    static DWORD WINAPI onControl(DWORD control, DWORD, void*, void* context) {
+        auto* self = static_cast<ServiceHost*>(context);
+        switch (control) {
+        case SERVICE_CONTROL_STOP:
+        case SERVICE_CONTROL_SHUTDOWN:
+            self->report(SERVICE_STOP_PENDING);
+            PostMessageA(self->window_, kMsgStop, 0, 0);
+            return NO_ERROR;
+        case SERVICE_CONTROL_PARAMCHANGE:
+            PostMessageA(self->window_, kMsgParamChange, 0, 0);
+            return NO_ERROR;
+        case SERVICE_CONTROL_INTERROGATE:
+            return NO_ERROR;
+        }
+        return ERROR_CALL_NOT_IMPLEMENTED;
+    }
+
+    void report(DWORD state, DWORD exitCode = NO_ERROR, DWORD specificExit = 0) {
+        SERVICE_STATUS s = {};
+        s.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
+        s.dwCurrentState = state;
+        s.dwControlsAccepted =
+            state == SERVICE_RUNNING
+                ? SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN | SERVICE_ACCEPT_PARAMCHANGE
+                : 0;
+        s.dwWin32ExitCode = exitCode;
+        s.dwServiceSpecificExitCode = specificExit;
+        const bool pending = state == SERVICE_START_PENDING || state == SERVICE_STOP_PENDING;
+        s.dwCheckPoint = pending ? ++checkPoint_ : 0;
+        s.dwWaitHint = pending ? kPendingHintMs : 0;
+        SetServiceStatus(status_, &s);
+    }
+
+    Relay& relay() { return wiring_->relay(); }
 
     // The message loop; returns when the service has been asked to stop.
     void run() {
         MSG m;
         while (GetMessageA(&m, nullptr, 0, 0) > 0) {
-            wiring_.runDueTick();  // the due send step goes ahead of every other message
-            if (m.hwnd != hostWindow) {
+            wiring_->runDueTick();  // the due send step goes ahead of every other message
+            if (m.hwnd != window_) {
                 DispatchMessageA(&m);
                 continue;
             }
             switch (m.message) {
             case kMsgStop:
-                relay_.unload();
+                relay().unload();
+                report(SERVICE_STOP_PENDING);
                 return;
-            case kMsgParamChange:
-                if (settingsChanged()) restartListeners();
+            case kMsgParamChange: {
+                const ListenerSettings now = readListenerSettings(wiring_->settings());
+                if (now != relay().listenerSettings()) noteListening(relay().Init_IP(now), false);
                 break;
+            }
             case WM_TIMER:
-                if (m.wParam == kRetryTimer) {
-                    KillTimer(hostWindow, kRetryTimer);
-                    restartListeners();
-                }
+                if (m.wParam == kRetryTimer) retry();
                 break;
             default:
                 DispatchMessageA(&m);
@@ -97,90 +154,38 @@ public:
         }
     }
 
-    void changed(unsigned) override {}
-
-    // Nobody is there to read a message box: the log says it, and the ports are tried again.
-    void messageBox(std::string_view text) override {
-        failedNow_ = true;
-        if (!failing_) relay_.inputError(relay_.listenError(), text);
-        failing_ = true;
-        SetTimer(hostWindow, kRetryTimer, kRetryMs, nullptr);
+    // Settings changed meanwhile restart both listeners, as paramchange would; otherwise only
+    // the one that does not listen is tried again, and its partner's peers stay.
+    void retry() {
+        const ListenerSettings now = readListenerSettings(wiring_->settings());
+        noteListening(now != relay().listenerSettings() ? relay().Init_IP(now)
+                                                        : relay().reopenListeners(),
+                      true);
     }
 
-private:
-    void restartListeners() {
-        failedNow_ = false;
-        relay_.Init_IP();
-        rememberSettings();
-        if (!failedNow_ && failing_) {
+    // The log gets a failure and the recovery, not a line per retry.
+    void noteListening(const ListenResult& r, bool isRetry) {
+        if (r.ok()) {
+            if (failing_) relay().inputError(0, "Ports open again");
             failing_ = false;
-            KillTimer(hostWindow, kRetryTimer);
-            relay_.inputError(0, "Ports open again");
+            KillTimer(window_, kRetryTimer);
+            return;
         }
-    }
-    void rememberSettings() {
-        for (size_t i = 0; i < kListenerSettings.size(); ++i)
-            seen_[i] = wiring_.settings().get(kListenerSettings[i], "\x01");
-    }
-    bool settingsChanged() {
-        for (size_t i = 0; i < kListenerSettings.size(); ++i)
-            if (wiring_.settings().get(kListenerSettings[i], "\x01") != seen_[i]) return true;
-        return false;
+        if (!failing_ || !isRetry) relay().inputError(r.error, "Error setting Portaddress");
+        failing_ = true;
+        SetTimer(window_, kRetryTimer, kRetryMs, nullptr);
     }
 
-    RelayWiring wiring_;
-    Relay& relay_;
-    std::array<std::string, kListenerSettings.size()> seen_;
-    bool failing_ = false;    // the ports could not be opened; retrying
-    bool failedNow_ = false;  // the restart under way failed
+    SERVICE_STATUS_HANDLE status_ = nullptr;
+    HWND window_ = nullptr;
+    std::atomic<DWORD> checkPoint_{0};
+    std::unique_ptr<RelayWiring> wiring_;
+    bool failing_ = false;  // a port could not be opened; retrying
 };
 
-DWORD WINAPI onControl(DWORD control, DWORD, void*, void*) {
-    switch (control) {
-    case SERVICE_CONTROL_STOP:
-    case SERVICE_CONTROL_SHUTDOWN:
-        setStatus(SERVICE_STOP_PENDING);
-        PostMessageA(hostWindow, kMsgStop, 0, 0);
-        return NO_ERROR;
-    case SERVICE_CONTROL_PARAMCHANGE:
-        PostMessageA(hostWindow, kMsgParamChange, 0, 0);
-        return NO_ERROR;
-    case SERVICE_CONTROL_INTERROGATE:
-        return NO_ERROR;
-    }
-    return ERROR_CALL_NOT_IMPLEMENTED;
-}
-
-// Creates the host's window and runs the relay until a stop request; the exit code.
-DWORD runHost() {
-    HINSTANCE inst = GetModuleHandleA(nullptr);
-    WNDCLASSA wc = {};
-    wc.lpfnWndProc = DefWindowProcA;
-    wc.hInstance = inst;
-    wc.lpszClassName = kWindowClass;
-    RegisterClassA(&wc);
-    hostWindow = CreateWindowExA(0, kWindowClass, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, inst,
-                                 nullptr);
-    if (!hostWindow) return GetLastError();
-    DWORD result = NO_ERROR;
-    try {
-        ServiceHost host;
-        if (statusHandle) setStatus(SERVICE_RUNNING);
-        host.start();
-        host.run();
-    } catch (...) {
-        // Nothing may leave through the service manager's thread; it restarts a failed service.
-        result = ERROR_SERVICE_SPECIFIC_ERROR;
-    }
-    DestroyWindow(hostWindow);
-    return result;
-}
-
 void WINAPI serviceMain(DWORD, LPSTR*) {
-    statusHandle = RegisterServiceCtrlHandlerExA(kServiceName, onControl, nullptr);
-    if (!statusHandle) return;
-    setStatus(SERVICE_START_PENDING);
-    setStatus(SERVICE_STOPPED, runHost());
+    ServiceHost host;
+    host.serve();
 }
 
 }  // namespace

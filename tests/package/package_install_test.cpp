@@ -102,7 +102,7 @@ TEST_F(Package, ZipHoldsTheProgramTheLibraryAndTheTexts) {
     const std::string top = kName + "-win32/";
     const std::set<std::string> want = {
         top, top + "KorrinServer.exe", top + "Language.dll", top + "INSTALL.txt",
-        top + "limit-to-this-computer.reg",
+        top + "limit-to-this-computer.reg", top + "limit-service-to-this-computer.reg",
         top + "LICENSE.txt", top + "oxasoft/", top + "oxasoft/oxasoft.h",
         top + "oxasoft/call_by_name.c", top + "oxasoft/x86/", top + "oxasoft/x86/oxasoft.dll",
         top + "oxasoft/x86/liboxasoft.dll.a", top + "oxasoft/x64/", top + "oxasoft/x64/oxasoft.dll",
@@ -132,7 +132,7 @@ TEST_F(Package, SilentInstallRunsTheServerAndSilentUninstallKeepsOnlyTheSettings
     ASSERT_EQ(run({"wine", setup.string(), "/S"}, nullptr, 60000), 0);
 
     const char* installed[] = {"KorrinServer.exe", "Language.dll", "INSTALL.txt", "LICENSE.txt",
-                               "limit-to-this-computer.reg",
+                               "limit-to-this-computer.reg", "limit-service-to-this-computer.reg",
                                "Uninstall.exe", "oxasoft/oxasoft.h", "oxasoft/call_by_name.c",
                                "oxasoft/x86/liboxasoft.dll.a", "oxasoft/x64/liboxasoft.dll.a"};
     for (const char* f : installed) EXPECT_TRUE(fs::is_regular_file(installDir_ / f)) << f;

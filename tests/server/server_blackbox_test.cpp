@@ -362,6 +362,53 @@ TEST_F(Server, BadAllowEntryKeepsItsPortClosed) {
               std::string::npos);
 }
 
+// A list value of another registry type than REG_SZ, as regedit or reg add make it.
+void typedSetting(const std::string& name, const std::string& type, const std::string& data) {
+    ASSERT_EQ(run({"wine", "reg", "add", "HKCU\\Software\\Oxa Software\\VarnelServer", "/v",
+                   name, "/t", type, "/d", data, "/f"}),
+              0);
+}
+
+TEST_F(Server, ListsOfOtherTypesAreReadOrKeepTheirPortClosed) {
+    s().setSetting("Port", "4260");
+    typedSetting("Bind", "REG_EXPAND_SZ", "127.0.0.1");
+    typedSetting("AllowReceivers", "REG_DWORD", "1");
+    ASSERT_TRUE(s().start());
+    EXPECT_NE(s().probe({"msgbox", "ok"}).find("Error setting Portaddress"), std::string::npos);
+    EXPECT_TRUE(listening(4260));
+    EXPECT_EQ(listenAddresses(4260), std::vector<std::string>{"127.0.0.1"});
+    EXPECT_FALSE(isListening(4261));
+    EXPECT_NE(s().readFile("IpError.txt").find("AllowReceivers: a REG_DWORD value is no list"),
+              std::string::npos);
+}
+
+TEST(ServerRestart, NarrowedRulesCloseWhatTheyRefuseAndLeaveNoPortOpenUnderOldOnes) {
+    KORRIN_NEED_WINDOWS_BUILD();
+    ServerUnderTest s;
+    s.setSetting("Port", "4270");
+    s.setSetting("Timer", "100");
+    ASSERT_TRUE(s.start());
+    ASSERT_TRUE(listensWithin(4271, 5000));
+    const int r1 = connectVia("127.0.0.1", "127.0.0.1", 4271);
+    const int r2 = connectVia("127.0.0.2", "127.0.0.1", 4271);
+    s.waitFor([](auto& m) { return m["list3.count"] == "2"; });
+    typedSetting("AllowReceivers", "REG_MULTI_SZ", "10.9.9.9\\0127.0.0.2");
+    s.probe({"command", "201"});
+    s.probe({"input", "4272"});
+    EXPECT_TRUE(closedWithin(r1, 3000)) << "the receiver the new list refuses";
+    EXPECT_TRUE(listensWithin(4273, 5000));
+    sendAll(connectTo(4272), "narrowed\n");
+    EXPECT_EQ(readFor(r2, 9, 5000), "narrowed\n");
+    // Input port refused with a narrowed Bind: the output port closes too.
+    s.setSetting("Bind", "127.0.0.2");
+    s.setSetting("AllowSenders", "10.0.0.0/33");
+    s.probe({"command", "201"});
+    s.probe({"input", "4274"});
+    EXPECT_NE(s.probe({"msgbox", "ok"}).find("Error setting Portaddress"), std::string::npos);
+    for (int port : {4272, 4273, 4274, 4275}) EXPECT_TRUE(closesWithin(port, 3000)) << port;
+    for (int fd : {r1, r2}) closeFd(fd);
+}
+
 TEST_F(Server, ShutdownClosesSendersAndEndsTheProcess) {
     startOn(4210);
     int snd = keep(connectTo(4210));
@@ -540,10 +587,11 @@ protected:
     void machineSetting(const std::string& name, const std::string& value) {
         ASSERT_EQ(run({"wine", "reg", "add", kMachineKey, "/v", name, "/d", value, "/f"}), 0);
     }
-    // %ProgramData% of the prefix (C:\users\Public under Wine).
+    // The shell's common application data folder: C:\ProgramData under Wine, although the
+    // service's %ProgramData% says C:\users\Public.
     static std::string log() {
         return std::string(getenv("WINEPREFIX")) +
-               "/drive_c/users/Public/Oxa Software/Korrin Server/IpError.txt";
+               "/drive_c/ProgramData/Oxa Software/Korrin Server/IpError.txt";
     }
     static std::string slurp(const std::string& path) {
         std::ifstream f(path, std::ios::binary);
@@ -590,12 +638,20 @@ TEST_F(Service, PortHeldAtStartIsLoggedAndTakenWhenFree) {
     machineSetting("Port", "4430");
     ASSERT_EQ(run({"wine", s().dir() + "/KorrinServer.exe", "/install"}), 0);
     EXPECT_TRUE(listening(4430));
+    const int snd = keep(connectTo(4430));
     for (int t = 0; t < 5000 && slurp(log()).empty(); t += 100) usleep(100 * 1000);
     EXPECT_EQ(slurp(log()), "Error: 10048 - Error setting Portaddress\r\n");
+    // The first retry fails as well and logs nothing more; the second one takes the port and
+    // leaves the input port's sender connected.
+    usleep(32 * 1000 * 1000);
     closeFd(blocker);
     EXPECT_TRUE(listensWithin(4431, 40000)) << "no retry within 30 s";
     EXPECT_EQ(slurp(log()),
               "Error: 10048 - Error setting Portaddress\r\nError: 0 - Ports open again\r\n");
+    const int r = keep(connectTo(4431));
+    usleep(500 * 1000);
+    sendAll(snd, "kept\n");
+    EXPECT_EQ(readFor(r, 5, 5000), "kept\n");
 }
 
 }  // namespace

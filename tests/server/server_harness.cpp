@@ -86,7 +86,7 @@ void setWineEnvironment() {
     if (done) return;
     done = true;
     setenv("WINEPREFIX", envOr("WINEPREFIX", win32BuildDir() + "/../wineprefix-blackbox").c_str(), 1);
-    setenv("WINEARCH", "win32", 1);
+    setenv("WINEARCH", envOr("WINEARCH", "win32").c_str(), 1);
     setenv("WINEDEBUG", envOr("WINEDEBUG", "-all").c_str(), 1);
     setenv("WINEDLLOVERRIDES", envOr("WINEDLLOVERRIDES", "mscoree=d;mshtml=d").c_str(), 1);
 }
