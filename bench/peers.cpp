@@ -1,4 +1,4 @@
-#include "peers.h"
+#include "bench/peers.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -8,8 +8,8 @@
 #include <algorithm>
 #include <cerrno>
 
-#include "proc_stats.h"
-#include "server_harness.h"
+#include "bench/proc_stats.h"
+#include "tests/server/server_harness.h"
 
 namespace korrin::bench {
 

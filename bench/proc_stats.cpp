@@ -1,4 +1,4 @@
-#include "proc_stats.h"
+#include "bench/proc_stats.h"
 
 #include <dirent.h>
 #include <time.h>

@@ -21,9 +21,9 @@
 #include <string>
 #include <vector>
 
-#include "peers.h"
-#include "proc_stats.h"
-#include "server_harness.h"
+#include "bench/peers.h"
+#include "bench/proc_stats.h"
+#include "tests/server/server_harness.h"
 
 extern char** environ;
 

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string>
 
-#include "fuzz_check.h"
+#include "fuzz/fuzz_check.h"
 #include "oxasoft/codecs/digits.h"
 #include "oxasoft/codecs/feature_code.h"
 

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <string>
 
-#include "fuzz_check.h"
+#include "fuzz/fuzz_check.h"
 #include "oxasoft/codecs/hex_number.h"
 
 namespace {

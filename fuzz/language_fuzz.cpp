@@ -5,8 +5,8 @@
 #include <cstring>
 #include <string>
 
-#include "console/language.h"
-#include "fuzz_check.h"
+#include "server/console/language.h"
+#include "fuzz/fuzz_check.h"
 
 namespace {
 

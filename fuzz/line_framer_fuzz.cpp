@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "fuzz_check.h"
-#include "net/line_framer.h"
+#include "fuzz/fuzz_check.h"
+#include "server/net/line_framer.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "fuzz_check.h"
+#include "fuzz/fuzz_check.h"
 #include "oxasoft/codecs/fields.h"
 
 namespace {

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "fuzz_check.h"
+#include "fuzz/fuzz_check.h"
 #include "oxasoft/system/text_rules.h"
 #include "oxasoft/telephony/tel_format.h"
 

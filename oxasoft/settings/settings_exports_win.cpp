@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 
+#include "common/win32_handles.h"
 #include "oxasoft/frame/boundary_win.h"
 #include "oxasoft/frame/fixed_buffer.h"
 #include "oxasoft/frame/oxasoft.h"
@@ -13,13 +14,6 @@
 using namespace oxa;
 
 namespace {
-
-struct HkeyTraits {
-    using type = HKEY;
-    static HKEY invalid() { return nullptr; }
-    static void close(HKEY k) { RegCloseKey(k); }
-};
-using UniqueHkey = UniqueHandle<HkeyTraits>;
 
 // Root keys come as the caller's 32-bit variable: a predefined root or any open key.
 HKEY root_key(const long* ref) {

@@ -1,9 +1,10 @@
-#include "about_box_win.h"
+#include "server/console/about_box_win.h"
 
-#include "control_ids.h"
-#include "modal_win.h"
-#include "twips_win.h"
-#include "version_info.h"
+#include "common/win32_handles.h"
+#include "server/console/control_ids.h"
+#include "server/console/modal_win.h"
+#include "server/console/twips_win.h"
+#include "server/console/version_info.h"
 
 namespace korrin {
 
@@ -11,34 +12,32 @@ namespace {
 
 constexpr char kTitle[] = "Korrin Server";
 
-struct State {
+class AboutBox final : public Window {
+public:
+    explicit AboutBox(const std::function<void()>& toggle) : toggle_(toggle) {}
     bool done = false;
-    std::function<void()> toggle;
-};
 
-LRESULT CALLBACK proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
-    State* st = boundState<State>(hwnd, msg, lp);
-    if (!st) return DefWindowProcA(hwnd, msg, wp, lp);
-    try {
+private:
+    LRESULT onMessage(UINT msg, WPARAM wp, LPARAM lp) override {
         switch (msg) {
         case WM_COMMAND:
             if (LOWORD(wp) == ids::kAboutCommand1 || LOWORD(wp) == IDCANCEL) {
-                st->done = true;
+                done = true;
                 return 0;
             }
             if (LOWORD(wp) == ids::kAboutPicture1 && HIWORD(wp) == STN_CLICKED) {
-                if (st->toggle) st->toggle();
+                if (toggle_) toggle_();
                 return 0;
             }
             break;
         case WM_CLOSE:
-            st->done = true;
+            done = true;
             return 0;
         }
-    } catch (...) {
+        return Window::onMessage(msg, wp, lp);
     }
-    return DefWindowProcA(hwnd, msg, wp, lp);
-}
+    const std::function<void()>& toggle_;
+};
 
 // The program's own version resource, read without the version library.
 VersionInfo ownVersion() {
@@ -57,21 +56,13 @@ VersionInfo ownVersion() {
 void showAboutBox(HWND owner, const std::string& closeCaption,
                   const std::function<void()>& togglePicture) {
     HINSTANCE inst = GetModuleHandleA(nullptr);
-    registerBoxClass(ids::kForm2Class, proc);
-
     const Twips tw;
-    const DWORD style = WS_POPUP | WS_CAPTION | WS_SYSMENU;
-    RECT r = {0, 0, tw.x(6000), tw.y(2595)};
-    AdjustWindowRectEx(&r, style, FALSE, WS_EX_DLGMODALFRAME);
-    RECT o = {};
-    GetWindowRect(owner, &o);
-    State st;
-    st.toggle = togglePicture;
-    // Owned by the main window, so it has no task bar entry of its own.
-    HWND box = CreateWindowExA(WS_EX_DLGMODALFRAME, ids::kForm2Class, kTitle, style,
-                               o.left + tw.x(100), o.top + tw.y(100), r.right - r.left,
-                               r.bottom - r.top, owner, nullptr, inst, &st);
-    if (!box) return;
+    AboutBox about(togglePicture);
+    if (!about.create(boxClass(ids::kForm2Class),
+                      boxSpec(owner, kTitle, WS_POPUP | WS_CAPTION | WS_SYSMENU, tw.x(100),
+                              tw.y(100), tw.x(6000), tw.y(2595))))
+        return;
+    HWND box = about.hwnd();
     HFONT font = static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
     auto child = [&](const char* cls, const std::string& text, DWORD s, int id, int x, int y,
                      int w, int h) {
@@ -84,12 +75,12 @@ void showAboutBox(HWND owner, const std::string& closeCaption,
     // Labels are sized to their text.
     auto label = [&](int id, const std::string& text, int x, int y) {
         HWND c = child("STATIC", text, SS_LEFT | SS_NOPREFIX, id, x, y, 480, 195);
-        HDC dc = GetDC(nullptr);
-        HGDIOBJ old = SelectObject(dc, font);
         SIZE sz = {};
-        GetTextExtentPoint32A(dc, text.c_str(), static_cast<int>(text.size()), &sz);
-        SelectObject(dc, old);
-        ReleaseDC(nullptr, dc);
+        if (oxa::UniqueWindowDc dc = oxa::getWindowDc(nullptr)) {
+            HGDIOBJ old = SelectObject(dc.get().dc, font);
+            GetTextExtentPoint32A(dc.get().dc, text.c_str(), static_cast<int>(text.size()), &sz);
+            SelectObject(dc.get().dc, old);
+        }
         SetWindowPos(c, nullptr, 0, 0, sz.cx, tw.y(195), SWP_NOMOVE | SWP_NOZORDER);
     };
     const VersionInfo v = ownVersion();
@@ -102,8 +93,7 @@ void showAboutBox(HWND owner, const std::string& closeCaption,
     HWND close = child("BUTTON", closeCaption, WS_TABSTOP | BS_PUSHBUTTON, ids::kAboutCommand1,
                        4320, 2010, 1575, 465);
     label(ids::kAboutLabel3, v.comments + " " + v.companyName, 180, 2160);
-    runModal(box, owner, st.done, close);
-    DestroyWindow(box);
+    runModal(box, owner, about.done, close);
 }
 
 }  // namespace korrin

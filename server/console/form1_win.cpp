@@ -1,26 +1,26 @@
 // Form1: the operator window of the relay.
-#include "form1_win.h"
+#include "server/console/form1_win.h"
 
 #include <commctrl.h>
 
 #include <algorithm>
 
-#include "about_box_win.h"
-#include "control_ids.h"
-#include "input_box_win.h"
-#include "modal_win.h"
-#include "service/service_win.h"
-#include "test_mode.h"
-#include "twips_win.h"
+#include "common/win32_handles.h"
+#include "server/console/about_box_win.h"
+#include "server/console/control_ids.h"
+#include "server/console/input_box_win.h"
+#include "server/console/modal_win.h"
+#include "server/console/test_mode.h"
+#include "server/console/twips_win.h"
+#include "server/service/service_win.h"
 
 namespace korrin {
 
 namespace {
 
-constexpr UINT kMsgTick = WM_APP + 1;  // wParam: which timer
+constexpr UINT kMsgTimer1 = WM_APP + 1;  // the test mode's timer
 constexpr UINT kMsgSync = WM_APP + 2;
-constexpr WPARAM kSendTimer = 1;
-constexpr WPARAM kTimer1 = 2;
+constexpr int kTimer1Ms = 100;
 constexpr char kTitle[] = "Korrin Server";
 
 // Design rectangles in twips: left, top, width, height.
@@ -58,43 +58,47 @@ Form1::Form1(std::string langFile, std::string langSection)
 
 Form1::~Form1() {
     beforeDispatch() = nullptr;
-    if (hwnd_ && IsWindow(hwnd_)) DestroyWindow(hwnd_);
-    relay_ = nullptr;
-    wiring_.reset();
+    // The window goes while this object can still take its last messages; then the relay.
+    destroy();
     timer1_.reset();
-    if (font_) DeleteObject(font_);
+    wiring_.reset();
 }
 
 bool Form1::show() {
     HINSTANCE inst = GetModuleHandleA(nullptr);
     INITCOMMONCONTROLSEX icc = {sizeof icc, ICC_BAR_CLASSES};
     InitCommonControlsEx(&icc);
-    WNDCLASSEXA wc = {};
-    wc.cbSize = sizeof wc;
-    wc.lpfnWndProc = windowProc;
-    wc.hInstance = inst;
-    wc.hIcon = LoadIconA(inst, MAKEINTRESOURCEA(1));
-    wc.hIconSm = static_cast<HICON>(
+    WindowClass cls{ids::kForm1Class};
+    cls.icon = LoadIconA(inst, MAKEINTRESOURCEA(1));
+    cls.smallIcon = static_cast<HICON>(
         LoadImageA(inst, MAKEINTRESOURCEA(1), IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
                    GetSystemMetrics(SM_CYSMICON), 0));
-    wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
-    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-    wc.lpszClassName = ids::kForm1Class;
-    if (!RegisterClassExA(&wc) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) return false;
+    cls.cursor = LoadCursor(nullptr, IDC_ARROW);
+    cls.background = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
 
     createMenus();
     const Twips tw;
-    const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
+    WindowSpec spec;
+    spec.title = "Form1";
+    spec.style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
     RECT r = {0, 0, tw.x(kClientWidth), tw.y(kClientHeight)};
-    AdjustWindowRectEx(&r, style, TRUE, 0);
-    hwnd_ = CreateWindowExA(0, ids::kForm1Class, "Form1", style, tw.x(kFormLeft), tw.y(kFormTop),
-                            r.right - r.left, r.bottom - r.top, nullptr, menuBar_, inst, this);
-    if (!hwnd_) return false;
+    AdjustWindowRectEx(&r, spec.style, TRUE, 0);
+    spec.x = tw.x(kFormLeft);
+    spec.y = tw.y(kFormTop);
+    spec.width = r.right - r.left;
+    spec.height = r.bottom - r.top;
+    spec.parent = nullptr;
+    spec.menu = menuBar_;
+    if (!create(cls, spec)) return false;
     createControls();
+    wiring_ = std::make_unique<RelayWiring>(HKEY_CURRENT_USER, programDirectory() + "IpError.txt",
+                                            *this);
+    timer1_ = std::make_unique<PostedTimer>(hwnd(), kMsgTimer1, 0);
+    timer1_->setInterval(kTimer1Ms);
     beforeDispatch() = [this] { runDueTicks(); };
     onLoad();
-    ShowWindow(hwnd_, SW_SHOWNORMAL);
-    UpdateWindow(hwnd_);
+    ShowWindow(hwnd(), SW_SHOWNORMAL);
+    UpdateWindow(hwnd());
     return true;
 }
 
@@ -116,27 +120,21 @@ void Form1::createControls() {
     NONCLIENTMETRICSA ncm = {};
     ncm.cbSize = sizeof ncm;
     if (SystemParametersInfoA(SPI_GETNONCLIENTMETRICS, sizeof ncm, &ncm, 0))
-        font_ = CreateFontIndirectA(&ncm.lfMessageFont);
-    HFONT font = font_ ? font_ : static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
+        font_.reset(CreateFontIndirectA(&ncm.lfMessageFont));
+    HFONT font = font_ ? font_.get() : static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
     for (const Rect& c : kControls) {
         DWORD style = WS_CHILD | c.style;
         if (c.id != ids::kList2 && c.id != ids::kCommand2 && c.id != ids::kPausedNotice)
             style |= WS_VISIBLE;
         HWND h = CreateWindowExA(0, c.cls, c.text, style, tw.x(c.x), tw.y(c.y), tw.x(c.w),
-                                 tw.y(c.h), hwnd_, reinterpret_cast<HMENU>(INT_PTR(c.id)), inst,
+                                 tw.y(c.h), hwnd(), reinterpret_cast<HMENU>(INT_PTR(c.id)), inst,
                                  nullptr);
         SendMessageA(h, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
     }
-    HWND sb = CreateWindowExA(0, STATUSCLASSNAMEA, "", WS_CHILD | WS_VISIBLE, 0, 0, 0, 0, hwnd_,
+    HWND sb = CreateWindowExA(0, STATUSCLASSNAMEA, "", WS_CHILD | WS_VISIBLE, 0, 0, 0, 0, hwnd(),
                               reinterpret_cast<HMENU>(INT_PTR(ids::kStatusBar1)), inst, nullptr);
     int parts[2] = {tw.x(kClientWidth / 2), -1};
     SendMessageA(sb, SB_SETPARTS, 2, reinterpret_cast<LPARAM>(parts));
-
-    wiring_ = std::make_unique<RelayWiring>(hwnd_, kMsgTick, kSendTimer, HKEY_CURRENT_USER,
-                                            programDirectory() + "IpError.txt", *this);
-    relay_ = &wiring_->relay();
-    timer1_ = std::make_unique<PostedTimer>(hwnd_, kMsgTick, kTimer1);
-    timer1_->setInterval(100);
 }
 
 void Form1::runDueTicks() {
@@ -148,16 +146,16 @@ void Form1::runDueTicks() {
 }
 
 void Form1::onLoad() {
-    relay_->load([this] {
-        SetWindowTextA(hwnd_, kTitle);
+    relay().load([this] {
+        SetWindowTextA(hwnd(), kTitle);
         make_Language();
     });
     sync();
 }
 
 void Form1::onUnload() {
-    relay_->unload();
-    DestroyWindow(hwnd_);
+    relay().unload();
+    destroy();
 }
 
 std::string Form1::GetLangText(int key) const {
@@ -178,7 +176,7 @@ void Form1::make_Language() {
                 LangTexts[2].c_str());
     ModifyMenuA(mSub2_, ids::kMenuAbout, MF_BYCOMMAND | MF_STRING, ids::kMenuAbout,
                 LangTexts[3].c_str());
-    DrawMenuBar(hwnd_);
+    DrawMenuBar(hwnd());
     setLabel(control(ids::kLabel1), LangTexts[5]);
 }
 
@@ -186,34 +184,35 @@ void Form1::make_Language() {
 
 void Form1::changed(unsigned what) {
     dirty_ |= what;
-    if (!syncPosted_ && hwnd_) {
+    if (!syncPosted_ && hwnd()) {
         syncPosted_ = true;
-        PostMessageA(hwnd_, kMsgSync, 0, 0);
+        PostMessageA(hwnd(), kMsgSync, 0, 0);
     }
 }
 
 void Form1::messageBox(std::string_view text) {
     std::string shown(text);
     // The likely reason is not the port text but the service that already serves the ports.
-    const int error = relay_ ? relay_->listenError() : 0;
+    const int error = wiring_ ? relay().listenError() : 0;
     if ((error == WSAEADDRINUSE || error == WSAEACCES) && serviceRunning())
         shown = kServiceHoldsPorts;
-    MessageBoxA(hwnd_, shown.c_str(), kTitle, MB_OK);
+    MessageBoxA(hwnd(), shown.c_str(), kTitle, MB_OK);
 }
 
 void Form1::setLabel(HWND label, const std::string& text) {
     SetWindowTextA(label, text.c_str());
     // Labels are sized to their text.
-    HDC dc = GetDC(label);
-    HGDIOBJ old = SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageA(label, WM_GETFONT, 0, 0)));
     SIZE sz = {};
-    GetTextExtentPoint32A(dc, text.c_str(), static_cast<int>(text.size()), &sz);
-    SelectObject(dc, old);
-    ReleaseDC(label, dc);
+    if (oxa::UniqueWindowDc dc = oxa::getWindowDc(label)) {
+        HGDIOBJ old = SelectObject(dc.get().dc,
+                                   reinterpret_cast<HGDIOBJ>(SendMessageA(label, WM_GETFONT, 0, 0)));
+        GetTextExtentPoint32A(dc.get().dc, text.c_str(), static_cast<int>(text.size()), &sz);
+        SelectObject(dc.get().dc, old);
+    }
     RECT r = {};
     GetWindowRect(label, &r);
     SetWindowPos(label, nullptr, 0, 0, sz.cx, r.bottom - r.top, SWP_NOMOVE | SWP_NOZORDER);
-    InvalidateRect(hwnd_, nullptr, TRUE);
+    InvalidateRect(hwnd(), nullptr, TRUE);
 }
 
 // Entries come only at the end and go one at a time, so the box is brought in step by
@@ -253,14 +252,14 @@ void Form1::syncPeers(HWND list, const std::vector<PeerEntry>& entries,
 void Form1::doubleClick(int listId, const std::vector<uint64_t>& shown) {
     const int sel = static_cast<int>(SendMessageA(control(listId), LB_GETCURSEL, 0, 0));
     if (sel < 0 || sel >= static_cast<int>(shown.size())) return;
-    if (listId == ids::kList1) relay_->senderDoubleClick(shown[sel]);
-    else relay_->receiverDoubleClick(shown[sel]);
+    if (listId == ids::kList1) relay().senderDoubleClick(shown[sel]);
+    else relay().receiverDoubleClick(shown[sel]);
 }
 
 void Form1::syncQueue() {
     HWND list = control(ids::kList2);
-    const auto& q = relay_->queue();
-    const uint64_t head = relay_->queueHeadSeq();
+    const auto& q = relay().queue();
+    const uint64_t head = relay().queueHeadSeq();
     SendMessageA(list, WM_SETREDRAW, FALSE, 0);
     // Drop the lines sent since the last sync, then add the ones that arrived.
     uint64_t gone = head > shownHeadSeq_ ? head - shownHeadSeq_ : 0;
@@ -282,7 +281,7 @@ void Form1::syncQueue() {
         SendMessageA(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(q[i].c_str()));
     shownCount_ = end;
     if (end < q.size()) changed(kQueue);
-    SendMessageA(list, LB_SETCURSEL, shownCount_ > 0 && relay_->queueHeadSelected() ? 0 : -1, 0);
+    SendMessageA(list, LB_SETCURSEL, shownCount_ > 0 && relay().queueHeadSelected() ? 0 : -1, 0);
     SendMessageA(list, WM_SETREDRAW, TRUE, 0);
     InvalidateRect(list, nullptr, TRUE);
 }
@@ -291,21 +290,21 @@ void Form1::sync() {
     syncPosted_ = false;
     const unsigned what = dirty_;
     dirty_ = 0;
-    if (what & kSenders) syncPeers(control(ids::kList1), relay_->List1(), shownSenders_);
-    if (what & kReceivers) syncPeers(control(ids::kList3), relay_->List3(), shownReceivers_);
+    if (what & kSenders) syncPeers(control(ids::kList1), relay().List1(), shownSenders_);
+    if (what & kReceivers) syncPeers(control(ids::kList3), relay().List3(), shownReceivers_);
     if (what & kQueue) syncQueue();
     if (what & kLabels) {
-        setLabel(control(ids::kLabel2), relay_->Label2());
-        setLabel(control(ids::kLabel3), relay_->Label3());
-        setLabel(control(ids::kLabel4), relay_->Label4());
+        setLabel(control(ids::kLabel2), relay().Label2());
+        setLabel(control(ids::kLabel3), relay().Label3());
+        setLabel(control(ids::kLabel4), relay().Label4());
         HWND notice = control(ids::kPausedNotice);
-        setLabel(notice, relay_->readingPaused() ? kPausedText : "");
-        ShowWindow(notice, relay_->readingPaused() ? SW_SHOW : SW_HIDE);
+        setLabel(notice, relay().readingPaused() ? kPausedText : "");
+        ShowWindow(notice, relay().readingPaused() ? SW_SHOW : SW_HIDE);
     }
     if (what & kStatus) {
         HWND sb = control(ids::kStatusBar1);
-        SendMessageA(sb, SB_SETTEXTA, 0, reinterpret_cast<LPARAM>(relay_->statusAddress().c_str()));
-        SendMessageA(sb, SB_SETTEXTA, 1, reinterpret_cast<LPARAM>(relay_->statusPort().c_str()));
+        SendMessageA(sb, SB_SETTEXTA, 0, reinterpret_cast<LPARAM>(relay().statusAddress().c_str()));
+        SendMessageA(sb, SB_SETTEXTA, 1, reinterpret_cast<LPARAM>(relay().statusPort().c_str()));
     }
 }
 
@@ -314,22 +313,22 @@ void Form1::sync() {
 void Form1::setup() {
     SettingsStore& settings = wiring_->settings();
     const std::string current = settings.get("Port", "3001");
-    std::optional<std::string> answer = InputBox(hwnd_, LangTexts[10], kTitle, current);
+    std::optional<std::string> answer = InputBox(hwnd(), LangTexts[10], kTitle, current);
     if (!answer || answer->empty()) return;
     settings.save("Port", *answer);
-    if (*answer != current) relay_->Init_IP();
+    if (*answer != current) relay().Init_IP();
 }
 
 void Form1::about() {
-    showAboutBox(hwnd_, LangTexts[11], [this] { toggleView(); });
+    showAboutBox(hwnd(), LangTexts[11], [this] { toggleView(); });
 }
 
 void Form1::toggleView() {
     const Twips tw;
     RECT r = {};
-    GetWindowRect(hwnd_, &r);
+    GetWindowRect(hwnd(), &r);
     const bool expanded = tw.toTwipsY(r.bottom - r.top) >= kViewThreshold;
-    SetWindowPos(hwnd_, nullptr, 0, 0, r.right - r.left,
+    SetWindowPos(hwnd(), nullptr, 0, 0, r.right - r.left,
                  tw.y(expanded ? kCompactHeight : kExpandedHeight), SWP_NOMOVE | SWP_NOZORDER);
     ShowWindow(control(ids::kList2), expanded ? SW_HIDE : SW_SHOW);
 }
@@ -338,13 +337,13 @@ void Form1::toggleTestMode() {
     if (timer1_->enabled()) {
         timer1_->setEnabled(false);
         const std::string text =
-            "test:" + std::to_string(TestCount + static_cast<long long>(relay_->queue().size()));
-        MessageBoxA(hwnd_, text.c_str(), kTitle, MB_OK);
+            "test:" + std::to_string(TestCount + static_cast<long long>(relay().queue().size()));
+        MessageBoxA(hwnd(), text.c_str(), kTitle, MB_OK);
         TestCount = 0;
         return;
     }
-    TestUpper = InputBox(hwnd_, "Obergrenze", kTitle, "111").value_or("");
-    TestLower = InputBox(hwnd_, "unterergrenze", kTitle, "99").value_or("");
+    TestUpper = InputBox(hwnd(), "Obergrenze", kTitle, "111").value_or("");
+    TestLower = InputBox(hwnd(), "unterergrenze", kTitle, "99").value_or("");
     timer1_->setEnabled(true);
 }
 
@@ -357,14 +356,14 @@ void Form1::testTick() {
     };
     const double r = drawFromSeed(seed());
     const double s = drawFromSeed(seed() ^ 0xA5A5A5A5A5A5A5A5ull);
-    relay_->appendToQueue(testModeMessage(TestLower, TestUpper, r, s));
+    relay().appendToQueue(testModeMessage(TestLower, TestUpper, r, s));
     ++TestCount;
 }
 
 void Form1::onCommand(int id, int code) {
     switch (id) {
     case ids::kMenuSetup: setup(); break;
-    case ids::kMenuEnd: PostMessageA(hwnd_, WM_CLOSE, 0, 0); break;
+    case ids::kMenuEnd: PostMessageA(hwnd(), WM_CLOSE, 0, 0); break;
     case ids::kMenuAbout: about(); break;
     case ids::kCommand2:
         if (code == BN_CLICKED) toggleTestMode();
@@ -378,26 +377,9 @@ void Form1::onCommand(int id, int code) {
     }
 }
 
-LRESULT CALLBACK Form1::windowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
-    if (msg == WM_NCCREATE) {
-        auto* cs = reinterpret_cast<CREATESTRUCTA*>(lp);
-        auto* f = static_cast<Form1*>(cs->lpCreateParams);
-        f->hwnd_ = hwnd;
-        SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(f));
-    }
-    auto* self = reinterpret_cast<Form1*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
-    if (msg == WM_NCDESTROY) SetWindowLongPtrA(hwnd, GWLP_USERDATA, 0);
-    if (!self || msg == WM_NCDESTROY) return DefWindowProcA(hwnd, msg, wp, lp);
-    try {
-        return self->handle(hwnd, msg, wp, lp);
-    } catch (...) {
-        return 0;  // an exception may not unwind through user32
-    }
-}
-
-LRESULT Form1::handle(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+LRESULT Form1::onMessage(UINT msg, WPARAM wp, LPARAM lp) {
     switch (msg) {
-    case kMsgTick:
+    case kMsgTimer1:
         runDueTicks();
         return 0;
     case kMsgSync:
@@ -413,11 +395,10 @@ LRESULT Form1::handle(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
         onUnload();
         return 0;
     case WM_DESTROY:
-        hwnd_ = nullptr;
         PostQuitMessage(0);
         return 0;
     }
-    return DefWindowProcA(hwnd, msg, wp, lp);
+    return Window::onMessage(msg, wp, lp);
 }
 
 }  // namespace korrin

@@ -8,12 +8,14 @@
 #include <memory>
 #include <string>
 
-#include "../net/relay_wiring_win.h"
-#include "language.h"
+#include "common/win32_handles.h"
+#include "server/console/language.h"
+#include "server/win32/relay_wiring_win.h"
+#include "server/win32/window_win.h"
 
 namespace korrin {
 
-class Form1 final : public RelayView {
+class Form1 final : public RelayView, public Window {
 public:
     Form1(std::string langFile, std::string langSection);
     ~Form1() override;
@@ -24,16 +26,14 @@ public:
     void changed(unsigned what) override;
     void messageBox(std::string_view text) override;
 
-    HWND hwnd() const { return hwnd_; }
     // The about box's picture switches between the compact and the expanded view.
     void toggleView();
-    const Relay& relay() const { return *relay_; }
     // Runs the ticks of SendTimer and Timer1 that are due.
     void runDueTicks();
 
 private:
-    static LRESULT CALLBACK windowProc(HWND, UINT, WPARAM, LPARAM);
-    LRESULT handle(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
+    LRESULT onMessage(UINT msg, WPARAM wp, LPARAM lp) override;
+    Relay& relay() { return wiring_->relay(); }
     void onCommand(int id, int code);
     void onLoad();
     void onUnload();
@@ -51,15 +51,13 @@ private:
     void about();
     void toggleTestMode();
     void testTick();
-    HWND control(int id) const { return GetDlgItem(hwnd_, id); }
+    HWND control(int id) const { return GetDlgItem(hwnd(), id); }
 
     std::string langFile_, langSection_;
     std::array<std::string, kLangSlots> LangTexts;
-    HWND hwnd_ = nullptr;
     HMENU menuBar_ = nullptr, mSub1_ = nullptr, mSub2_ = nullptr;
-    HFONT font_ = nullptr;
-    std::unique_ptr<RelayWiring> wiring_;
-    Relay* relay_ = nullptr;  // the wiring's
+    oxa::UniqueFont font_;
+    std::unique_ptr<RelayWiring> wiring_;  // built once the window exists
     std::unique_ptr<PostedTimer> timer1_;
     std::vector<uint64_t> shownSenders_, shownReceivers_;
     unsigned dirty_ = 0;

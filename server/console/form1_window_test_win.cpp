@@ -4,9 +4,10 @@
 
 #include <fstream>
 
-#include "control_ids.h"
-#include "form1_win.h"
-#include "version_info.h"
+#include "common/win32_handles.h"
+#include "server/console/control_ids.h"
+#include "server/console/form1_win.h"
+#include "server/console/version_info.h"
 
 namespace korrin {
 namespace {
@@ -35,17 +36,16 @@ void drainQuit() {
 struct ScratchPort {
     ScratchPort() { set("4400"); }
     ~ScratchPort() {
-        HKEY k;
-        if (RegOpenKeyExA(HKEY_CURRENT_USER, kKey, 0, KEY_WRITE, &k) == 0) {
-            RegDeleteValueA(k, "Port");
-            RegCloseKey(k);
-        }
+        oxa::UniqueHkey k;
+        if (RegOpenKeyExA(HKEY_CURRENT_USER, kKey, 0, KEY_WRITE, k.put()) == 0)
+            RegDeleteValueA(k.get(), "Port");
     }
     static void set(const char* v) {
-        HKEY k;
-        RegCreateKeyExA(HKEY_CURRENT_USER, kKey, 0, nullptr, 0, KEY_WRITE, nullptr, &k, nullptr);
-        RegSetValueExA(k, "Port", 0, REG_SZ, reinterpret_cast<const BYTE*>(v), strlen(v) + 1);
-        RegCloseKey(k);
+        oxa::UniqueHkey k;
+        RegCreateKeyExA(HKEY_CURRENT_USER, kKey, 0, nullptr, 0, KEY_WRITE, nullptr, k.put(),
+                        nullptr);
+        RegSetValueExA(k.get(), "Port", 0, REG_SZ, reinterpret_cast<const BYTE*>(v),
+                       strlen(v) + 1);
     }
     static constexpr const char* kKey = "Software\\Oxa Software\\VarnelServer";
 };
@@ -85,9 +85,9 @@ TEST(Form1Window, ControlsSitAtTheirDesignRectanglesInPixels) {
     Form1 form(winPath(KORRIN_LANGUAGE_FILE), "ENG");
     ASSERT_TRUE(form.show());
     HWND f = form.hwnd();
-    HDC dc = GetDC(nullptr);
-    const int dx = GetDeviceCaps(dc, LOGPIXELSX), dy = GetDeviceCaps(dc, LOGPIXELSY);
-    ReleaseDC(nullptr, dc);
+    const oxa::UniqueWindowDc dc = oxa::getWindowDc(nullptr);
+    const int dx = GetDeviceCaps(dc.get().dc, LOGPIXELSX);
+    const int dy = GetDeviceCaps(dc.get().dc, LOGPIXELSY);
     auto px = [](int tw, int dpi) { return MulDiv(tw, dpi, 1440); };
     struct Case {
         int id, x, y, w, h;
@@ -145,9 +145,7 @@ TEST(Form1Window, PictureClickTogglesBetweenTheTwoViews) {
     Form1 form(winPath(KORRIN_LANGUAGE_FILE), "ENG");
     ASSERT_TRUE(form.show());
     HWND f = form.hwnd();
-    HDC dc = GetDC(nullptr);
-    const int dy = GetDeviceCaps(dc, LOGPIXELSY);
-    ReleaseDC(nullptr, dc);
+    const int dy = GetDeviceCaps(oxa::getWindowDc(nullptr).get().dc, LOGPIXELSY);
     RECT start;
     GetWindowRect(f, &start);
     EXPECT_LT(MulDiv(start.bottom - start.top, 1440, dy), 5000);  // opens compact

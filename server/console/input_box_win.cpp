@@ -1,10 +1,10 @@
 // The input box runs its own message loop, so socket and timer messages of the owner's thread
 // keep being dispatched while it is open.
-#include "input_box_win.h"
+#include "server/console/input_box_win.h"
 
-#include "control_ids.h"
-#include "modal_win.h"
-#include "twips_win.h"
+#include "server/console/control_ids.h"
+#include "server/console/modal_win.h"
+#include "server/console/twips_win.h"
 
 namespace korrin {
 
@@ -12,56 +12,50 @@ namespace {
 
 constexpr char kClass[] = "KorrinInputBox";
 
-struct State {
+class Box final : public Window {
+public:
     HWND edit = nullptr;
     bool done = false;
     std::optional<std::string> answer;
-};
 
-LRESULT CALLBACK proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
-    State* st = boundState<State>(hwnd, msg, lp);
-    if (!st) return DefWindowProcA(hwnd, msg, wp, lp);
-    switch (msg) {
-    case WM_COMMAND:
-        if (LOWORD(wp) == IDOK) {
-            int n = GetWindowTextLengthA(st->edit);
-            std::string text(static_cast<size_t>(n) + 1, '\0');
-            GetWindowTextA(st->edit, &text[0], n + 1);
-            text.resize(static_cast<size_t>(n));
-            st->answer = text;
-            st->done = true;
+private:
+    LRESULT onMessage(UINT msg, WPARAM wp, LPARAM lp) override {
+        switch (msg) {
+        case WM_COMMAND:
+            if (LOWORD(wp) == IDOK) {
+                int n = GetWindowTextLengthA(edit);
+                std::string text(static_cast<size_t>(n) + 1, '\0');
+                GetWindowTextA(edit, &text[0], n + 1);
+                text.resize(static_cast<size_t>(n));
+                answer = text;
+                done = true;
+                return 0;
+            }
+            if (LOWORD(wp) == IDCANCEL) {
+                done = true;
+                return 0;
+            }
+            break;
+        case WM_CLOSE:
+            done = true;
             return 0;
         }
-        if (LOWORD(wp) == IDCANCEL) {
-            st->done = true;
-            return 0;
-        }
-        break;
-    case WM_CLOSE:
-        st->done = true;
-        return 0;
+        return Window::onMessage(msg, wp, lp);
     }
-    return DefWindowProcA(hwnd, msg, wp, lp);
-}
+};
 
 }  // namespace
 
 std::optional<std::string> InputBox(HWND owner, const std::string& prompt,
                                     const std::string& title, const std::string& preset) {
     HINSTANCE inst = GetModuleHandleA(nullptr);
-    registerBoxClass(kClass, proc);
-
     const Twips tw;
-    RECT r = {0, 0, tw.x(6150), tw.y(1800)};
-    const DWORD style = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME;
-    AdjustWindowRectEx(&r, style, FALSE, WS_EX_DLGMODALFRAME);
-    RECT o = {};
-    GetWindowRect(owner, &o);
-    State st;
-    HWND box = CreateWindowExA(WS_EX_DLGMODALFRAME, kClass, title.c_str(), style,
-                               o.left + tw.x(300), o.top + tw.y(600), r.right - r.left,
-                               r.bottom - r.top, owner, nullptr, inst, &st);
-    if (!box) return std::nullopt;
+    Box st;
+    if (!st.create(boxClass(kClass),
+                   boxSpec(owner, title.c_str(), WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME,
+                           tw.x(300), tw.y(600), tw.x(6150), tw.y(1800))))
+        return std::nullopt;
+    HWND box = st.hwnd();
     HFONT font = static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
     auto child = [&](const char* cls, const char* text, DWORD s, int id, int x, int y, int w,
                      int h, DWORD ex = 0) {
@@ -79,7 +73,6 @@ std::optional<std::string> InputBox(HWND owner, const std::string& prompt,
     SendMessageA(st.edit, EM_SETSEL, 0, -1);
 
     runModal(box, owner, st.done, st.edit);
-    DestroyWindow(box);
     return st.answer;
 }
 

@@ -1,4 +1,4 @@
-#include "language.h"
+#include "server/console/language.h"
 
 #include <algorithm>
 #include <cstring>

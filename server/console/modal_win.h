@@ -6,6 +6,8 @@
 
 #include <functional>
 
+#include "server/win32/window_win.h"
+
 namespace korrin {
 
 // Runs before every message that the program's loops dispatch: the pacing timer's due tick
@@ -38,27 +40,31 @@ inline void runModal(HWND box, HWND owner, const bool& done, HWND focus = nullpt
     if (quit) PostQuitMessage(static_cast<int>(m.wParam));
 }
 
-// A window class for our boxes: dialog background, arrow cursor. A second call does nothing.
-inline void registerBoxClass(const char* name, WNDPROC proc) {
-    WNDCLASSA wc = {};
-    wc.lpfnWndProc = proc;
-    wc.hInstance = GetModuleHandleA(nullptr);
-    wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
-    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-    wc.lpszClassName = name;
-    RegisterClassA(&wc);
+// The window class of our boxes: dialog background, arrow cursor.
+inline WindowClass boxClass(const char* name) {
+    WindowClass cls{name};
+    cls.cursor = LoadCursor(nullptr, IDC_ARROW);
+    cls.background = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    return cls;
 }
 
-// Binds a state object to a window at WM_NCCREATE and finds it again for later messages.
-template <typename T>
-T* boundState(HWND hwnd, UINT msg, LPARAM lp) {
-    if (msg == WM_NCCREATE) {
-        auto* cs = reinterpret_cast<CREATESTRUCTA*>(lp);
-        SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(cs->lpCreateParams));
-    }
-    auto* st = reinterpret_cast<T*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
-    if (msg == WM_NCDESTROY) SetWindowLongPtrA(hwnd, GWLP_USERDATA, 0);
-    return st;
+// A modal box placed relative to its owner, sized to a client area in pixels.
+inline WindowSpec boxSpec(HWND owner, const char* title, DWORD style, int dx, int dy,
+                          int clientWidth, int clientHeight) {
+    WindowSpec spec;
+    spec.title = title;
+    spec.style = style;
+    spec.exStyle = WS_EX_DLGMODALFRAME;
+    RECT r = {0, 0, clientWidth, clientHeight};
+    AdjustWindowRectEx(&r, style, FALSE, spec.exStyle);
+    RECT o = {};
+    GetWindowRect(owner, &o);
+    spec.x = o.left + dx;
+    spec.y = o.top + dy;
+    spec.width = r.right - r.left;
+    spec.height = r.bottom - r.top;
+    spec.parent = owner;  // owned: no task bar entry of its own
+    return spec;
 }
 
 }  // namespace korrin

@@ -1,10 +1,10 @@
-#include "test_mode.h"
+#include "server/console/test_mode.h"
 
 #include <cmath>
 #include <cstdio>
 #include <random>
 
-#include "../net/leading_number.h"
+#include "server/net/leading_number.h"
 
 namespace korrin {
 

@@ -1,4 +1,4 @@
-#include "test_mode.h"
+#include "server/console/test_mode.h"
 
 #include <gtest/gtest.h>
 

@@ -3,15 +3,17 @@
 
 #include <windows.h>
 
+#include "common/win32_handles.h"
+
 namespace korrin {
 
 class Twips {
 public:
     Twips() {
-        HDC dc = GetDC(nullptr);
-        dpiX_ = GetDeviceCaps(dc, LOGPIXELSX);
-        dpiY_ = GetDeviceCaps(dc, LOGPIXELSY);
-        ReleaseDC(nullptr, dc);
+        if (oxa::UniqueWindowDc dc = oxa::getWindowDc(nullptr)) {
+            dpiX_ = GetDeviceCaps(dc.get().dc, LOGPIXELSX);
+            dpiY_ = GetDeviceCaps(dc.get().dc, LOGPIXELSY);
+        }
     }
     int x(int twips) const { return MulDiv(twips, dpiX_, 1440); }
     int y(int twips) const { return MulDiv(twips, dpiY_, 1440); }

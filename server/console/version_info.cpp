@@ -1,6 +1,6 @@
 // Layout of a compiled version resource: nested blocks of {wLength, wValueLength, wType,
 // UTF-16 key, padding to 4 bytes, value, padding, children}.
-#include "version_info.h"
+#include "server/console/version_info.h"
 
 #include <cstdint>
 

@@ -1,6 +1,7 @@
-#include "ip_address.h"
+#include "server/net/ip_address.h"
 
 #include <cstdio>
+#include <vector>
 
 namespace korrin {
 
@@ -47,60 +48,60 @@ bool parseV4(std::string_view s, uint8_t* out) {
     return s.empty();
 }
 
-// Groups of up to four hex digits separated by ':', at most one "::", an IPv4 tail allowed.
-bool parseV6(std::string_view s, uint8_t* out) {
-    std::array<uint16_t, 8> head{}, tail{};
-    int nHead = 0, nTail = 0;
-    bool gap = false;
-    if (s.substr(0, 2) == "::") {
-        gap = true;
-        s.remove_prefix(2);
-    } else if (!s.empty() && s[0] == ':') {
-        return false;
+// One group of an IPv6 text: one to four hex digits.
+std::optional<uint16_t> hexGroup(std::string_view g) {
+    if (g.empty() || g.size() > 4) return std::nullopt;
+    unsigned v = 0;
+    for (char c : g) {
+        const int h = hexValue(c);
+        if (h < 0) return std::nullopt;
+        v = v * 16 + static_cast<unsigned>(h);
     }
-    uint8_t v4[4];
-    bool v4Tail = false;
+    return static_cast<uint16_t>(v);
+}
+
+// Groups separated by single ':' (none for an empty text), appended as 16-bit words; the last
+// may be a dotted IPv4 tail, two words.
+bool parseGroups(std::string_view s, std::vector<uint16_t>& words) {
     while (!s.empty()) {
         const size_t colon = s.find(':');
-        std::string_view group = s.substr(0, colon);
+        const std::string_view group = s.substr(0, colon);
         if (colon == std::string_view::npos && group.find('.') != std::string_view::npos) {
+            uint8_t v4[4];
             if (!parseV4(group, v4)) return false;
-            v4Tail = true;
-            s = {};
-            break;
+            words.push_back(static_cast<uint16_t>(v4[0] << 8 | v4[1]));
+            words.push_back(static_cast<uint16_t>(v4[2] << 8 | v4[3]));
+            return true;
         }
-        if (group.empty() || group.size() > 4) return false;
-        unsigned v = 0;
-        for (char c : group) {
-            const int h = hexValue(c);
-            if (h < 0) return false;
-            v = v * 16 + static_cast<unsigned>(h);
-        }
-        if (nHead + nTail >= 8) return false;
-        (gap ? tail[nTail++] : head[nHead++]) = static_cast<uint16_t>(v);
-        if (colon == std::string_view::npos) {
-            s = {};
-        } else if (s.substr(colon, 2) == "::") {
-            if (gap) return false;
-            gap = true;
-            s.remove_prefix(colon + 2);
-        } else {
-            s.remove_prefix(colon + 1);
-            if (s.empty()) return false;  // a trailing single ':'
-        }
+        const std::optional<uint16_t> word = hexGroup(group);
+        if (!word || words.size() >= 8) return false;
+        words.push_back(*word);
+        if (colon == std::string_view::npos) return true;
+        s.remove_prefix(colon + 1);
+        if (s.empty()) return false;  // a trailing single ':'
     }
-    const int groups = nHead + nTail + (v4Tail ? 2 : 0);
-    if (gap ? groups > 7 : groups != 8) return false;
-    std::array<uint16_t, 8> all{};
-    for (int i = 0; i < nHead; ++i) all[i] = head[i];
-    const int tailStart = 8 - nTail - (v4Tail ? 2 : 0);
-    for (int i = 0; i < nTail; ++i) all[tailStart + i] = tail[i];
+    return true;
+}
+
+// Eight groups, or fewer around one "::" that stands for the zero groups left out.
+bool parseV6(std::string_view s, uint8_t* out) {
+    std::vector<uint16_t> head, tail;
+    const size_t gap = s.find("::");
+    if (gap == std::string_view::npos) {
+        if (!parseGroups(s, head) || head.size() != 8) return false;
+    } else {
+        const std::string_view before = s.substr(0, gap), after = s.substr(gap + 2);
+        // A dotted tail belongs at the end only.
+        if (before.find('.') != std::string_view::npos || after.find("::") != std::string_view::npos ||
+            !parseGroups(before, head) || !parseGroups(after, tail) || head.size() + tail.size() > 7)
+            return false;
+    }
+    head.resize(8 - tail.size(), 0);
+    head.insert(head.end(), tail.begin(), tail.end());
     for (int i = 0; i < 8; ++i) {
-        out[2 * i] = static_cast<uint8_t>(all[i] >> 8);
-        out[2 * i + 1] = static_cast<uint8_t>(all[i]);
+        out[2 * i] = static_cast<uint8_t>(head[i] >> 8);
+        out[2 * i + 1] = static_cast<uint8_t>(head[i]);
     }
-    if (v4Tail)
-        for (int i = 0; i < 4; ++i) out[12 + i] = v4[i];
     return true;
 }
 

@@ -1,4 +1,4 @@
-#include "ip_address.h"
+#include "server/net/ip_address.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "leading_number.h"
+#include "server/net/leading_number.h"
 
 #include <cmath>
 

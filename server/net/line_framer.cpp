@@ -1,5 +1,5 @@
 // Line cutting with a bound: a line never grows past the maximum in memory.
-#include "line_framer.h"
+#include "server/net/line_framer.h"
 
 namespace korrin {
 

@@ -1,4 +1,4 @@
-#include "line_framer.h"
+#include "server/net/line_framer.h"
 
 #include <gtest/gtest.h>
 

@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "ip_address.h"
+#include "server/net/ip_address.h"
 
 namespace korrin {
 

@@ -1,5 +1,5 @@
-#include "log_throttle.h"
-#include "refusal_log.h"
+#include "server/net/log_throttle.h"
+#include "server/net/refusal_log.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "refusal_log.h"
+#include "server/net/refusal_log.h"
 
 #include <algorithm>
 

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "ip_address.h"
-#include "log_throttle.h"
+#include "server/net/ip_address.h"
+#include "server/net/log_throttle.h"
 
 namespace korrin {
 

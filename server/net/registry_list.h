@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "relay_ports.h"
+#include "server/net/relay_seams.h"
 
 namespace korrin {
 

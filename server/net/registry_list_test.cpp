@@ -1,4 +1,4 @@
-#include "registry_list.h"
+#include "server/net/registry_list.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,9 @@
 // Handlers of the relay. Failing steps are skipped, as the operator expects the relay to go on.
-#include "relay.h"
+#include "server/net/relay.h"
 
 #include <algorithm>
 
-#include "leading_number.h"
+#include "server/net/leading_number.h"
 
 namespace korrin {
 

@@ -1,4 +1,9 @@
 // The relay's state and handlers: connection tables, peer lists, the send queue and its pacing.
+//
+// Names: the routines, tables and controls that operators, the error log and the test probe
+// know by name keep their historic spelling (Init_IP, Send_Msg, check_Listbox, SenderIds,
+// ReceiverHosts, MaxReceiverId, List1..List3, Label2..Label4), so that each can be found by
+// the name people use for it. Everything else, old or new, is camelCase.
 #pragma once
 
 #include <array>
@@ -10,10 +15,10 @@
 #include <string_view>
 #include <vector>
 
-#include "ip_address.h"
-#include "listener.h"
-#include "refusal_log.h"
-#include "relay_ports.h"
+#include "server/net/ip_address.h"
+#include "server/net/listener.h"
+#include "server/net/refusal_log.h"
+#include "server/net/relay_seams.h"
 
 namespace korrin {
 

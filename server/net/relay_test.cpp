@@ -1,4 +1,4 @@
-#include "relay.h"
+#include "server/net/relay.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // Winsock listener. Events are re-checked against the live tables: a socket message may arrive
 // for a connection an earlier handler already closed.
-#include "winsock_listener_win.h"
+#include "server/net/winsock_listener_win.h"
 
 #include <ws2tcpip.h>
 
@@ -69,7 +69,7 @@ sockaddr_storage toSockaddr(const IpAddress& a, int32_t port, int* len) {
 
 struct WinsockListener::Conn {
     int id = 0;
-    SOCKET socket = INVALID_SOCKET;
+    UniqueSocket socket;
     std::string remote;
     LineFramer framer;
     bool receiving = false;
@@ -96,62 +96,39 @@ private:
 WinsockListener::WinsockListener(ListenerEvents& events, int maxConnections)
     : events_(events), maxConnections_(maxConnections), nextMessage_(kMsgConnFirst) {
     startWinsock();
-    HINSTANCE inst = GetModuleHandleA(nullptr);
-    WNDCLASSA wc = {};
-    wc.lpfnWndProc = windowProc;
-    wc.hInstance = inst;
-    wc.lpszClassName = kWindowClass;
-    RegisterClassA(&wc);  // fails harmlessly for the second instance
-    hwnd_ = CreateWindowExA(0, kWindowClass, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, inst, this);
+    createMessageOnly(kWindowClass);
 }
 
-WinsockListener::~WinsockListener() {
-    for (auto& [id, c] : conns_) {
-        if (c->socket != INVALID_SOCKET) closesocket(c->socket);
-    }
-    closeListenSockets();
-    if (hwnd_) DestroyWindow(hwnd_);
-}
+// The sockets close with their owners; the window goes last, with no message left to handle.
+WinsockListener::~WinsockListener() = default;
 
-LRESULT CALLBACK WinsockListener::windowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
-    if (msg == WM_NCCREATE) {
-        auto* cs = reinterpret_cast<CREATESTRUCTA*>(lp);
-        SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(cs->lpCreateParams));
+LRESULT WinsockListener::onMessage(UINT msg, WPARAM wp, LPARAM lp) {
+    if (msg >= kMsgConnFirst && msg <= kMsgConnLast) {
+        onSocketEvent(msg, static_cast<SOCKET>(wp), WSAGETSELECTEVENT(lp), WSAGETSELECTERROR(lp));
+        return 0;
     }
-    auto* self = reinterpret_cast<WinsockListener*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
-    if (msg == WM_NCDESTROY) SetWindowLongPtrA(hwnd, GWLP_USERDATA, 0);
-    if (!self) return DefWindowProcA(hwnd, msg, wp, lp);
-    try {
-        if (msg >= kMsgConnFirst && msg <= kMsgConnLast) {
-            self->onSocketEvent(msg, static_cast<SOCKET>(wp), WSAGETSELECTEVENT(lp),
-                                WSAGETSELECTERROR(lp));
-            return 0;
+    switch (msg) {
+    case kMsgAccept:
+        // A stale one (the listening socket was replaced) finds nothing to accept.
+        if (isListenSocket(static_cast<SOCKET>(wp))) onAccept(static_cast<SOCKET>(wp));
+        return 0;
+    case kMsgClosed:
+        deliverClosed(static_cast<int>(wp));
+        return 0;
+    case kMsgResume:
+        for (auto& [id, c] : conns_) {
+            if (!c->closing) PostMessageA(hwnd(), c->message, c->socket.get(), FD_READ);
         }
-        switch (msg) {
-        case kMsgAccept:
-            // A stale one (the listening socket was replaced) finds nothing to accept.
-            if (self->isListenSocket(static_cast<SOCKET>(wp))) self->onAccept(static_cast<SOCKET>(wp));
-            return 0;
-        case kMsgClosed:
-            self->deliverClosed(static_cast<int>(wp));
-            return 0;
-        case kMsgResume:
-            for (auto& [id, c] : self->conns_) {
-                if (!c->closing) PostMessageA(hwnd, c->message, c->socket, FD_READ);
-            }
-            return 0;
-        }
-    } catch (...) {
-        // Nothing may unwind through user32; the event is lost, the listener goes on.
+        return 0;
     }
-    return DefWindowProcA(hwnd, msg, wp, lp);
+    return Window::onMessage(msg, wp, lp);
 }
 
 // ---- operations ----
 
 OpResult WinsockListener::setListening(bool on) {
     if (!on) {
-        closeListenSockets();
+        listenSockets_.clear();
         return {};
     }
     if (!listenSockets_.empty()) return {};
@@ -160,55 +137,51 @@ OpResult WinsockListener::setListening(bool on) {
     int error = 0;
     if (addresses_.empty()) {
         // Every interface: IPv4 must work; IPv6 joins where the machine has it.
-        SOCKET s4 = listenOn(IpAddress{}, &error);
-        if (s4 == INVALID_SOCKET) return fail(error);
-        listenSockets_.push_back(s4);
+        UniqueSocket s4 = listenOn(IpAddress{}, &error);
+        if (!s4) return fail(error);
+        listenSockets_.push_back(std::move(s4));
         IpAddress any6;
         any6.v6 = true;
-        SOCKET s6 = listenOn(any6, &error);
-        if (s6 != INVALID_SOCKET) listenSockets_.push_back(s6);
+        UniqueSocket s6 = listenOn(any6, &error);
+        if (s6) listenSockets_.push_back(std::move(s6));
         return {};
     }
     for (const IpAddress& a : addresses_) {
-        SOCKET s = listenOn(a, &error);
-        if (s == INVALID_SOCKET) {
-            closeListenSockets();
+        UniqueSocket s = listenOn(a, &error);
+        if (!s) {
+            listenSockets_.clear();
             return fail(error);
         }
-        listenSockets_.push_back(s);
+        listenSockets_.push_back(std::move(s));
     }
     return {};
 }
 
-SOCKET WinsockListener::listenOn(const IpAddress& address, int* error) {
-    SOCKET s = socket(address.v6 ? AF_INET6 : AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    if (s == INVALID_SOCKET) {
+UniqueSocket WinsockListener::listenOn(const IpAddress& address, int* error) {
+    UniqueSocket s(socket(address.v6 ? AF_INET6 : AF_INET, SOCK_STREAM, IPPROTO_TCP));
+    if (!s) {
         *error = WSAGetLastError();
         return s;
     }
     // An IPv6 socket serves IPv6 only: IPv4 has its own socket, or was not asked for.
     DWORD v6Only = 1;
     if (address.v6)
-        setsockopt(s, IPPROTO_IPV6, IPV6_V6ONLY, reinterpret_cast<const char*>(&v6Only),
+        setsockopt(s.get(), IPPROTO_IPV6, IPV6_V6ONLY, reinterpret_cast<const char*>(&v6Only),
                    sizeof v6Only);
     int len = 0;
     sockaddr_storage addr = toSockaddr(address, port_, &len);
-    if (bind(s, reinterpret_cast<sockaddr*>(&addr), len) != 0 || listen(s, SOMAXCONN) != 0 ||
-        WSAAsyncSelect(s, hwnd_, kMsgAccept, FD_ACCEPT) != 0) {
+    if (bind(s.get(), reinterpret_cast<sockaddr*>(&addr), len) != 0 ||
+        listen(s.get(), SOMAXCONN) != 0 ||
+        WSAAsyncSelect(s.get(), hwnd(), kMsgAccept, FD_ACCEPT) != 0) {
         *error = WSAGetLastError();
-        closesocket(s);
-        return INVALID_SOCKET;
+        return UniqueSocket();
     }
     return s;
 }
 
 bool WinsockListener::isListenSocket(SOCKET s) const {
-    return std::find(listenSockets_.begin(), listenSockets_.end(), s) != listenSockets_.end();
-}
-
-void WinsockListener::closeListenSockets() {
-    for (SOCKET s : listenSockets_) closesocket(s);
-    listenSockets_.clear();
+    return std::any_of(listenSockets_.begin(), listenSockets_.end(),
+                       [s](const UniqueSocket& l) { return l.get() == s; });
 }
 
 OpResult WinsockListener::setLocalAddresses(const std::vector<IpAddress>& addresses) {
@@ -299,7 +272,7 @@ OpResult WinsockListener::send(int id, std::string_view bytes) {
 void WinsockListener::pauseReading(bool paused) {
     if (paused_ == paused) return;
     paused_ = paused;
-    if (!paused) PostMessageA(hwnd_, kMsgResume, 0, 0);
+    if (!paused) PostMessageA(hwnd(), kMsgResume, 0, 0);
 }
 
 // ---- events ----
@@ -330,7 +303,7 @@ void WinsockListener::onSocketEvent(UINT message, SOCKET s, int event, int error
     Conn* c = find(id);
     // The connection is closing (what is still queued for it means nothing now), or the
     // message is not of its socket.
-    if (!c || c->socket != s) return;
+    if (!c || c->socket.get() != s) return;
     switch (event) {
     case FD_READ:
         onRead(*c);
@@ -350,42 +323,54 @@ void WinsockListener::onSocketEvent(UINT message, SOCKET s, int event, int error
 }
 
 void WinsockListener::onAccept(SOCKET listenSocket) {
-    const int live = static_cast<int>(std::count_if(
-        conns_.begin(), conns_.end(), [](const auto& e) { return !e.second->closing; }));
-    if (live < maxConnections_ && static_cast<int>(conns_.size()) >= maxConnections_) {
-        // Every free id is still held by a connection whose closed event is on its way: the
-        // peer waits in the backlog until one is delivered, rather than being turned away.
-        acceptWaiting_ = true;
-        return;
-    }
+    if (mustWaitForAnId()) return;
+    const int live = liveConnections();
     sockaddr_storage addr = {};
     int len = sizeof addr;
-    SOCKET s = accept(listenSocket, reinterpret_cast<sockaddr*>(&addr), &len);
-    if (s == INVALID_SOCKET) return;
+    UniqueSocket s(accept(listenSocket, reinterpret_cast<sockaddr*>(&addr), &len));
+    if (!s) return;
     const IpAddress peer = fromSockaddr(addr);
-    if (!events_.connectionRequest(peer)) {
-        closesocket(s);
-        return;
+    if (turnAway(peer, live)) return;
+    registerConnection(std::move(s), peer);
+}
+
+int WinsockListener::liveConnections() const {
+    return static_cast<int>(std::count_if(conns_.begin(), conns_.end(),
+                                          [](const auto& e) { return !e.second->closing; }));
+}
+
+bool WinsockListener::mustWaitForAnId() {
+    // Woken again by the next closed event that is delivered (deliverClosed).
+    if (liveConnections() >= maxConnections_ ||
+        static_cast<int>(conns_.size()) < maxConnections_)
+        return false;
+    acceptWaiting_ = true;
+    return true;
+}
+
+bool WinsockListener::turnAway(const IpAddress& peer, int live) {
+    if (!events_.connectionRequest(peer)) return true;
+    if (live < maxConnections_) return false;
+    if (turnedAwayLog_.allow("bound", std::chrono::steady_clock::now())) {
+        events_.error(WSAEMFILE, "Too many connections (" + std::to_string(maxConnections_) +
+                                     "): a connection from " + peer.text() + " was refused");
     }
-    if (live >= maxConnections_) {
-        closesocket(s);
-        if (turnedAwayLog_.allow("bound", std::chrono::steady_clock::now())) {
-            events_.error(WSAEMFILE, "Too many connections (" + std::to_string(maxConnections_) +
-                                         "): a connection from " + peer.text() + " was refused");
-        }
-        return;
-    }
+    return true;
+}
+
+void WinsockListener::registerConnection(UniqueSocket s, const IpAddress& peer) {
     const UINT message = takeMessage();
+    if (message == 0) return;
     BOOL noDelay = TRUE;
-    setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&noDelay), sizeof noDelay);
-    if (message == 0 || WSAAsyncSelect(s, hwnd_, message, FD_READ | FD_WRITE | FD_CLOSE) != 0) {
-        if (message != 0) returnMessage(message);
-        closesocket(s);
+    setsockopt(s.get(), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&noDelay),
+               sizeof noDelay);
+    if (WSAAsyncSelect(s.get(), hwnd(), message, FD_READ | FD_WRITE | FD_CLOSE) != 0) {
+        returnMessage(message);
         return;
     }
     auto c = std::make_unique<Conn>();
     c->id = lowestFreeId();
-    c->socket = s;
+    c->socket = std::move(s);
     c->message = message;
     c->remote = peer.text();
     const int id = c->id;
@@ -405,7 +390,7 @@ void WinsockListener::onRead(Conn& conn, bool drain) {
         if (!c) return;
         // Paused: leave the data with TCP; resuming reads it.
         if (paused_ && c->receiving && !drain) return;
-        int n = recv(c->socket, buf, sizeof buf, 0);
+        int n = recv(c->socket.get(), buf, sizeof buf, 0);
         if (n == 0) {
             if (!drain) onPeerClosed(*c, 0);
             return;
@@ -430,7 +415,7 @@ void WinsockListener::onRead(Conn& conn, bool drain) {
 int WinsockListener::flush(Conn& c) {
     while (c.pending() > 0) {
         const size_t chunk = std::min<size_t>(c.pending(), 256 * 1024);
-        int n = ::send(c.socket, c.out.data() + c.outPos, static_cast<int>(chunk), 0);
+        int n = ::send(c.socket.get(), c.out.data() + c.outPos, static_cast<int>(chunk), 0);
         if (n < 0) {
             int err = WSAGetLastError();
             return err == WSAEWOULDBLOCK ? 0 : err;  // FD_WRITE tells when to go on
@@ -449,7 +434,7 @@ void WinsockListener::onWrite(Conn& c) {
 
 bool WinsockListener::peerClosedOrderly(const Conn& c) {
     char b;
-    return recv(c.socket, &b, 1, MSG_PEEK) == 0;
+    return recv(c.socket.get(), &b, 1, MSG_PEEK) == 0;
 }
 
 void WinsockListener::onPeerClosed(Conn& c, int error) {
@@ -469,12 +454,11 @@ void WinsockListener::onPeerClosed(Conn& c, int error) {
 }
 
 void WinsockListener::beginClose(Conn& c) {
-    closesocket(c.socket);
-    c.socket = INVALID_SOCKET;
+    c.socket.reset();
     c.closing = true;
     c.out.clear();
     c.outPos = 0;
-    PostMessageA(hwnd_, kMsgClosed, static_cast<WPARAM>(c.id), 0);
+    PostMessageA(hwnd(), kMsgClosed, static_cast<WPARAM>(c.id), 0);
 }
 
 void WinsockListener::deliverClosed(int id) {
@@ -486,7 +470,8 @@ void WinsockListener::deliverClosed(int id) {
     conns_.erase(it);
     if (acceptWaiting_) {
         acceptWaiting_ = false;
-        for (SOCKET s : listenSockets_) PostMessageA(hwnd_, kMsgAccept, s, FD_ACCEPT);
+        for (const UniqueSocket& s : listenSockets_)
+            PostMessageA(hwnd(), kMsgAccept, s.get(), FD_ACCEPT);
     }
     events_.connectionClosed(id);
 }

@@ -11,13 +11,23 @@
 #include <string>
 #include <vector>
 
-#include "line_framer.h"
-#include "log_throttle.h"
-#include "listener.h"
+#include "common/unique_handle.h"
+#include "server/net/line_framer.h"
+#include "server/net/listener.h"
+#include "server/net/log_throttle.h"
+#include "server/win32/window_win.h"
 
 namespace korrin {
 
-class WinsockListener final : public Listener {
+struct SocketTraits {
+    using type = SOCKET;
+    static type invalid() { return INVALID_SOCKET; }
+    static void close(type s) { closesocket(s); }
+};
+using UniqueSocket = oxa::UniqueHandle<SocketTraits>;
+
+// Its socket messages arrive at a message-only window of its own.
+class WinsockListener final : public Listener, private Window {
 public:
     // Unsent data a connection may hold before a send to it fails.
     static constexpr size_t kSendCap = 4u * 1024 * 1024;
@@ -41,15 +51,20 @@ public:
 
     bool isOpen(int id) override;
 
-    int connectionCount() const { return static_cast<int>(conns_.size()); }
-
 private:
     struct Conn;
     class FramerSink;
 
-    static LRESULT CALLBACK windowProc(HWND, UINT, WPARAM, LPARAM);
+    LRESULT onMessage(UINT msg, WPARAM wp, LPARAM lp) override;
     void onSocketEvent(UINT message, SOCKET s, int event, int error);
     void onAccept(SOCKET listenSocket);
+    // Steps of onAccept.
+    int liveConnections() const;
+    // Every free id is still held by a closing connection: the peer waits in the backlog.
+    bool mustWaitForAnId();
+    // The peer is refused by the allow list or by the bound: closed at once, true.
+    bool turnAway(const IpAddress& peer, int live);
+    void registerConnection(UniqueSocket s, const IpAddress& peer);
     // drain: read everything waiting, ignoring the pause and the per-event share.
     void onRead(Conn& c, bool drain = false);
     // Writes what is buffered; 0, or the Winsock error of a write that failed.
@@ -71,20 +86,18 @@ private:
     UINT takeMessage();
     void returnMessage(UINT message);
 
+    // Listens on one address; the socket, or none with *error set.
+    UniqueSocket listenOn(const IpAddress& address, int* error);
+    bool isListenSocket(SOCKET s) const;
+
     ListenerEvents& events_;
     int maxConnections_;
-    HWND hwnd_ = nullptr;
-    // Listens on one address; the socket, or INVALID_SOCKET with *error set.
-    SOCKET listenOn(const IpAddress& address, int* error);
-    bool isListenSocket(SOCKET s) const;
-    void closeListenSockets();
-
-    std::vector<SOCKET> listenSockets_;
+    std::vector<UniqueSocket> listenSockets_;
     std::vector<IpAddress> addresses_;
     int32_t port_ = 0;
     bool paused_ = false;
     bool acceptWaiting_ = false;
-    LogThrottle turnedAwayLog_;  // a peer waits in the backlog for an id held by a closing one
+    LogThrottle turnedAwayLog_;  // peers turned away at the connection bound: a line a minute
     std::map<int, std::unique_ptr<Conn>> conns_;
     std::map<UINT, int> byMessage_;  // connection message number -> id
     std::deque<UINT> freeMessages_;  // oldest returned first

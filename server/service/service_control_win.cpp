@@ -3,8 +3,8 @@
 
 #include <string>
 
-#include "common/unique_handle.h"
-#include "service_win.h"
+#include "common/win32_handles.h"
+#include "server/service/service_win.h"
 
 namespace korrin {
 
@@ -16,12 +16,6 @@ struct ScTraits {
     static void close(type h) { CloseServiceHandle(h); }
 };
 using ScHandle = oxa::UniqueHandle<ScTraits>;
-
-struct ProcessTraits {
-    using type = HANDLE;
-    static type invalid() { return nullptr; }
-    static void close(type h) { CloseHandle(h); }
-};
 
 // A low-privilege account that every Windows since XP has.
 constexpr char kAccount[] = "NT AUTHORITY\\LocalService";
@@ -84,7 +78,7 @@ int uninstallService() {
     DWORD needed = 0;
     QueryServiceStatusEx(svc.get(), SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&info),
                          sizeof info, &needed);
-    oxa::UniqueHandle<ProcessTraits> process(
+    oxa::UniqueKernelHandle process(
         info.dwProcessId ? OpenProcess(SYNCHRONIZE, FALSE, info.dwProcessId) : nullptr);
     SERVICE_STATUS status = {};
     if (ControlService(svc.get(), SERVICE_CONTROL_STOP, &status)) {

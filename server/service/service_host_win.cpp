@@ -7,14 +7,14 @@
 #include <memory>
 #include <string>
 
-#include "../net/relay_wiring_win.h"
-#include "service_win.h"
+#include "server/service/service_win.h"
+#include "server/win32/relay_wiring_win.h"
+#include "server/win32/window_win.h"
 
 namespace korrin {
 
 namespace {
 
-constexpr UINT kMsgTick = WM_APP + 1;
 constexpr UINT kMsgStop = WM_APP + 2;
 constexpr UINT kMsgParamChange = WM_APP + 3;
 constexpr UINT_PTR kRetryTimer = 1;
@@ -32,8 +32,8 @@ std::string logDirectory() {
                                 base)))
         return {};
     std::string dir = base;
-    for (const char* part : {"\\Oxa Software", "\\Korrin Server"}) {
-        dir += part;
+    for (const char* part : {kSettingsApplication, kServiceDisplayName}) {
+        dir += std::string("\\") + part;
         CreateDirectoryA(dir.c_str(), nullptr);
     }
     return dir + "\\";
@@ -41,26 +41,24 @@ std::string logDirectory() {
 
 // One run of the service: owns the status handle and the host window, and is the context of
 // the control handler.
-class ServiceHost final : public RelayView {
+class ServiceHost final : public RelayView, private Window {
 public:
-    ~ServiceHost() override {
-        wiring_.reset();
-        if (window_) DestroyWindow(window_);
-    }
+    ~ServiceHost() override { wiring_.reset(); }
 
     // From the service's main function to its stop.
     void serve() {
-        window_ = createWindow();
+        const bool haveWindow = createMessageOnly(kWindowClass);
+        const DWORD windowError = GetLastError();
         status_ = RegisterServiceCtrlHandlerExA(kServiceName, onControl, this);
         if (!status_) return;
-        if (!window_) {
-            report(SERVICE_STOPPED, GetLastError());
+        if (!haveWindow) {
+            report(SERVICE_STOPPED, windowError);
             return;
         }
         report(SERVICE_START_PENDING);
         DWORD specific = 0;
         try {
-            wiring_ = std::make_unique<RelayWiring>(window_, kMsgTick, 0, HKEY_LOCAL_MACHINE,
+            wiring_ = std::make_unique<RelayWiring>(HKEY_LOCAL_MACHINE,
                                                     logDirectory() + "IpError.txt", *this);
             report(SERVICE_RUNNING);
             noteListening(relay().load(nullptr), false);
@@ -79,17 +77,6 @@ public:
     void messageBox(std::string_view) override {}
 
 private:
-    static HWND createWindow() {
-        HINSTANCE inst = GetModuleHandleA(nullptr);
-        WNDCLASSA wc = {};
-        wc.lpfnWndProc = DefWindowProcA;
-        wc.hInstance = inst;
-        wc.lpszClassName = kWindowClass;
-        RegisterClassA(&wc);
-        return CreateWindowExA(0, kWindowClass, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, inst,
-                               nullptr);
-    }
-
     // Runs on the service manager's thread: only reports and posts.
     static DWORD WINAPI onControl(DWORD control, DWORD, void*, void* context) {
         auto* self = static_cast<ServiceHost*>(context);
@@ -97,10 +84,10 @@ private:
         case SERVICE_CONTROL_STOP:
         case SERVICE_CONTROL_SHUTDOWN:
             self->report(SERVICE_STOP_PENDING);
-            PostMessageA(self->window_, kMsgStop, 0, 0);
+            PostMessageA(self->hwnd(), kMsgStop, 0, 0);
             return NO_ERROR;
         case SERVICE_CONTROL_PARAMCHANGE:
-            PostMessageA(self->window_, kMsgParamChange, 0, 0);
+            PostMessageA(self->hwnd(), kMsgParamChange, 0, 0);
             return NO_ERROR;
         case SERVICE_CONTROL_INTERROGATE:
             return NO_ERROR;
@@ -131,27 +118,27 @@ private:
         MSG m;
         while (GetMessageA(&m, nullptr, 0, 0) > 0) {
             wiring_->runDueTick();  // the due send step goes ahead of every other message
-            if (m.hwnd != window_) {
-                DispatchMessageA(&m);
-                continue;
-            }
-            switch (m.message) {
-            case kMsgStop:
-                relay().unload();
-                report(SERVICE_STOP_PENDING);
-                return;
-            case kMsgParamChange: {
-                const ListenerSettings now = readListenerSettings(wiring_->settings());
-                if (now != relay().listenerSettings()) noteListening(relay().Init_IP(now), false);
-                break;
-            }
-            case WM_TIMER:
-                if (m.wParam == kRetryTimer) retry();
-                break;
-            default:
-                DispatchMessageA(&m);
-            }
+            DispatchMessageA(&m);
         }
+    }
+
+    LRESULT onMessage(UINT msg, WPARAM wp, LPARAM lp) override {
+        switch (msg) {
+        case kMsgStop:
+            relay().unload();
+            report(SERVICE_STOP_PENDING);
+            PostQuitMessage(0);
+            return 0;
+        case kMsgParamChange: {
+            const ListenerSettings now = readListenerSettings(wiring_->settings());
+            if (now != relay().listenerSettings()) noteListening(relay().Init_IP(now), false);
+            return 0;
+        }
+        case WM_TIMER:
+            if (wp == kRetryTimer) retry();
+            return 0;
+        }
+        return Window::onMessage(msg, wp, lp);
     }
 
     // Settings changed meanwhile restart both listeners, as paramchange would; otherwise only
@@ -168,16 +155,15 @@ private:
         if (r.ok()) {
             if (failing_) relay().inputError(0, "Ports open again");
             failing_ = false;
-            KillTimer(window_, kRetryTimer);
+            KillTimer(hwnd(), kRetryTimer);
             return;
         }
         if (!failing_ || !isRetry) relay().inputError(r.error, "Error setting Portaddress");
         failing_ = true;
-        SetTimer(window_, kRetryTimer, kRetryMs, nullptr);
+        SetTimer(hwnd(), kRetryTimer, kRetryMs, nullptr);
     }
 
     SERVICE_STATUS_HANDLE status_ = nullptr;
-    HWND window_ = nullptr;
     std::atomic<DWORD> checkPoint_{0};
     std::unique_ptr<RelayWiring> wiring_;
     bool failing_ = false;  // a port could not be opened; retrying

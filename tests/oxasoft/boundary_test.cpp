@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-#include "export_call.h"
+#include "tests/oxasoft/export_call.h"
 
 namespace {
 

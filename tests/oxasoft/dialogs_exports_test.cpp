@@ -7,7 +7,7 @@
 #include <string>
 #include <thread>
 
-#include "export_call.h"
+#include "tests/oxasoft/export_call.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // Loads oxasoft.dll by name and calls its exports, with a stack check in 32-bit processes.
-#include "export_call.h"
+#include "tests/oxasoft/export_call.h"
 
 #include <gtest/gtest.h>
 

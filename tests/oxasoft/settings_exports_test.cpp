@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string>
 
-#include "export_call.h"
+#include "tests/oxasoft/export_call.h"
 
 namespace {
 

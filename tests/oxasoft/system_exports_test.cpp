@@ -12,8 +12,8 @@
 #include <fstream>
 #include <string>
 
-#include "export_call.h"
-#include "system_test_support.h"
+#include "tests/oxasoft/export_call.h"
+#include "tests/oxasoft/system_test_support.h"
 
 namespace {
 

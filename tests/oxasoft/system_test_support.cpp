@@ -1,5 +1,5 @@
 // Registry values restored after a test, and child programs with captured output.
-#include "system_test_support.h"
+#include "tests/oxasoft/system_test_support.h"
 
 #include <gtest/gtest.h>
 

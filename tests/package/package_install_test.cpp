@@ -12,8 +12,8 @@
 #include <string>
 #include <thread>
 
-#include "console/control_ids.h"
-#include "server_harness.h"
+#include "server/console/control_ids.h"
+#include "tests/server/server_harness.h"
 
 namespace korrin::blackbox {
 namespace {

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <string>
 
-#include "console/control_ids.h"
+#include "server/console/control_ids.h"
 
 namespace {
 

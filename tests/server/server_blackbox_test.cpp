@@ -13,7 +13,7 @@
 #include <utility>
 #include <vector>
 
-#include "server_harness.h"
+#include "tests/server/server_harness.h"
 
 namespace korrin::blackbox {
 namespace {

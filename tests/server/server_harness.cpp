@@ -1,4 +1,4 @@
-#include "server_harness.h"
+#include "tests/server/server_harness.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "server_harness.h"
+#include "tests/server/server_harness.h"
 
 namespace korrin::blackbox {
 namespace {

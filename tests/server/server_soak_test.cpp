@@ -21,7 +21,7 @@
 #include <thread>
 #include <vector>
 
-#include "server_harness.h"
+#include "tests/server/server_harness.h"
 
 namespace korrin::blackbox {
 namespace {

@@ -1,4 +1,6 @@
-// Main: single instance, language detection, then Form1 and its message loop.
+// The program's entry for both front ends: "/service" runs the relay as a Windows service,
+// "/install" and "/uninstall" manage that service, and anything else is the operator window
+// (Main: single instance, language detection, then Form1 and its message loop).
 #include <windows.h>
 
 #include <cctype>
@@ -6,21 +8,20 @@
 #include <cstring>
 #include <string>
 
-#include "../net/registry_key_win.h"
-#include "../net/win32_ports_win.h"
-#include "control_ids.h"
-#include "form1_win.h"
-#include "language.h"
-#include "modal_win.h"
-#include "service/service_win.h"
+#include "common/win32_handles.h"
+#include "server/console/control_ids.h"
+#include "server/console/form1_win.h"
+#include "server/console/language.h"
+#include "server/console/modal_win.h"
+#include "server/service/service_win.h"
+#include "server/win32/program_files_win.h"
 
 namespace korrin {
-
 
 // Reads a registry value as text; false when the key or the value could not be read.
 bool ReadRegistryText(HKEY root, const std::string& subKey, const std::string& valueName,
                       std::string& result) {
-    UniqueKey key;
+    oxa::UniqueHkey key;
     if (RegOpenKeyExA(root, subKey.c_str(), 0, KEY_READ, key.put()) != ERROR_SUCCESS) {
         result.clear();
         return false;
@@ -84,10 +85,9 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
     if (mode == "/install") return reportToConsole(installService(), "service installed and started");
     if (mode == "/uninstall") return reportToConsole(uninstallService(), "service removed");
     // One instance per user session: a second start only beeps.
-    HANDLE mutex = CreateMutexA(nullptr, FALSE, ids::kInstanceMutex);
+    const oxa::UniqueKernelHandle mutex(CreateMutexA(nullptr, FALSE, ids::kInstanceMutex));
     if (mutex && GetLastError() == ERROR_ALREADY_EXISTS) {
         MessageBeep(MB_OK);
-        CloseHandle(mutex);
         return 0;
     }
     const std::string LangFile = programDirectory() + "Language.dll";
@@ -103,6 +103,5 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
         TranslateMessage(&m);
         DispatchMessageA(&m);
     }
-    if (mutex) CloseHandle(mutex);
     return 0;
 }

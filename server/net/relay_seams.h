@@ -1,4 +1,5 @@
-// The relay's other seams besides the listeners: settings, timers, clock, window, error log.
+// The relay's seams to its platform besides the listeners: settings, timers, clock, the
+// view that mirrors it, and the error log. Each front end plugs its own adapters in.
 #pragma once
 
 #include <chrono>
@@ -15,8 +16,12 @@ struct ListText {
     bool operator!=(const ListText& o) const { return !(*this == o); }
 };
 
-// Text settings of the server (application "Oxa Software", section "VarnelServer"): per user
-// for the window, per machine for the service.
+// Where the settings live: <root>\Software\<application>\<section> in the registry, per user
+// for the window and per machine for the service.
+inline constexpr char kSettingsApplication[] = "Oxa Software";
+inline constexpr char kSettingsSection[] = "VarnelServer";
+
+// Text settings of the server.
 class SettingsStore {
 public:
     virtual ~SettingsStore() = default;

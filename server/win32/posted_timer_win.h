@@ -1,43 +1,16 @@
-// Win32 implementations of the relay's settings store, error log and timers.
+// The pacing timer of the relay on Win32.
 #pragma once
 
 #include <windows.h>
 
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
-#include <string>
 #include <thread>
 
-#include "relay_ports.h"
+#include "server/net/relay_seams.h"
 
 namespace korrin {
-
-// <root>\Software\<application>\<section>: text values REG_SZ; lists also REG_EXPAND_SZ and
-// REG_MULTI_SZ. Under HKEY_LOCAL_MACHINE always the 64-bit view.
-class RegistrySettings final : public SettingsStore {
-public:
-    RegistrySettings(HKEY root, std::string application, std::string section);
-    std::string get(std::string_view key, std::string_view defaultValue) override;
-    ListText getList(std::string_view key) override;
-    void save(std::string_view key, std::string_view value) override;
-
-private:
-    // The value's type and bytes; a registry error code.
-    LONG read(std::string_view key, DWORD& type, std::string& data);
-
-    HKEY root_;
-    REGSAM view_;
-    std::string subKey_;
-};
-
-class FileErrorLog final : public ErrorLog {
-public:
-    explicit FileErrorLog(std::string path) : path_(std::move(path)) {}
-    void append(std::string_view line) override;
-
-private:
-    std::string path_;
-};
 
 // A timer whose ticks arrive as posted messages (wParam = id). Posted messages keep their
 // place among the socket messages, so a flood of network events cannot starve the ticks the
@@ -77,8 +50,5 @@ private:
     std::chrono::steady_clock::time_point lastTick_;
     std::thread thread_;
 };
-
-// The directory of the running program, with its trailing backslash.
-std::string programDirectory();
 
 }  // namespace korrin

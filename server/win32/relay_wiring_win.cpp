@@ -1,0 +1,36 @@
+#include "server/win32/relay_wiring_win.h"
+
+namespace korrin {
+
+RelayWiring::TickWindow::TickWindow(RelayWiring& w) : wiring_(w) {
+    createMessageOnly("KorrinTickSink");
+}
+
+LRESULT RelayWiring::TickWindow::onMessage(UINT msg, WPARAM wp, LPARAM lp) {
+    if (msg != kMsgTick) return Window::onMessage(msg, wp, lp);
+    wiring_.runDueTick();
+    return 0;
+}
+
+RelayWiring::RelayWiring(HKEY settingsRoot, std::string logPath, RelayView& view)
+    : tickWindow_(*this),
+      settings_(settingsRoot, kSettingsApplication, kSettingsSection),
+      errorLog_(std::move(logPath)),
+      sendTimer_(tickWindow_.hwnd(), TickWindow::kMsgTick, 0),
+      relay_(input_, output_, settings_, sendTimer_, errorLog_, view, clock_),
+      inputEvents_(relay_),
+      outputEvents_(relay_),
+      input_(inputEvents_, kMaxSenders),
+      output_(outputEvents_, Relay::kTableSize) {
+    sendTimer_.setInterval(kSendTimerDesignMs);
+    sendTimer_.setEnabled(true);
+}
+
+void RelayWiring::runDueTick() {
+    if (sendTimer_.takeTick()) {
+        relay_.Send_Msg();
+        sendTimer_.tickDone();
+    }
+}
+
+}  // namespace korrin

@@ -1,0 +1,89 @@
+// The relay put together with its Win32 parts: listeners, settings store, error log, clock and
+// the pacing timer with the window its ticks are posted to. The operator window and the
+// service each own one; they differ only in the settings root, the log path and the view.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "server/net/relay.h"
+#include "server/net/winsock_listener_win.h"
+#include "server/win32/posted_timer_win.h"
+#include "server/win32/program_files_win.h"
+#include "server/win32/registry_settings_win.h"
+#include "server/win32/window_win.h"
+
+namespace korrin {
+
+class RelayWiring {
+public:
+    // Senders: a generous bound against exhaustion; receivers: one per ReceiverHosts entry.
+    static constexpr int kMaxSenders = 1024;
+    // SendTimer is created enabled with this design-time interval; start-up sets its own.
+    static constexpr int kSendTimerDesignMs = 1000;
+
+    // settingsRoot: HKEY_CURRENT_USER or HKEY_LOCAL_MACHINE.
+    RelayWiring(HKEY settingsRoot, std::string logPath, RelayView& view);
+    RelayWiring(const RelayWiring&) = delete;
+    RelayWiring& operator=(const RelayWiring&) = delete;
+
+    Relay& relay() { return relay_; }
+    SettingsStore& settings() { return settings_; }
+    // Runs the send step when its tick is due. The tick's own message calls it; front ends
+    // also call it before dispatching any message, so socket floods cannot hold the pacing up.
+    void runDueTick();
+
+private:
+    class TickWindow final : public Window {
+    public:
+        explicit TickWindow(RelayWiring& w);
+        static constexpr UINT kMsgTick = WM_APP + 1;
+
+    private:
+        LRESULT onMessage(UINT msg, WPARAM wp, LPARAM lp) override;
+        RelayWiring& wiring_;
+    };
+    class InputEvents final : public ListenerEvents {
+    public:
+        explicit InputEvents(Relay& r) : relay_(r) {}
+        bool connectionRequest(const IpAddress& peer) override { return relay_.senderRequest(peer); }
+        void connectionOpened(int id) override { relay_.senderOpened(id); }
+        void dataIn(int id, std::string_view text, bool eol) override {
+            relay_.senderData(id, text, eol);
+        }
+        void connectionClosed(int id) override { relay_.senderClosed(id); }
+        void error(int code, std::string_view d) override { relay_.inputError(code, d); }
+
+    private:
+        Relay& relay_;
+    };
+    class OutputEvents final : public ListenerEvents {
+    public:
+        explicit OutputEvents(Relay& r) : relay_(r) {}
+        bool connectionRequest(const IpAddress& peer) override {
+            return relay_.receiverRequest(peer);
+        }
+        void connectionOpened(int id) override { relay_.receiverOpened(id); }
+        void dataIn(int, std::string_view, bool) override {}
+        void connectionClosed(int id) override { relay_.receiverClosed(id); }
+        void error(int, std::string_view) override {}  // the output listener's errors are not kept
+
+    private:
+        Relay& relay_;
+    };
+
+    // In dependency order; they go in reverse, the listeners before the relay they call.
+    TickWindow tickWindow_;
+    RegistrySettings settings_;
+    FileErrorLog errorLog_;
+    PostedTimer sendTimer_;
+    SteadyClock clock_;
+    Relay relay_;
+    InputEvents inputEvents_;
+    OutputEvents outputEvents_;
+    WinsockListener input_;
+    WinsockListener output_;
+};
+
+}  // namespace korrin
