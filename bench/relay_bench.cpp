@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -19,6 +20,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "bench/peers.h"
@@ -35,6 +37,8 @@ using blackbox::ServerUnderTest;
 constexpr int kInputPort = 5001;  // the output port is one above
 constexpr int kOutputPort = kInputPort + 1;
 constexpr int kBrokerPort = 5101;
+constexpr int kStatusPort = 5180;
+constexpr double kStatusPollsPerSecond = 50;
 constexpr int kSenders = 31;
 constexpr int kReceivers = 31;
 constexpr int kLineText = 40;                        // bytes of text; LF follows on the wire
@@ -110,6 +114,7 @@ public:
     explicit Server(int timerMs) {
         sut_.setSetting("Port", std::to_string(kInputPort));
         sut_.setSetting("Timer", std::to_string(timerMs));
+        sut_.setSetting("StatusPort", std::to_string(kStatusPort));
         if (!sut_.start()) die("the server did not start under Wine");
         // Wine rewrites the command line into the Windows path of the program.
         const std::string dirName = sut_.dir().substr(sut_.dir().rfind('/') + 1);
@@ -139,6 +144,41 @@ public:
 private:
     ServerUnderTest sut_;
     pid_t pid_ = -1;
+};
+
+// A client that asks for /status.json 50 times a second on a thread of its own, each time on a
+// new connection, as long as it lives.
+class StatusPoller {
+public:
+    StatusPoller() : thread_([this] { run(); }) {}
+    ~StatusPoller() {
+        stop_ = true;
+        thread_.join();
+    }
+    long answered() const { return answered_; }
+    long failed() const { return failed_; }
+
+private:
+    void run() {
+        double next = now();
+        while (!stop_) {
+            const int fd = blackbox::connectTo(kStatusPort, 1000);
+            if (fd < 0) {
+                ++failed_;
+            } else {
+                blackbox::sendAll(fd, "GET /status.json HTTP/1.1\r\nHost: localhost\r\n\r\n");
+                const std::string a = blackbox::readFor(fd, 1 << 20, 2000);
+                (a.rfind("HTTP/1.1 200", 0) == 0 && a.back() == '\n' ? answered_ : failed_)++;
+                blackbox::closeFd(fd);
+            }
+            next += 1 / kStatusPollsPerSecond;
+            const double wait = next - now();
+            if (wait > 0) sleepSeconds(wait);
+        }
+    }
+    std::atomic<bool> stop_{false};
+    std::atomic<long> answered_{0}, failed_{0};
+    std::thread thread_;
 };
 
 struct CpuShare {
@@ -209,8 +249,11 @@ double floodToMark(std::vector<Peer>& senders, std::vector<Peer>* others, double
     return mark;
 }
 
-IngestRun ingestThroughServer(int timerMs, int receiverCount, std::optional<CpuShare>* idle) {
+IngestRun ingestThroughServer(int timerMs, int receiverCount, std::optional<CpuShare>* idle,
+                              bool polled = false) {
     Server server(timerMs);
+    std::optional<StatusPoller> poller;
+    if (polled) poller.emplace();
     sleepSeconds(1);  // let start-up settle before the idle figures
     if (idle && !*idle) *idle = idleCpu(server.pid(), kIdleSeconds);
     IngestRun r;
@@ -315,6 +358,8 @@ struct PacingResults {
     CpuShare idleCpu;
     Spread idleGap1;         // idle input, one receiver
     Spread idleGap;          // idle input, 31 receivers
+    Spread polledGap;        // the same while /status.json is asked 50 times a second
+    long polls = 0, pollsFailed = 0;
     Spread linesFloodGap;    // 31 senders writing lines at a sustained rate
     Spread fanSpread, writeToLast;
     double linesOffered = 0;      // lines the sustained flood wrote
@@ -374,6 +419,15 @@ PacingResults pacingAndFanOut() {
     clearLines(receivers);
     queueBatch(senders[0]);
     res.idleGap = pacedGaps("idle input, 31 receivers", pointers(senders, &receivers), receivers[0], nothing);
+    {
+        StatusPoller poller;
+        clearLines(receivers);
+        queueBatch(senders[0]);
+        res.polledGap = pacedGaps("idle input, 31 receivers, status polled",
+                                  pointers(senders, &receivers), receivers[0], nothing);
+        res.polls = poller.answered();
+        res.pollsFailed = poller.failed();
+    }
 
     // Fan-out: one line every two intervals, so each leaves the empty queue at the next tick.
     clearLines(receivers);
@@ -551,6 +605,9 @@ pacing rows; every peer is a Linux socket on 127.0.0.1, time stamps from CLOCK_M
 - memory: VmRSS of the KorrinServer.exe process (found in /proc by its command line) one second
   after start and once List2 shows the queue at its mark.
 - idle CPU: utime + stime of that process and of the prefix's wineserver over 10 s, no peers.
+- status page: a client thread asks for /status.json 50 times a second, each time on a new
+  connection, while the 31-receiver pacing batch runs again and during one more ingest run per
+  ingest run above (its own fresh server).
 )";
 
 int runBenchmark(int runs) {
@@ -559,8 +616,10 @@ int runBenchmark(int runs) {
     const std::string loadBefore = loadAverage();
     std::optional<CpuShare> idle1000;
     std::vector<IngestRun> server;
-    std::vector<double> broker;
+    std::vector<double> broker, polledRates;
     for (int i = 0; i < runs; ++i) {
+        polledRates.push_back(ingestThroughServer(1000, 0, nullptr, true).linesPerSecond);
+        note("  server run %d with /status.json polled: %.0f lines/s", i + 1, polledRates.back());
         server.push_back(ingestThroughServer(1000, 0, i == 0 ? &idle1000 : nullptr));
         const IngestRun& r = server.back();
         note("  server run %d: %.0f lines/s (%.1f ms; the senders' writes took %.1f ms), server "
@@ -591,7 +650,8 @@ int runBenchmark(int runs) {
         return std::string(buf);
     };
     const double rssIdle = median(idleRss) / 1024, rssMark = median(markRss) / 1024;
-    if (runs == 0) rates = broker = idleRss = markRss = shown = stopped = writes = queuedLines = {0};
+    if (runs == 0)
+        rates = broker = idleRss = markRss = shown = stopped = writes = queuedLines = polledRates = {0};
 
     printf("Relay benchmark, %s, %ld cores, load average %s before and %s after; Korrin Server "
            "under Wine, Linux peers on 127.0.0.1\n\n",
@@ -614,6 +674,10 @@ int runBenchmark(int runs) {
            kPacingLines - 1, ms(p.idleGap1).c_str());
     printf("| pacing, Timer 50, idle input, 31 receivers: gap error median / p99 | %s ms | - |\n",
            ms(p.idleGap).c_str());
+    printf("| status page: /status.json asked %.0f times a second (%ld answers, %ld failed): pacing, Timer 50, idle input, 31 receivers, gap error p99; ingest as above, median of %d | p99 %+.1f ms (not asked: %+.1f ms); %s lines/s (not asked: %s, %+.0f %%) | - |\n",
+           kStatusPollsPerSecond, p.polls, p.pollsFailed, runs, p.polledGap.p99, p.idleGap.p99,
+           grouped(median(polledRates)).c_str(), grouped(median(rates)).c_str(),
+           100 * (median(polledRates) / std::max(1.0, median(rates)) - 1));
     printf("| pacing, Timer 50, 31 receivers, input flooded with lines (31 senders, %.0f lines/s): gap error median / p99 | %s ms | - |\n",
            kSenders * kFloodLinesPerWrite / kFloodPeriod, ms(p.linesFloodGap).c_str());
     for (const ByteFlood& f : p.byteFloods)

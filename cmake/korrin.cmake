@@ -66,3 +66,15 @@ function(korrin_dll_beside program)
     add_custom_target(${program}_oxasoft_dll DEPENDS "${dir}/oxasoft.dll")
     add_dependencies(${program} ${program}_oxasoft_dll)
 endfunction()
+
+# nlohmann/json, header-only, from Debian's nlohmann-json3-dev. A cross compiler must not see
+# the rest of /usr/include, so it gets a folder that holds only that library:
+# KORRIN_NLOHMANN_DIR, for target_include_directories(... SYSTEM ...).
+find_path(KORRIN_NLOHMANN_INCLUDE nlohmann/json.hpp PATHS /usr/include
+          NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH)
+if(NOT KORRIN_NLOHMANN_INCLUDE)
+    message(FATAL_ERROR "nlohmann/json.hpp not found: install nlohmann-json3-dev")
+endif()
+set(KORRIN_NLOHMANN_DIR "${CMAKE_BINARY_DIR}/_nlohmann")
+file(MAKE_DIRECTORY "${KORRIN_NLOHMANN_DIR}")
+file(CREATE_LINK "${KORRIN_NLOHMANN_INCLUDE}/nlohmann" "${KORRIN_NLOHMANN_DIR}/nlohmann" SYMBOLIC)

@@ -15,6 +15,8 @@
 Unicode true
 !include FileFunc.nsh
 !include Sections.nsh
+!include LogicLib.nsh
+!include x64.nsh
 SetCompressor /SOLID lzma
 Name "${PRODUCT} ${VERSION}"
 OutFile "${OUTFILE}"
@@ -97,6 +99,16 @@ Section "oxasoft library for developers" SecLibrary
 SectionEnd
 
 Section /o "Run as a Windows service (starts with Windows, no one logged on)" SecService
+  ; Its status page on this computer (http://127.0.0.1:3080/) unless a StatusPort is set; in
+  ; the registry's 64-bit view, where the service reads its settings.
+  ${If} ${RunningX64}
+    SetRegView 64
+  ${EndIf}
+  ClearErrors
+  ReadRegStr $1 HKLM "Software\Oxa Software\VarnelServer" "StatusPort"
+  IfErrors 0 +2
+    WriteRegStr HKLM "Software\Oxa Software\VarnelServer" "StatusPort" "3080"
+  SetRegView default
   ExecWait '"$INSTDIR\KorrinServer.exe" /install' $0
   StrCmp $0 0 +2
     DetailPrint "The service could not be installed (error $0)."

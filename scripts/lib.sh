@@ -7,7 +7,7 @@ ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 ensure_packages() {
     local want=(cmake ninja-build g++-mingw-w64-i686 g++-mingw-w64-x86-64-posix googletest wine
                 wine32:i386 wine64 xvfb xauth x11-apps imagemagick ncat clang libclang-rt-14-dev
-                nsis zip)
+                nsis zip nlohmann-json3-dev chromium python3-prometheus-client python3-websocket)
     local missing=()
     local p
     for p in "${want[@]}"; do

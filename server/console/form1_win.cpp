@@ -150,6 +150,7 @@ void Form1::onLoad() {
         SetWindowTextA(hwnd(), kTitle);
         make_Language();
     });
+    wiring_->status().applySettings();
     sync();
 }
 
@@ -316,7 +317,9 @@ void Form1::setup() {
     std::optional<std::string> answer = InputBox(hwnd(), LangTexts[10], kTitle, current);
     if (!answer || answer->empty()) return;
     settings.save("Port", *answer);
-    if (*answer != current) relay().Init_IP();
+    if (*answer == current) return;
+    relay().Init_IP();
+    wiring_->status().applySettings();
 }
 
 void Form1::about() {

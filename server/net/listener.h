@@ -51,6 +51,10 @@ public:
     // Queues the bytes for sending; never blocks. Fails when the connection is gone or its
     // unsent data would pass the per-connection cap.
     virtual OpResult send(int id, std::string_view bytes) = 0;
+    // Bytes queued for the connection and not yet taken by the network.
+    virtual size_t pendingBytes(int id) = 0;
+    // Closes the connection once what is queued for it has been handed to the network.
+    virtual OpResult closeWhenSent(int id) = 0;
     // Stops (true) or resumes (false) reading from every connection; TCP holds data back meanwhile.
     virtual void pauseReading(bool paused) = 0;
 };

@@ -38,7 +38,8 @@ Relay::Relay(Listener& input, Listener& output, SettingsStore& settings, Timer& 
 }
 
 PeerEntry Relay::peerEntry(Listener& l, int id) {
-    return {l.remoteAddress(id) + "-" + std::to_string(id), id, nextSerial_++};
+    const std::string address = l.remoteAddress(id);
+    return {address + "-" + std::to_string(id), id, nextSerial_++, address, clock_.wallNow()};
 }
 
 ListenResult Relay::load(const std::function<void()>& makeLanguage) {
@@ -181,9 +182,10 @@ void Relay::showListening(const ParsedList<IpAddress>& bind) {
     view_.changed(RelayView::kStatus);
 }
 
-bool Relay::admit(const Port& p, const IpAddress& peer) {
-    if (p.allow.allows(peer)) return true;
-    logRefusals(refusals_.refused(peer, p.number, clock_.now()));
+bool Relay::admit(const AllowList& allow, int32_t port, const IpAddress& peer) {
+    if (allow.allows(peer)) return true;
+    ++counters_.refusedByPort[port];
+    logRefusals(refusals_.refused(peer, port, clock_.now()));
     return false;
 }
 
@@ -191,9 +193,27 @@ void Relay::logRefusals(const std::vector<std::string>& lines) {
     for (const std::string& line : lines) inputError(kRefusedCode, line);
 }
 
-bool Relay::senderRequest(const IpAddress& peer) { return admit(input_, peer); }
+bool Relay::senderRequest(const IpAddress& peer) {
+    return admit(input_.allow, input_.number, peer);
+}
 
-bool Relay::receiverRequest(const IpAddress& peer) { return admit(output_, peer); }
+bool Relay::receiverRequest(const IpAddress& peer) {
+    return admit(output_.allow, output_.number, peer);
+}
+
+uint64_t Relay::senderLines(int id) const {
+    return id >= 0 && static_cast<size_t>(id) < senderLines_.size() ? senderLines_[id] : 0;
+}
+
+uint64_t Relay::receiverLines(int id) const { return inTable(id) ? receiverLines_[id] : 0; }
+
+void LatenessHistogram::add(double seconds) {
+    size_t b = 0;
+    while (b < kBuckets && seconds > kBounds[b]) ++b;
+    ++counts[b];
+    sum += seconds;
+    ++count;
+}
 
 void Relay::unload() {
     for (int16_t id : senderIds_) {
@@ -212,6 +232,10 @@ void Relay::senderOpened(int id) {
 void Relay::check_Listbox(int id, int mode) {
     if (mode == 1) {
         list1_.push_back(peerEntry(in_, id));
+        if (id >= 0) {
+            if (static_cast<size_t>(id) >= senderLines_.size()) senderLines_.resize(id + 1);
+            senderLines_[id] = 0;
+        }
         for (int16_t& slot : senderIds_) {
             if (slot == -1) {
                 slot = static_cast<int16_t>(id);
@@ -236,8 +260,10 @@ void Relay::check_Listbox(int id, int mode) {
     view_.changed(RelayView::kSenders);
 }
 
-void Relay::senderData(int, std::string_view text, bool endOfLine) {
+void Relay::senderData(int id, std::string_view text, bool endOfLine) {
     if (!endOfLine) return;  // only complete lines reach the queue
+    if (id >= 0 && static_cast<size_t>(id) < senderLines_.size()) ++senderLines_[id];
+    ++counters_.linesIn;
     enqueue(std::string(text));
     queueHeadSelected_ = true;
 }
@@ -247,6 +273,8 @@ void Relay::senderClosed(int id) { check_Listbox(id, 0); }
 void Relay::inputError(int code, std::string_view description) {
     std::string line = "Error: " + std::to_string(code) + " - ";
     line.append(description);
+    recentLog_.push_back(line);
+    if (recentLog_.size() > kRecentLogLines) recentLog_.pop_front();
     line += "\r\n";
     log_.append(line);
 }
@@ -275,6 +303,7 @@ void Relay::receiverOpened(int id) {
     out_.setReceiving(id, false);
     receiverHosts_[id] = out_.remoteAddress(id);
     if (id > maxReceiverId_.value_or(0)) maxReceiverId_ = static_cast<int16_t>(id);
+    receiverLines_[id] = 0;
     checkListbox2(id, 1);
 }
 
@@ -313,8 +342,14 @@ std::string Relay::maxReceiverText() const {
 }
 
 void Relay::Send_Msg() {
+    const Clock::TimePoint now = clock_.now();
+    if (lastStep_) {
+        const auto late = now - (*lastStep_ + std::chrono::milliseconds(sendInterval_));
+        counters_.lateness.add(std::max(0.0, std::chrono::duration<double>(late).count()));
+    }
+    lastStep_ = now;
     // A minute of refusals past the log's bound is counted once it is over.
-    const std::string refusalSummary = refusals_.summaryDue(clock_.now());
+    const std::string refusalSummary = refusals_.summaryDue(now);
     if (!refusalSummary.empty()) inputError(kRefusedCode, refusalSummary);
     if (queue_.empty()) {
         sendTimer_.setInterval(sendInterval_);
@@ -335,9 +370,13 @@ void Relay::Send_Msg() {
         if (!r.ok()) {
             // One failing receiver is dropped; the others and the pacing carry on.
             label2_ = "Error: " + std::to_string(r.code) + " " + r.description;
+            ++counters_.sendFailures;
             out_.closeConnection(id);
+        } else {
+            ++receiverLines_[id];
         }
     }
+    ++counters_.linesOut;
     dequeueHead();
     queueHeadSelected_ = false;
     view_.changed(RelayView::kLabels);

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -26,6 +27,29 @@ struct PeerEntry {
     std::string text;  // remote address, "-", connection id
     int32_t id;        // the list entry's item data
     uint64_t serial;   // this entry and no other, also when its id comes back later
+    std::string address;
+    Clock::WallTime since;
+};
+
+// How late the send steps ran against their due time (one interval after the step before),
+// in buckets of seconds, as a monitoring system reads a histogram.
+struct LatenessHistogram {
+    static constexpr double kBounds[] = {0.001, 0.0025, 0.005, 0.01, 0.025,
+                                         0.05,  0.1,    0.25,  0.5,  1.0};
+    static constexpr size_t kBuckets = sizeof kBounds / sizeof kBounds[0];
+    uint64_t counts[kBuckets + 1] = {};  // per bucket, the last one past every bound
+    double sum = 0;
+    uint64_t count = 0;
+    void add(double seconds);
+};
+
+// What the relay has done since it started, for the status page.
+struct RelayCounters {
+    uint64_t linesIn = 0;       // complete lines that joined the queue
+    uint64_t linesOut = 0;      // lines the send steps took from the queue
+    uint64_t sendFailures = 0;  // receivers dropped because a send to them failed
+    std::map<int32_t, uint64_t> refusedByPort;
+    LatenessHistogram lateness;
 };
 
 // What the listeners are started with, read in one go: what a restart applies is what a
@@ -77,6 +101,9 @@ public:
     // Whether a peer may connect ("AllowSenders", "AllowReceivers"); a refusal is logged.
     bool senderRequest(const IpAddress& peer);
     bool receiverRequest(const IpAddress& peer);
+    // The same for another port served beside the relay's two: the refusal goes to the same
+    // bounded log and counters.
+    bool admit(const AllowList& allow, int32_t port, const IpAddress& peer);
 
     // Input listener (senders).
     void senderOpened(int id);
@@ -114,6 +141,18 @@ public:
     const std::string& statusAddress() const { return statusAddress_; }
     const std::string& statusPort() const { return statusPort_; }
     bool readingPaused() const { return paused_; }
+    size_t queueBytes() const { return queueBytes_; }
+    const RelayCounters& counters() const { return counters_; }
+    // Lines received from a sender, sent to a receiver, while connected (by connection id).
+    uint64_t senderLines(int id) const;
+    uint64_t receiverLines(int id) const;
+    size_t receiverBytesBehind(int id) { return out_.pendingBytes(id); }
+    // The last lines written to the error log, oldest first, without their line end.
+    const std::deque<std::string>& recentLog() const { return recentLog_; }
+    static constexpr size_t kRecentLogLines = 20;
+    int32_t inputPort() const { return input_.number; }
+    int32_t outputPort() const { return output_.number; }
+    Clock& clock() { return clock_; }
     // The error that made the last Init_IP fail (its message box), 0 after a success.
     int listenError() const { return listenError_; }
     // List2's selection: the head after a sender's line was appended, nothing after a send step.
@@ -153,7 +192,6 @@ private:
     void dequeueHead();
     std::string maxReceiverText() const;
     PeerEntry peerEntry(Listener& l, int id);
-    bool admit(const Port& p, const IpAddress& peer);
 
     Listener& in_;
     Listener& out_;
@@ -179,6 +217,11 @@ private:
     ListenResult lastResult_;
     RefusalLog refusals_;
     uint64_t nextSerial_ = 1;
+    RelayCounters counters_;
+    std::vector<uint64_t> senderLines_;  // by connection id
+    std::array<uint64_t, kTableSize> receiverLines_{};
+    std::deque<std::string> recentLog_;
+    std::optional<Clock::TimePoint> lastStep_;
     std::string label2_, label3_, label4_;
     std::string statusAddress_, statusPort_;
     // Declared after the lists they point at.

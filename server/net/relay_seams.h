@@ -44,13 +44,17 @@ public:
 class Clock {
 public:
     using TimePoint = std::chrono::steady_clock::time_point;
+    using WallTime = std::chrono::system_clock::time_point;
     virtual ~Clock() = default;
     virtual TimePoint now() = 0;
+    // The time of day, for what people read ("connected since").
+    virtual WallTime wallNow() = 0;
 };
 
 class SteadyClock final : public Clock {
 public:
     TimePoint now() override { return std::chrono::steady_clock::now(); }
+    WallTime wallNow() override { return std::chrono::system_clock::now(); }
 };
 
 // Appends one line to "IpError.txt"; a file that cannot be written loses the line.

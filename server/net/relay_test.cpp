@@ -60,6 +60,8 @@ struct FakeListener : Listener {
         return {};
     }
     void pauseReading(bool p) override { paused = p; }
+    size_t pendingBytes(int) override { return 0; }
+    OpResult closeWhenSent(int id) override { return closeConnection(id); }
 };
 
 struct FakeSettings : SettingsStore {
@@ -92,6 +94,7 @@ struct FakeLog : ErrorLog {
 struct FakeClock : Clock {
     TimePoint t{};
     TimePoint now() override { return t; }
+    WallTime wallNow() override { return WallTime(t.time_since_epoch()); }
 };
 
 struct FakeView : RelayView {

@@ -75,6 +75,7 @@ struct WinsockListener::Conn {
     bool receiving = false;
     UINT message = 0;      // its own socket message number
     bool closing = false;  // socket gone, closed event pending
+    bool closeWhenDrained = false;
     std::string out;       // unsent bytes, from outPos on
     size_t outPos = 0;
     size_t pending() const { return out.size() - outPos; }
@@ -269,6 +270,22 @@ OpResult WinsockListener::send(int id, std::string_view bytes) {
     return fail(err);
 }
 
+size_t WinsockListener::pendingBytes(int id) {
+    Conn* c = find(id);
+    return c ? c->pending() : 0;
+}
+
+OpResult WinsockListener::closeWhenSent(int id) {
+    Conn* c = find(id);
+    if (!c) return fail(WSAENOTSOCK);
+    if (c->pending() == 0) {
+        beginClose(*c);
+    } else {
+        c->closeWhenDrained = true;  // onWrite closes it
+    }
+    return {};
+}
+
 void WinsockListener::pauseReading(bool paused) {
     if (paused_ == paused) return;
     paused_ = paused;
@@ -429,7 +446,11 @@ int WinsockListener::flush(Conn& c) {
 
 void WinsockListener::onWrite(Conn& c) {
     const int err = flush(c);
-    if (err != 0) onPeerClosed(c, peerClosedOrderly(c) ? 0 : err);
+    if (err != 0) {
+        onPeerClosed(c, peerClosedOrderly(c) ? 0 : err);
+    } else if (c.closeWhenDrained && c.pending() == 0) {
+        beginClose(c);
+    }
 }
 
 bool WinsockListener::peerClosedOrderly(const Conn& c) {

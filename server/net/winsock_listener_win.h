@@ -47,6 +47,8 @@ public:
     std::string remoteAddress(int id) override;
     OpResult closeConnection(int id) override;
     OpResult send(int id, std::string_view bytes) override;
+    size_t pendingBytes(int id) override;
+    OpResult closeWhenSent(int id) override;
     void pauseReading(bool paused) override;
 
     bool isOpen(int id) override;

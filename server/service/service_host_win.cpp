@@ -62,6 +62,7 @@ public:
                                                     logDirectory() + "IpError.txt", *this);
             report(SERVICE_RUNNING);
             noteListening(relay().load(nullptr), false);
+            wiring_->status().applySettings();
             run();
         } catch (...) {
             // Nothing may leave through the service manager's thread; a stop with an error
@@ -132,6 +133,7 @@ private:
         case kMsgParamChange: {
             const ListenerSettings now = readListenerSettings(wiring_->settings());
             if (now != relay().listenerSettings()) noteListening(relay().Init_IP(now), false);
+            wiring_->status().applySettings();
             return 0;
         }
         case WM_TIMER:

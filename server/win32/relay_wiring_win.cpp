@@ -8,7 +8,12 @@ RelayWiring::TickWindow::TickWindow(RelayWiring& w) : wiring_(w) {
 
 LRESULT RelayWiring::TickWindow::onMessage(UINT msg, WPARAM wp, LPARAM lp) {
     if (msg != kMsgTick) return Window::onMessage(msg, wp, lp);
-    wiring_.runDueTick();
+    if (wp == kSendTimer) {
+        wiring_.runDueTick();
+    } else if (wiring_.statusTimer_.takeTick()) {
+        wiring_.status_.tick();
+        wiring_.statusTimer_.tickDone();
+    }
     return 0;
 }
 
@@ -16,14 +21,19 @@ RelayWiring::RelayWiring(HKEY settingsRoot, std::string logPath, RelayView& view
     : tickWindow_(*this),
       settings_(settingsRoot, kSettingsApplication, kSettingsSection),
       errorLog_(std::move(logPath)),
-      sendTimer_(tickWindow_.hwnd(), TickWindow::kMsgTick, 0),
+      sendTimer_(tickWindow_.hwnd(), TickWindow::kMsgTick, TickWindow::kSendTimer),
       relay_(input_, output_, settings_, sendTimer_, errorLog_, view, clock_),
       inputEvents_(relay_),
       outputEvents_(relay_),
       input_(inputEvents_, kMaxSenders),
-      output_(outputEvents_, Relay::kTableSize) {
+      output_(outputEvents_, Relay::kTableSize),
+      statusTimer_(tickWindow_.hwnd(), TickWindow::kMsgTick, TickWindow::kStatusTimer),
+      status_(statusListener_, relay_, settings_, KORRIN_VERSION),
+      statusListener_(status_, StatusServer::kMaxConnections) {
     sendTimer_.setInterval(kSendTimerDesignMs);
     sendTimer_.setEnabled(true);
+    statusTimer_.setInterval(1000);
+    statusTimer_.setEnabled(true);
 }
 
 void RelayWiring::runDueTick() {

@@ -1,5 +1,5 @@
-// The relay put together with its Win32 parts: listeners, settings store, error log, clock and
-// the pacing timer with the window its ticks are posted to. The operator window and the
+// The relay put together with its Win32 parts: listeners, settings store, error log, clock,
+// the pacing timer with the window its ticks are posted to, and the status port beside it. The operator window and the
 // service each own one; they differ only in the settings root, the log path and the view.
 #pragma once
 
@@ -9,6 +9,7 @@
 
 #include "server/net/relay.h"
 #include "server/net/winsock_listener_win.h"
+#include "server/status/status_server.h"
 #include "server/win32/posted_timer_win.h"
 #include "server/win32/program_files_win.h"
 #include "server/win32/registry_settings_win.h"
@@ -30,6 +31,8 @@ public:
 
     Relay& relay() { return relay_; }
     SettingsStore& settings() { return settings_; }
+    // Call after the relay's load and whenever settings may have changed.
+    StatusServer& status() { return status_; }
     // Runs the send step when its tick is due. The tick's own message calls it; front ends
     // also call it before dispatching any message, so socket floods cannot hold the pacing up.
     void runDueTick();
@@ -38,7 +41,8 @@ private:
     class TickWindow final : public Window {
     public:
         explicit TickWindow(RelayWiring& w);
-        static constexpr UINT kMsgTick = WM_APP + 1;
+        static constexpr UINT kMsgTick = WM_APP + 1;  // wParam: which timer
+        static constexpr WPARAM kSendTimer = 0, kStatusTimer = 1;
 
     private:
         LRESULT onMessage(UINT msg, WPARAM wp, LPARAM lp) override;
@@ -84,6 +88,9 @@ private:
     OutputEvents outputEvents_;
     WinsockListener input_;
     WinsockListener output_;
+    PostedTimer statusTimer_;
+    StatusServer status_;
+    WinsockListener statusListener_;
 };
 
 }  // namespace korrin

@@ -213,6 +213,7 @@ TEST_F(Package, ServiceOptionStartsTheServiceAndTheUninstallerRemovesIt) {
 
     EXPECT_EQ(run({"wine", setup.string(), "/S", "/SERVICE"}, nullptr, 60000), 0);
     EXPECT_TRUE(listensWithin(4602, 10000) && listensWithin(4603, 5000));
+    EXPECT_TRUE(listensWithin(3080, 5000)) << "the status page the setup turns on";
     EXPECT_EQ(run({"wine", "sc", "query", "KorrinServer"}), 0);
 
     EXPECT_EQ(run({"wine", (installDir_ / "Uninstall.exe").string(), "/S"}, nullptr, 60000), 0);

@@ -1,0 +1,228 @@
+#include "server/status/status_server.h"
+
+#include <cmath>
+
+#include "server/net/leading_number.h"
+
+namespace korrin {
+
+namespace {
+
+constexpr int kBadSettingCode = 10022;  // Winsock's "invalid argument"
+constexpr size_t kRateSeconds = 10;     // the rates average this many seconds
+
+const char* reason(int status) {
+    switch (status) {
+    case 200: return "OK";
+    case 400: return "Bad Request";
+    case 404: return "Not Found";
+    case 405: return "Method Not Allowed";
+    case 414: return "URI Too Long";
+    case 431: return "Request Header Fields Too Large";
+    case 503: return "Service Unavailable";
+    }
+    return "Error";
+}
+
+struct Answer {
+    int status = 200;
+    std::string type = "text/plain; charset=utf-8";
+    std::string body;
+    std::string extra;  // further header lines, each with CR LF
+};
+
+std::string serialize(const Answer& a, bool withBody) {
+    std::string out = "HTTP/1.1 " + std::to_string(a.status) + " " + reason(a.status) +
+                      "\r\nContent-Type: " + a.type +
+                      "\r\nContent-Length: " + std::to_string(a.body.size()) +
+                      "\r\nCache-Control: no-store\r\nX-Content-Type-Options: nosniff\r\n"
+                      "Referrer-Policy: no-referrer\r\nConnection: close\r\n" +
+                      a.extra + "\r\n";
+    if (withBody) out += a.body;
+    return out;
+}
+
+double seconds(Clock::TimePoint::duration d) { return std::chrono::duration<double>(d).count(); }
+
+}  // namespace
+
+StatusSettings readStatusSettings(SettingsStore& store) {
+    return {store.get("StatusPort", ""), store.getList("StatusBind"), store.getList("AllowStatus")};
+}
+
+StatusServer::StatusServer(Listener& listener, Relay& relay, SettingsStore& settings,
+                           std::string version)
+    : listener_(listener),
+      relay_(relay),
+      settings_(settings),
+      version_(std::move(version)),
+      startedAt_(relay.clock().now()),
+      startedWall_(relay.clock().wallNow()) {}
+
+void StatusServer::log(int code, const std::string& text) { relay_.inputError(code, text); }
+
+void StatusServer::applySettings() {
+    const StatusSettings s = readStatusSettings(settings_);
+    if (everApplied_ && s == applied_) return;
+    everApplied_ = true;
+    applied_ = s;
+    start();
+}
+
+void StatusServer::start() {
+    listener_.setListening(false);
+    listening_ = retrying_ = false;
+    lastTry_ = relay_.clock().now();
+    // Who may ask: a narrowed list holds for the connections already open too.
+    for (const auto& [id, c] : conns_) listener_.closeConnection(id);
+    std::string_view portText = applied_.port;
+    while (!portText.empty() && portText.front() == ' ') portText.remove_prefix(1);
+    const std::optional<double> number = leadingNumber(portText);
+    if (portText.empty() || (number && roundHalfEven(*number) == 0)) return;  // off
+    const std::optional<int32_t> port = listenPortsFromText(applied_.port).input;
+    const ListText bindText =
+        applied_.bind.text.empty() && applied_.bind.error.empty() ? ListText{kDefaultBind, ""}
+                                                                  : applied_.bind;
+    ParsedList<IpAddress> bind = parseAddressList(bindText.text);
+    ParsedList<IpPrefix> allow = parsePrefixList(applied_.allow.text);
+    auto wrong = [this](const char* key, const ListText& v, const std::optional<std::string>& bad) {
+        if (!v.error.empty()) log(kBadSettingCode, std::string(key) + ": " + v.error + "; the status port stays closed");
+        else if (bad) log(kBadSettingCode, std::string(key) + ": \"" + *bad + "\" is not an address or a prefix; the status port stays closed");
+        return !v.error.empty() || bad.has_value();
+    };
+    const bool bindWrong = wrong("StatusBind", bindText, bind.badEntry);
+    const bool allowWrong = wrong("AllowStatus", applied_.allow, allow.badEntry);
+    if (!port) log(kBadSettingCode, "StatusPort: \"" + applied_.port + "\" is no port number; the status port stays closed");
+    if (!port || bindWrong || allowWrong) return;
+    port_ = *port;
+    allow_ = AllowList(allow.entries);
+    listener_.setLocalPort(port_);
+    listener_.setLocalAddresses(bind.entries);
+    OpResult r = listener_.setListening(true);
+    if (!r.ok() && applied_.bind.text.empty()) {
+        // A computer without IPv6 has no ::1: this computer's IPv4 address alone will do.
+        listener_.setLocalAddresses({ipv4(127, 0, 0, 1)});
+        r = listener_.setListening(true);
+    }
+    listening_ = r.ok();
+    if (!listening_) {
+        log(r.code, "Status port " + std::to_string(port_) + " cannot be opened: " + r.description);
+        retrying_ = true;
+    }
+}
+
+void StatusServer::tick() {
+    const Clock::TimePoint now = relay_.clock().now();
+    queueHistory_.push_back(relay_.queue().size());
+    if (queueHistory_.size() > kHistorySamples) queueHistory_.pop_front();
+    lineCounts_.emplace_back(relay_.counters().linesIn, relay_.counters().linesOut);
+    if (lineCounts_.size() > kRateSeconds + 1) lineCounts_.pop_front();
+    for (const auto& [id, c] : conns_)
+        if (now - c.opened >= kIdle) listener_.closeConnection(id);
+    if (retrying_ && now - lastTry_ >= kRetry) {
+        lastTry_ = now;
+        if (listener_.setListening(true).ok()) {
+            listening_ = true;
+            retrying_ = false;
+            log(0, "Status port " + std::to_string(port_) + " open again");
+        }
+    }
+}
+
+bool StatusServer::connectionRequest(const IpAddress& peer) {
+    return relay_.admit(allow_, port_, peer);
+}
+
+void StatusServer::connectionOpened(int id) {
+    listener_.setLineDelimiter(id, "");  // raw bytes: the request reader frames them
+    listener_.setReceiving(id, true);
+    conns_[id].opened = relay_.clock().now();
+}
+
+void StatusServer::dataIn(int id, std::string_view text, bool) {
+    auto it = conns_.find(id);
+    if (it == conns_.end() || it->second.answered) return;
+    Conn& c = it->second;
+    if (c.request.feed(text) == HttpRequestReader::State::Incomplete) return;
+    c.answered = true;
+    listener_.send(id, respond(c.request));
+    listener_.closeWhenSent(id);
+}
+
+void StatusServer::connectionClosed(int id) { conns_.erase(id); }
+
+std::string StatusServer::respond(const HttpRequestReader& request) {
+    Answer a;
+    if (request.state() == HttpRequestReader::State::Bad) {
+        a.status = request.errorStatus();
+        a.body = std::string(reason(a.status)) + "\n";
+        return serialize(a, true);
+    }
+    const std::string& method = request.method();
+    const std::string& path = request.path();
+    if (method != "GET" && method != "HEAD") {
+        a.status = 405;
+        a.extra = "Allow: GET, HEAD\r\n";
+        a.body = "Only GET and HEAD are served here.\n";
+    } else if (path == "/") {
+        a.type = "text/html; charset=utf-8";
+        a.extra = "Content-Security-Policy: " + statusPagePolicy() + "\r\nX-Frame-Options: DENY\r\n";
+        a.body = renderStatusPage(snapshot());
+    } else if (path == "/status.json") {
+        a.type = "application/json";
+        a.body = renderStatusJson(snapshot());
+    } else if (path == "/metrics") {
+        a.type = "text/plain; version=0.0.4; charset=utf-8";
+        a.body = renderMetrics(snapshot());
+    } else if (path == "/healthz") {
+        const bool in = relay_.inputListening(), out = relay_.outputListening();
+        if (in && out) {
+            a.body = "ok\n";
+        } else {
+            a.status = 503;
+            if (!in) a.body += "input port " + std::to_string(relay_.inputPort()) + " is not listening\n";
+            if (!out) a.body += "output port " + std::to_string(relay_.outputPort()) + " is not listening\n";
+        }
+    } else {
+        a.status = 404;
+        a.body = "Not here: try /, /status.json, /metrics or /healthz.\n";
+    }
+    return serialize(a, method != "HEAD");
+}
+
+StatusSnapshot StatusServer::snapshot() {
+    Clock& clock = relay_.clock();
+    const Clock::WallTime wall = clock.wallNow();
+    StatusSnapshot s;
+    s.version = version_;
+    s.startedAt = isoUtc(startedWall_);
+    s.uptimeSeconds = seconds(clock.now() - startedAt_);
+    s.inputPort = relay_.inputPort();
+    s.outputPort = relay_.outputPort();
+    s.inputListening = relay_.inputListening();
+    s.outputListening = relay_.outputListening();
+    s.bind = relay_.listenerSettings().bind.text;
+    s.intervalMs = relay_.SendInterval();
+    s.queueLines = relay_.queue().size();
+    s.queueBytes = relay_.queueBytes();
+    s.paused = relay_.readingPaused();
+    s.queueHistory.assign(queueHistory_.begin(), queueHistory_.end());
+    if (lineCounts_.size() >= 2) {
+        const double span = static_cast<double>(lineCounts_.size() - 1);
+        s.linesInPerSecond = static_cast<double>(lineCounts_.back().first - lineCounts_.front().first) / span;
+        s.linesOutPerSecond = static_cast<double>(lineCounts_.back().second - lineCounts_.front().second) / span;
+    }
+    auto peer = [&](const PeerEntry& e, uint64_t lines, uint64_t behind) {
+        return PeerStatus{e.id, e.address, isoUtc(e.since), std::max(0.0, seconds(wall - e.since)),
+                          lines, behind};
+    };
+    for (const PeerEntry& e : relay_.List3())
+        s.receivers.push_back(peer(e, relay_.receiverLines(e.id), relay_.receiverBytesBehind(e.id)));
+    for (const PeerEntry& e : relay_.List1()) s.senders.push_back(peer(e, relay_.senderLines(e.id), 0));
+    s.lastError = relay_.Label2();
+    s.log.assign(relay_.recentLog().begin(), relay_.recentLog().end());
+    s.counters = relay_.counters();
+    return s;
+}
+
+}  // namespace korrin

@@ -1,0 +1,89 @@
+// The status port: a small read-only HTTP server beside the relay's two ports, a third user of
+// the listener contract, so that every front end serves it with this code. GET and HEAD of
+// "/", "/status.json", "/metrics" and "/healthz"; one answer per connection.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include "server/net/ip_address.h"
+#include "server/net/listener.h"
+#include "server/net/relay.h"
+#include "server/status/http_request.h"
+#include "server/status/status_page.h"
+
+namespace korrin {
+
+// "StatusPort" (empty or 0: off), "StatusBind" (absent or empty: this computer only) and
+// "AllowStatus" (absent or empty: whoever reaches the bind addresses), read in one go.
+struct StatusSettings {
+    std::string port;
+    ListText bind, allow;
+    bool operator==(const StatusSettings& o) const {
+        return port == o.port && bind == o.bind && allow == o.allow;
+    }
+    bool operator!=(const StatusSettings& o) const { return !(*this == o); }
+};
+StatusSettings readStatusSettings(SettingsStore& store);
+
+class StatusServer final : public ListenerEvents {
+public:
+    static constexpr int kMaxConnections = 16;
+    static constexpr std::chrono::seconds kIdle{10};     // a connection's whole life at most
+    static constexpr size_t kHistorySamples = 300;       // five minutes, one a second
+    static constexpr std::chrono::seconds kRetry{30};    // a port that could not be opened
+    static constexpr char kDefaultBind[] = "127.0.0.1, ::1";
+
+    StatusServer(Listener& listener, Relay& relay, SettingsStore& settings, std::string version);
+
+    // Reads the settings and (re)starts the status port when they changed since the last call
+    // (the first call starts it). The relay's ports are not touched.
+    void applySettings();
+    // Once a second: a sample for the chart and the rates, connections past their time, and
+    // another try at a port that could not be opened.
+    void tick();
+    bool listening() const { return listening_; }
+
+    // The whole answer (head and body) to a request head.
+    std::string respond(const HttpRequestReader& request);
+    StatusSnapshot snapshot();
+
+    bool connectionRequest(const IpAddress& peer) override;
+    void connectionOpened(int id) override;
+    void dataIn(int id, std::string_view text, bool endOfLine) override;
+    void connectionClosed(int id) override;
+    void error(int, std::string_view) override {}  // a status client's trouble is not logged
+
+private:
+    struct Conn {
+        HttpRequestReader request;
+        Clock::TimePoint opened;
+        bool answered = false;
+    };
+    void start();
+    void log(int code, const std::string& text);
+
+    Listener& listener_;
+    Relay& relay_;
+    SettingsStore& settings_;
+    std::string version_;
+    Clock::TimePoint startedAt_;
+    Clock::WallTime startedWall_;
+    StatusSettings applied_;
+    bool everApplied_ = false;
+    bool listening_ = false;
+    bool retrying_ = false;  // the port failed for another reason than a wrong setting
+    Clock::TimePoint lastTry_;
+    int32_t port_ = 0;
+    AllowList allow_;
+    std::map<int, Conn> conns_;
+    std::deque<uint64_t> queueHistory_;
+    std::deque<std::pair<uint64_t, uint64_t>> lineCounts_;  // lines in, out; one a second
+};
+
+}  // namespace korrin
