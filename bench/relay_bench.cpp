@@ -32,6 +32,7 @@ extern char** environ;
 namespace korrin::bench {
 namespace {
 
+using blackbox::Program;
 using blackbox::ServerUnderTest;
 
 constexpr int kInputPort = 5001;  // the output port is one above
@@ -109,13 +110,21 @@ double firstWriteOf(const std::vector<Peer>& peers) {
 
 // ---- the server under Wine ----
 
+// Which relay the figures are of: the Windows program under Wine, or korrin-relay natively.
+Program benchProgram = Program::Windows;
+
 class Server {
 public:
-    explicit Server(int timerMs) {
+    explicit Server(int timerMs) : sut_(benchProgram) {
         sut_.setSetting("Port", std::to_string(kInputPort));
         sut_.setSetting("Timer", std::to_string(timerMs));
         sut_.setSetting("StatusPort", std::to_string(kStatusPort));
-        if (!sut_.start()) die("the server did not start under Wine");
+        if (!sut_.start()) die("the server did not start");
+        if (benchProgram == Program::Linux) {
+            pid_ = sut_.pid();
+            if (!blackbox::listensWithin(kOutputPort, 10000)) die("korrin-relay does not listen");
+            return;
+        }
         // Wine rewrites the command line into the Windows path of the program.
         const std::string dirName = sut_.dir().substr(sut_.dir().rfind('/') + 1);
         for (int i = 0; i < 50 && pid_ < 0; ++i) {
@@ -631,6 +640,23 @@ int runBenchmark(int runs) {
     }
     PacingResults p = pacingAndFanOut();
 
+    // The same core natively: korrin-relay on the same ports, in the same run.
+    benchProgram = Program::Linux;
+    std::vector<double> nativeRates, nativeIdleRss, nativeMarkRss, nativeQueued;
+    std::optional<CpuShare> nativeIdle;
+    for (int i = 0; i < runs; ++i) {
+        const IngestRun r = ingestThroughServer(1000, 0, i == 0 ? &nativeIdle : nullptr);
+        note("  korrin-relay run %d: %.0f lines/s, RSS %ld -> %ld KiB", i + 1, r.linesPerSecond,
+             r.rssIdleKiB, r.rssMarkKiB);
+        nativeRates.push_back(r.linesPerSecond);
+        nativeIdleRss.push_back(static_cast<double>(r.rssIdleKiB));
+        nativeMarkRss.push_back(static_cast<double>(r.rssMarkKiB));
+        nativeQueued.push_back(static_cast<double>(r.queueShown));
+    }
+    PacingResults n = pacingAndFanOut();
+    benchProgram = Program::Windows;
+    if (runs == 0) nativeRates = nativeIdleRss = nativeMarkRss = nativeQueued = {0};
+
     std::vector<double> rates, idleRss, markRss, shown, stopped, writes, queuedLines;
     for (const IngestRun& r : server) {
         queuedLines.push_back(static_cast<double>(r.queueShown));
@@ -696,6 +722,26 @@ int runBenchmark(int runs) {
            idle1000 ? cpu(*idle1000).c_str() : "-");
     printf("| idle CPU over %.0f s, no peers, Timer 50 | %s of one core | - |\n", kIdleSeconds,
            cpu(p.idleCpu).c_str());
+    printf("\nkorrin-relay, natively on Linux (epoll, timerfd), the same measures in the same run:\n\n"
+           "| measure | korrin-relay | Korrin Server under Wine | ncat --broker |\n|---|---|---|---|\n");
+    printf("| ingest: 31 senders, 100,000 lines of 40 bytes, median of %d runs | %s lines/s | %s lines/s | %s lines/s |\n",
+           runs, grouped(median(nativeRates)).c_str(), grouped(median(rates)).c_str(),
+           grouped(median(broker)).c_str());
+    printf("| pacing, Timer 50, idle input, 31 receivers: gap error median / p99 | %s ms | %s ms | - |\n",
+           ms(n.idleGap).c_str(), ms(p.idleGap).c_str());
+    printf("| pacing with /status.json asked 50 times a second: gap error p99 | %+.2f ms | %+.1f ms | - |\n",
+           n.polledGap.p99, p.polledGap.p99);
+    printf("| fan-out, 31 receivers: first to last receipt, median / p99 | %s ms | %s ms | - |\n",
+           msAbs(n.fanSpread).c_str(), msAbs(p.fanSpread).c_str());
+    const double nQueued = std::max(1.0, median(nativeQueued));
+    printf("| memory per queued 40-byte line (VmRSS at the mark minus idle, %s lines) | %.0f bytes (%.1f -> %.1f MiB) | %.0f bytes | - |\n",
+           grouped(nQueued).c_str(),
+           (median(nativeMarkRss) - median(nativeIdleRss)) * 1024 / nQueued,
+           median(nativeIdleRss) / 1024, median(nativeMarkRss) / 1024,
+           (rssMark - rssIdle) * 1024 * 1024 / queued);
+    printf("| idle CPU over %.0f s, no peers, Timer 1000 / Timer 50 | %s / %s | %s / %s | - |\n",
+           kIdleSeconds, nativeIdle ? cpu(*nativeIdle).c_str() : "-", cpu(n.idleCpu).c_str(),
+           idle1000 ? cpu(*idle1000).c_str() : "-", cpu(p.idleCpu).c_str());
     fputs(kMethod, stdout);
     return 0;
 }

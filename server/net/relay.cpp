@@ -9,9 +9,6 @@ namespace korrin {
 
 namespace {
 constexpr char kPortError[] = "Error setting Portaddress";
-constexpr int kQueueFullCode = 10055;  // Winsock's "no buffer space available"
-constexpr int kBadSettingCode = 10022;  // "invalid argument"
-constexpr int kRefusedCode = 10013;     // "permission denied"
 
 bool inTable(int id) { return id >= 0 && id < Relay::kTableSize; }
 }  // namespace
@@ -127,7 +124,8 @@ ParsedList<T> Relay::parseList(const char* key, const ListText& value,
         why = "\"" + *list.badEntry + "\" is not an address or a prefix";
     }
     if (!why.empty()) {
-        inputError(kBadSettingCode, std::string(key) + ": " + why + "; the port stays closed");
+        inputError(log_.numbers().badSetting,
+                   std::string(key) + ": " + why + "; the port stays closed");
         r.settingWrong = true;
     }
     return list;
@@ -143,7 +141,7 @@ bool Relay::restart(Port& p, std::optional<int32_t> number, const ParsedList<IpA
     // list never opens it wider than asked.
     if (!number || bind.badEntry || allow.badEntry) {
         if (!number) r.settingWrong = true;
-        keepError(r, OpResult{kBadSettingCode, "Invalid argument"});
+        keepError(r, OpResult{log_.numbers().badSetting, "Invalid argument"});
         return false;
     }
     keepError(r, p.listener.setLocalAddresses(bind.entries));
@@ -190,7 +188,7 @@ bool Relay::admit(const AllowList& allow, int32_t port, const IpAddress& peer) {
 }
 
 void Relay::logRefusals(const std::vector<std::string>& lines) {
-    for (const std::string& line : lines) inputError(kRefusedCode, line);
+    for (const std::string& line : lines) inputError(log_.numbers().refused, line);
 }
 
 bool Relay::senderRequest(const IpAddress& peer) {
@@ -350,7 +348,7 @@ void Relay::Send_Msg() {
     lastStep_ = now;
     // A minute of refusals past the log's bound is counted once it is over.
     const std::string refusalSummary = refusals_.summaryDue(now);
-    if (!refusalSummary.empty()) inputError(kRefusedCode, refusalSummary);
+    if (!refusalSummary.empty()) inputError(log_.numbers().refused, refusalSummary);
     if (queue_.empty()) {
         sendTimer_.setInterval(sendInterval_);
         sendTimer_.setEnabled(true);
@@ -392,7 +390,7 @@ void Relay::enqueue(std::string line) {
     if (!paused_ && (queue_.size() >= kQueueHighLines || queueBytes_ >= kQueueHighBytes)) {
         paused_ = true;
         in_.pauseReading(true);
-        inputError(kQueueFullCode, "Send queue full (" + std::to_string(queue_.size()) +
+        inputError(log_.numbers().queueFull, "Send queue full (" + std::to_string(queue_.size()) +
                                        " lines): reading from senders paused");
         view_.changed(RelayView::kLabels);
     }

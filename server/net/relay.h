@@ -153,6 +153,7 @@ public:
     int32_t inputPort() const { return input_.number; }
     int32_t outputPort() const { return output_.number; }
     Clock& clock() { return clock_; }
+    ErrorNumbers errorNumbers() const { return log_.numbers(); }
     // The error that made the last Init_IP fail (its message box), 0 after a success.
     int listenError() const { return listenError_; }
     // List2's selection: the head after a sender's line was appended, nothing after a send step.

@@ -57,11 +57,20 @@ public:
     WallTime wallNow() override { return std::chrono::system_clock::now(); }
 };
 
+// The numbers the relay logs its own errors under, so that they read like the platform's
+// other errors: Winsock's on Windows (the defaults), errno's on Linux.
+struct ErrorNumbers {
+    int refused = 10013;     // a peer the allow list refuses ("permission denied")
+    int badSetting = 10022;  // a wrong setting ("invalid argument")
+    int queueFull = 10055;   // reading paused ("no buffer space available")
+};
+
 // Appends one line to "IpError.txt"; a file that cannot be written loses the line.
 class ErrorLog {
 public:
     virtual ~ErrorLog() = default;
     virtual void append(std::string_view line) = 0;
+    virtual ErrorNumbers numbers() const { return {}; }
 };
 
 // What the relay asks of the window that mirrors its state.

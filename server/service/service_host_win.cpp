@@ -18,7 +18,6 @@ namespace {
 constexpr UINT kMsgStop = WM_APP + 2;
 constexpr UINT kMsgParamChange = WM_APP + 3;
 constexpr UINT_PTR kRetryTimer = 1;
-constexpr UINT kRetryMs = 30 * 1000;
 constexpr DWORD kPendingHintMs = 10000;
 constexpr DWORD kUnexpectedFault = 1;  // service-specific exit code: an exception ended the run
 constexpr char kWindowClass[] = "KorrinServiceHost";
@@ -39,11 +38,30 @@ std::string logDirectory() {
     return dir + "\\";
 }
 
+// A Timer on WM_TIMER of a window of ours.
+class WindowTimer final : public Timer {
+public:
+    WindowTimer(const Window& window, UINT_PTR id) : window_(window), id_(id) {}
+    void setInterval(int ms) override { ms_ = ms; }
+    void setEnabled(bool on) override {
+        if (on) SetTimer(window_.hwnd(), id_, static_cast<UINT>(ms_), nullptr);
+        else KillTimer(window_.hwnd(), id_);
+    }
+
+private:
+    const Window& window_;
+    UINT_PTR id_;
+    int ms_ = 0;
+};
+
 // One run of the service: owns the status handle and the host window, and is the context of
 // the control handler.
 class ServiceHost final : public RelayView, private Window {
 public:
-    ~ServiceHost() override { wiring_.reset(); }
+    ~ServiceHost() override {
+        keeper_.reset();
+        wiring_.reset();
+    }
 
     // From the service's main function to its stop.
     void serve() {
@@ -61,7 +79,8 @@ public:
             wiring_ = std::make_unique<RelayWiring>(HKEY_LOCAL_MACHINE,
                                                     logDirectory() + "IpError.txt", *this);
             report(SERVICE_RUNNING);
-            noteListening(relay().load(nullptr), false);
+            keeper_ = std::make_unique<ListenKeeper>(relay(), retryTimer_);
+            keeper_->started(relay().load(nullptr));
             wiring_->status().applySettings();
             run();
         } catch (...) {
@@ -132,43 +151,22 @@ private:
             return 0;
         case kMsgParamChange: {
             const ListenerSettings now = readListenerSettings(wiring_->settings());
-            if (now != relay().listenerSettings()) noteListening(relay().Init_IP(now), false);
+            if (now != relay().listenerSettings()) keeper_->started(relay().Init_IP(now));
             wiring_->status().applySettings();
             return 0;
         }
         case WM_TIMER:
-            if (wp == kRetryTimer) retry();
+            if (wp == kRetryTimer) keeper_->retry(readListenerSettings(wiring_->settings()));
             return 0;
         }
         return Window::onMessage(msg, wp, lp);
     }
 
-    // Settings changed meanwhile restart both listeners, as paramchange would; otherwise only
-    // the one that does not listen is tried again, and its partner's peers stay.
-    void retry() {
-        const ListenerSettings now = readListenerSettings(wiring_->settings());
-        noteListening(now != relay().listenerSettings() ? relay().Init_IP(now)
-                                                        : relay().reopenListeners(),
-                      true);
-    }
-
-    // The log gets a failure and the recovery, not a line per retry.
-    void noteListening(const ListenResult& r, bool isRetry) {
-        if (r.ok()) {
-            if (failing_) relay().inputError(0, "Ports open again");
-            failing_ = false;
-            KillTimer(hwnd(), kRetryTimer);
-            return;
-        }
-        if (!failing_ || !isRetry) relay().inputError(r.error, "Error setting Portaddress");
-        failing_ = true;
-        SetTimer(hwnd(), kRetryTimer, kRetryMs, nullptr);
-    }
-
     SERVICE_STATUS_HANDLE status_ = nullptr;
     std::atomic<DWORD> checkPoint_{0};
     std::unique_ptr<RelayWiring> wiring_;
-    bool failing_ = false;  // a port could not be opened; retrying
+    WindowTimer retryTimer_{*this, kRetryTimer};
+    std::unique_ptr<ListenKeeper> keeper_;
 };
 
 void WINAPI serviceMain(DWORD, LPSTR*) {

@@ -8,7 +8,6 @@ namespace korrin {
 
 namespace {
 
-constexpr int kBadSettingCode = 10022;  // Winsock's "invalid argument"
 constexpr size_t kRateSeconds = 10;     // the rates average this many seconds
 
 const char* reason(int status) {
@@ -85,14 +84,15 @@ void StatusServer::start() {
                                                                   : applied_.bind;
     ParsedList<IpAddress> bind = parseAddressList(bindText.text);
     ParsedList<IpPrefix> allow = parsePrefixList(applied_.allow.text);
-    auto wrong = [this](const char* key, const ListText& v, const std::optional<std::string>& bad) {
-        if (!v.error.empty()) log(kBadSettingCode, std::string(key) + ": " + v.error + "; the status port stays closed");
-        else if (bad) log(kBadSettingCode, std::string(key) + ": \"" + *bad + "\" is not an address or a prefix; the status port stays closed");
+    const int badSetting = relay_.errorNumbers().badSetting;
+    auto wrong = [this, badSetting](const char* key, const ListText& v, const std::optional<std::string>& bad) {
+        if (!v.error.empty()) log(badSetting, std::string(key) + ": " + v.error + "; the status port stays closed");
+        else if (bad) log(badSetting, std::string(key) + ": \"" + *bad + "\" is not an address or a prefix; the status port stays closed");
         return !v.error.empty() || bad.has_value();
     };
     const bool bindWrong = wrong("StatusBind", bindText, bind.badEntry);
     const bool allowWrong = wrong("AllowStatus", applied_.allow, allow.badEntry);
-    if (!port) log(kBadSettingCode, "StatusPort: \"" + applied_.port + "\" is no port number; the status port stays closed");
+    if (!port) log(badSetting, "StatusPort: \"" + applied_.port + "\" is no port number; the status port stays closed");
     if (!port || bindWrong || allowWrong) return;
     port_ = *port;
     allow_ = AllowList(allow.entries);

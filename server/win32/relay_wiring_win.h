@@ -8,6 +8,7 @@
 #include <string>
 
 #include "server/net/relay.h"
+#include "server/net/relay_events.h"
 #include "server/net/winsock_listener_win.h"
 #include "server/status/status_server.h"
 #include "server/win32/posted_timer_win.h"
@@ -48,35 +49,6 @@ private:
         LRESULT onMessage(UINT msg, WPARAM wp, LPARAM lp) override;
         RelayWiring& wiring_;
     };
-    class InputEvents final : public ListenerEvents {
-    public:
-        explicit InputEvents(Relay& r) : relay_(r) {}
-        bool connectionRequest(const IpAddress& peer) override { return relay_.senderRequest(peer); }
-        void connectionOpened(int id) override { relay_.senderOpened(id); }
-        void dataIn(int id, std::string_view text, bool eol) override {
-            relay_.senderData(id, text, eol);
-        }
-        void connectionClosed(int id) override { relay_.senderClosed(id); }
-        void error(int code, std::string_view d) override { relay_.inputError(code, d); }
-
-    private:
-        Relay& relay_;
-    };
-    class OutputEvents final : public ListenerEvents {
-    public:
-        explicit OutputEvents(Relay& r) : relay_(r) {}
-        bool connectionRequest(const IpAddress& peer) override {
-            return relay_.receiverRequest(peer);
-        }
-        void connectionOpened(int id) override { relay_.receiverOpened(id); }
-        void dataIn(int, std::string_view, bool) override {}
-        void connectionClosed(int id) override { relay_.receiverClosed(id); }
-        void error(int, std::string_view) override {}  // the output listener's errors are not kept
-
-    private:
-        Relay& relay_;
-    };
-
     // In dependency order; they go in reverse, the listeners before the relay they call.
     TickWindow tickWindow_;
     RegistrySettings settings_;
@@ -84,8 +56,8 @@ private:
     PostedTimer sendTimer_;
     SteadyClock clock_;
     Relay relay_;
-    InputEvents inputEvents_;
-    OutputEvents outputEvents_;
+    SenderEvents inputEvents_;
+    ReceiverEvents outputEvents_;
     WinsockListener input_;
     WinsockListener output_;
     PostedTimer statusTimer_;

@@ -1,5 +1,7 @@
 #include "tests/server/server_harness.h"
 
+#include <nlohmann/json.hpp>
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -71,6 +73,15 @@ int waitChild(pid_t pid, int timeoutMs) {
 
 }  // namespace
 
+std::string relayBinary() {
+    // Beside the tests of the native build: build/native/{tests,bin}.
+    char self[4096] = {};
+    const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+    std::string dir = n > 0 ? std::string(self, static_cast<size_t>(n)) : std::string();
+    dir = dir.substr(0, dir.rfind('/'));
+    return envOr("KORRIN_RELAY_BIN", dir + "/../bin/korrin-relay");
+}
+
 std::string win32BuildDir() {
     // Only a run that names the Windows build (scripts/test does) drives it: other build
     // trees running their ctest must not start servers on the same ports meanwhile.
@@ -135,7 +146,15 @@ int run(const std::vector<std::string>& argv, std::string* out, int timeoutMs) {
     return rc;
 }
 
-ServerUnderTest::ServerUnderTest() {
+ServerUnderTest::ServerUnderTest() : ServerUnderTest(Program::Windows) {}
+
+ServerUnderTest::ServerUnderTest(Program program) : program_(program) {
+    if (program == Program::Linux) {
+        char tmpl[] = "/tmp/korrin-relay-bb-XXXXXX";
+        if (!mkdtemp(tmpl)) throw std::runtime_error("mkdtemp");
+        dir_ = tmpl;
+        return;
+    }
     setWineEnvironment();
     char tmpl[] = "/tmp/korrin-bb-XXXXXX";
     if (!mkdtemp(tmpl)) throw std::runtime_error("mkdtemp");
@@ -143,6 +162,21 @@ ServerUnderTest::ServerUnderTest() {
     const std::string bin = win32BuildDir() + "/bin";
     run({"cp", bin + "/KorrinServer.exe", bin + "/Language.dll", dir_});
     resetSettings();
+}
+
+const char* programName(Program p) { return p == Program::Windows ? "Windows" : "Linux"; }
+
+int ServerUnderTest::code(int winsockCode) const {
+    if (program_ == Program::Windows) return winsockCode;
+    switch (winsockCode) {
+    case 10013: return EACCES;
+    case 10022: return EINVAL;
+    case 10040: return EMSGSIZE;
+    case 10048: return EADDRINUSE;
+    case 10054: return ECONNRESET;
+    case 10055: return ENOBUFS;
+    }
+    return winsockCode;
 }
 
 ServerUnderTest::ServerUnderTest(std::string installedDir)
@@ -153,6 +187,8 @@ ServerUnderTest::ServerUnderTest(std::string installedDir)
 
 // Each test starts from the default settings.
 void ServerUnderTest::resetSettings() {
+    settings_.clear();
+    if (program_ == Program::Linux) return;
     probe({"regclear"});
     removeLanguage();
 }
@@ -163,6 +199,10 @@ ServerUnderTest::~ServerUnderTest() {
 }
 
 std::string ServerUnderTest::probe(const std::vector<std::string>& args, int* rc) {
+    if (program_ == Program::Linux) {  // there is no window to ask
+        if (rc) *rc = 1;
+        return "";
+    }
     std::vector<std::string> argv = {"wine", win32BuildDir() + "/tests/korrin_probe.exe"};
     argv.insert(argv.end(), args.begin(), args.end());
     std::string out;
@@ -175,7 +215,35 @@ std::string ServerUnderTest::probe(const std::vector<std::string>& args, int* rc
     return clean;
 }
 
+// The window's keys that korrin-relay's status page can answer.
+std::map<std::string, std::string> ServerUnderTest::dumpStatus() {
+    std::map<std::string, std::string> d;
+    const auto port = settings_.count("StatusPort") ? std::stoi(settings_["StatusPort"]) : 4799;
+    const int fd = connectTo(port, 1000);
+    if (fd < 0) return d;
+    sendAll(fd, "GET /status.json HTTP/1.1\r\n\r\n");
+    const std::string answer = readFor(fd, 1 << 20, 3000);
+    closeFd(fd);
+    const size_t body = answer.find("\r\n\r\n");
+    if (body == std::string::npos) return d;
+    const nlohmann::json j = nlohmann::json::parse(answer.substr(body + 4), nullptr, false);
+    if (j.is_discarded()) return d;
+    for (const auto& [list, key] : {std::pair{"list1", "senders"}, std::pair{"list3", "receivers"}}) {
+        const auto& peers = j[key];
+        d[std::string(list) + ".count"] = std::to_string(peers.size());
+        for (size_t i = 0; i < peers.size(); ++i) {
+            const std::string id = std::to_string(peers[i]["id"].get<int>());
+            d[std::string(list) + "." + std::to_string(i)] =
+                peers[i]["address"].get<std::string>() + "-" + id + "|" + id;
+        }
+    }
+    d["list2.count"] = std::to_string(j["queue"]["lines"].get<long>());
+    d["label2"] = j["last_error"].get<std::string>();
+    return d;
+}
+
 std::map<std::string, std::string> ServerUnderTest::dump() {
+    if (program_ == Program::Linux) return dumpStatus();
     std::map<std::string, std::string> d;
     std::istringstream in(probe({"dump"}));
     std::string line;
@@ -187,10 +255,15 @@ std::map<std::string, std::string> ServerUnderTest::dump() {
 }
 
 void ServerUnderTest::setSetting(const std::string& name, const std::string& value) {
-    probe({"regset", name, value});
+    if (program_ == Program::Linux) settings_[name] = value;
+    else probe({"regset", name, value});
 }
-void ServerUnderTest::removeSetting(const std::string& name) { probe({"regdel", name}); }
+void ServerUnderTest::removeSetting(const std::string& name) {
+    if (program_ == Program::Linux) settings_.erase(name);
+    else probe({"regdel", name});
+}
 std::string ServerUnderTest::setting(const std::string& name) {
+    if (program_ == Program::Linux) return settings_.count(name) ? settings_[name] : "<none>";
     int rc = 0;
     std::string out = probe({"regget", name}, &rc);
     size_t at = out.find("value=");
@@ -208,10 +281,31 @@ std::string ServerUnderTest::readFile(const std::string& name) const {
     std::ifstream f(dir_ + "/" + name, std::ios::binary);
     std::stringstream s;
     s << f.rdbuf();
-    return s.str();
+    if (program_ == Program::Windows || name != "IpError.txt") return s.str();
+    // korrin-relay ends its log lines with LF: compared as the Windows program writes them.
+    std::string crlf;
+    for (char c : s.str()) crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    return crlf;
+}
+
+void ServerUnderTest::reload() {
+    std::ofstream conf(dir_ + "/korrin-relay.conf");
+    for (const auto& [k, v] : settings_) conf << k << " = " << v << "\n";
+    if (!settings_.count("StatusPort")) conf << "StatusPort = 4799\n";
+    conf.close();
+    if (pid_ > 0) kill(pid_, SIGHUP);
 }
 
 bool ServerUnderTest::start() {
+    if (program_ == Program::Linux) {
+        reload();  // writes the file; nothing runs yet to signal
+        pid_ = spawn({relayBinary(), "--config", dir_ + "/korrin-relay.conf", "--log-file",
+                      dir_ + "/IpError.txt"},
+                     -1);
+        const int status = settings_.count("StatusPort") ? std::stoi(settings_["StatusPort"]) : 4799;
+        for (int i = 0; i < 100 && running() && !isListening(status); ++i) sleepMs(20);
+        return running();
+    }
     // The copy of an earlier test may still be on its way out; then this one would end as
     // a second instance. Try again a few times.
     probe({"gone", "10000"});
@@ -252,6 +346,12 @@ bool ServerUnderTest::running() {
 
 void ServerUnderTest::stop() {
     if (!running()) return;
+    if (program_ == Program::Linux) {
+        kill(pid_, SIGTERM);
+        exitCode_ = waitChild(pid_, 5000);
+        pid_ = -1;
+        return;
+    }
     probe({"close"});
     exitCode_ = waitChild(pid_, 10000);
     pid_ = -1;

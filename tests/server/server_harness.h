@@ -14,6 +14,8 @@ namespace korrin::blackbox {
 
 // Where build/win32 lies; empty when the Windows build is missing.
 std::string win32BuildDir();
+// korrin-relay of the native build (or $KORRIN_RELAY_BIN).
+std::string relayBinary();
 
 // For a test fixture's SetUp: skips without the Windows build, or fails where scripts/test
 // demands it (KORRIN_REQUIRE_WIN32). Needs <gtest/gtest.h> and <cstdlib>.
@@ -25,9 +27,20 @@ std::string win32BuildDir();
         }                                                                              \
     } while (0)
 
+// The relay program a scenario runs against: the Windows program under Wine, with its window,
+// or korrin-relay, whose state the scenarios read from its status page.
+enum class Program { Windows, Linux };
+const char* programName(Program p);
+
 class ServerUnderTest {
 public:
     ServerUnderTest();  // a fresh program directory with KorrinServer.exe and Language.dll
+    // korrin-relay: settings go to a config file in a fresh directory, its log to IpError.txt
+    // there, and dump() reads its status page (StatusPort 4799 unless set).
+    explicit ServerUnderTest(Program program);
+    Program program() const { return program_; }
+    // The number the program logs a Winsock-numbered error of the Windows program under.
+    int code(int winsockCode) const;
     // The program where it is already (an installation); the directory is left as it is.
     explicit ServerUnderTest(std::string installedDir);
     ~ServerUnderTest();
@@ -49,9 +62,13 @@ public:
     bool start();
     // Starts another copy and returns its exit code (-1 when it had to be killed).
     int startSecondCopy(int waitMs);
-    // Asks the window to close and waits for the process; kills it when it hangs.
+    // Asks the window to close (korrin-relay: SIGTERM) and waits for the process; kills it
+    // when it hangs.
     void stop();
+    // korrin-relay: writes the settings to its file again and sends SIGHUP.
+    void reload();
     bool running();
+    pid_t pid() const { return pid_; }  // of korrin-relay; of wine for the Windows program
     // Exit status after stop(); -1 when unknown.
     int exitCode() const { return exitCode_; }
 
@@ -64,7 +81,10 @@ public:
 
 private:
     void resetSettings();
+    std::map<std::string, std::string> dumpStatus();
 
+    Program program_ = Program::Windows;
+    std::map<std::string, std::string> settings_;  // korrin-relay's
     std::string dir_;
     bool ownsDir_ = true;
     pid_t pid_ = -1;

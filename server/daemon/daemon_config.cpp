@@ -1,0 +1,125 @@
+#include "server/daemon/daemon_config.h"
+
+#include <cctype>
+
+namespace korrin {
+
+namespace {
+
+// The setting names the file may use, and the flags that set them.
+struct Key {
+    const char* name;
+    const char* flag;
+};
+constexpr Key kKeys[] = {
+    {"Port", "--port"},
+    {"Timer", "--timer"},
+    {"Bind", "--bind"},
+    {"AllowSenders", "--allow-senders"},
+    {"AllowReceivers", "--allow-receivers"},
+    {"StatusPort", "--status-port"},
+    {"StatusBind", nullptr},
+    {"AllowStatus", nullptr},
+};
+
+bool sameIgnoringCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(a[i])) !=
+            std::tolower(static_cast<unsigned char>(b[i])))
+            return false;
+    return true;
+}
+
+std::string_view trim(std::string_view s) {
+    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
+    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.remove_suffix(1);
+    return s;
+}
+
+}  // namespace
+
+const char kUsage[] =
+    "usage: korrin-relay [--config FILE] [--port N] [--timer MS] [--bind LIST]\n"
+    "                    [--allow-senders LIST] [--allow-receivers LIST] [--status-port N]\n"
+    "                    [--log-file PATH]\n"
+    "       korrin-relay --help | --version\n"
+    "Relays LF-ended text lines from the senders on port N to every receiver on port N+1,\n"
+    "one line per tick of a pacing timer. Settings come from FILE (default\n"
+    "/etc/korrin-relay/korrin-relay.conf, \"Key = value\" lines); flags override it.\n"
+    "SIGHUP re-reads the file; SIGTERM and SIGINT stop the relay.\n";
+
+ParsedOptions parseArguments(const std::vector<std::string>& args) {
+    ParsedOptions p;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (a == "--help") {
+            p.options.action = DaemonOptions::Action::Help;
+            return p;
+        }
+        if (a == "--version") {
+            p.options.action = DaemonOptions::Action::Version;
+            return p;
+        }
+        const Key* key = nullptr;
+        for (const Key& k : kKeys)
+            if (k.flag && a == k.flag) key = &k;
+        if (!key && a != "--config" && a != "--log-file") {
+            p.error = "korrin-relay: unknown option " + a;
+            return p;
+        }
+        if (i + 1 >= args.size()) {
+            p.error = "korrin-relay: " + a + " needs a value";
+            return p;
+        }
+        const std::string& value = args[++i];
+        if (key) {
+            p.options.values[key->name] = value;
+        } else if (a == "--config") {
+            p.options.configPath = value;
+            p.options.configGiven = true;
+        } else {
+            p.options.logFile = value;
+        }
+    }
+    return p;
+}
+
+bool parseConfig(std::string_view text, const std::string& fileName,
+                 std::map<std::string, std::string>& values, std::string* error) {
+    int lineNumber = 0;
+    while (!text.empty()) {
+        ++lineNumber;
+        const size_t end = text.find('\n');
+        std::string_view line = text.substr(0, end);
+        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+        line = trim(line.substr(0, line.find_first_of("#;")));
+        if (line.empty()) continue;
+        const size_t eq = line.find('=');
+        const std::string_view name = trim(line.substr(0, eq));
+        const Key* key = nullptr;
+        for (const Key& k : kKeys)
+            if (sameIgnoringCase(name, k.name)) key = &k;
+        if (eq == std::string_view::npos || !key) {
+            *error = fileName + ":" + std::to_string(lineNumber) + ": " +
+                     (eq == std::string_view::npos ? "not a \"Key = value\" line"
+                                                   : "unknown key \"" + std::string(name) + "\"");
+            return false;
+        }
+        values[key->name] = std::string(trim(line.substr(eq + 1)));
+    }
+    return true;
+}
+
+std::string MapSettings::get(std::string_view key, std::string_view defaultValue) {
+    auto it = values_.find(std::string(key));
+    return it == values_.end() ? std::string(defaultValue) : it->second;
+}
+
+ListText MapSettings::getList(std::string_view key) { return {get(key, ""), ""}; }
+
+void MapSettings::save(std::string_view key, std::string_view value) {
+    values_[std::string(key)] = std::string(value);
+}
+
+}  // namespace korrin

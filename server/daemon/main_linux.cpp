@@ -1,0 +1,220 @@
+// korrin-relay: the relay core as a Linux daemon on one thread: the epoll listeners, timerfd
+// pacing, signals through signalfd, settings from a config file and flags, the log on stderr
+// (the journal adds the time) and in an optional file, readiness to systemd.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/epoll.h>
+#include <sys/signalfd.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "server/daemon/daemon_config.h"
+#include "server/linux/epoll_listener_linux.h"
+#include "server/linux/event_loop_linux.h"
+#include "server/net/relay.h"
+#include "server/net/relay_events.h"
+#include "server/status/status_server.h"
+
+namespace korrin {
+namespace {
+
+// The same lines as IpError.txt, with errno's numbers, on stderr and in --log-file.
+class StderrLog final : public ErrorLog {
+public:
+    explicit StderrLog(std::string path) : path_(std::move(path)) {}
+    void append(std::string_view line) override {
+        std::string text(line);
+        while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+        text += '\n';
+        fwrite(text.data(), 1, text.size(), stderr);
+        fflush(stderr);
+        if (path_.empty()) return;
+        // Opened for each line, so that logrotate can move the file at any time.
+        const int fd = open(path_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+        if (fd < 0) return;
+        ssize_t written = write(fd, text.data(), text.size());
+        (void)written;
+        close(fd);
+    }
+    ErrorNumbers numbers() const override { return {EACCES, EINVAL, ENOBUFS}; }
+
+private:
+    std::string path_;
+};
+
+class NoView final : public RelayView {
+public:
+    void changed(unsigned) override {}
+    void messageBox(std::string_view) override {}  // the results say what failed
+};
+
+// systemd's notification protocol: one datagram to $NOTIFY_SOCKET; nothing without it.
+void notifySystemd(const char* state) {
+    const char* path = getenv("NOTIFY_SOCKET");
+    if (!path || (path[0] != '/' && path[0] != '@') || strlen(path) >= sizeof(sockaddr_un::sun_path))
+        return;
+    sockaddr_un addr = {};
+    addr.sun_family = AF_UNIX;
+    strncpy(addr.sun_path, path, sizeof addr.sun_path - 1);
+    socklen_t len = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + strlen(path));
+    if (path[0] == '@') addr.sun_path[0] = '\0';  // an abstract socket
+    const int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return;
+    sendto(fd, state, strlen(state), MSG_NOSIGNAL, reinterpret_cast<sockaddr*>(&addr), len);
+    close(fd);
+}
+
+// The file's values with the flags over them; false with *error set when the file cannot be
+// used (a missing default file is no error: defaults then).
+bool loadSettings(const DaemonOptions& o, std::map<std::string, std::string>& values,
+                  std::string* error) {
+    values.clear();
+    std::ifstream f(o.configPath, std::ios::binary);
+    if (!f) {
+        if (errno == ENOENT && !o.configGiven) {
+            values = o.values;
+            return true;
+        }
+        *error = o.configPath + ": " + strerror(errno ? errno : ENOENT);
+        return false;
+    }
+    std::stringstream text;
+    text << f.rdbuf();
+    if (f.bad()) {
+        *error = o.configPath + ": cannot be read";
+        return false;
+    }
+    if (!parseConfig(text.str(), o.configPath, values, error)) return false;
+    for (const auto& [key, value] : o.values) values[key] = value;
+    return true;
+}
+
+// The daemon's parts in dependency order: each is made after what it uses and goes before it.
+class Daemon {
+public:
+    Daemon(const DaemonOptions& options, std::map<std::string, std::string> values,
+           int signalFd)
+        : options_(options), settings_(std::move(values)), log_(options.logFile), signalFd_(signalFd) {
+        sendTimer_.setInterval(kSendTimerDesignMs);
+        sendTimer_.setEnabled(true);
+        statusTimer_.setInterval(1000);
+        statusTimer_.setEnabled(true);
+        loop_.watch(signalFd_, EPOLLIN, [this](uint32_t) { onSignal(); });
+    }
+    ~Daemon() { loop_.unwatch(signalFd_); }
+
+    int run() {
+        keeper_.started(relay_.load(nullptr));
+        status_.applySettings();
+        notifySystemd("READY=1");
+        loop_.run();
+        return 0;
+    }
+
+private:
+    static constexpr int kSendTimerDesignMs = 1000;  // start-up then sets "Timer"
+
+    void onSignal() {
+        signalfd_siginfo info;
+        while (read(signalFd_, &info, sizeof info) == sizeof info) {
+            if (info.ssi_signo == SIGHUP) {
+                reload();
+            } else {
+                notifySystemd("STOPPING=1");
+                relay_.unload();
+                loop_.stop();
+            }
+        }
+    }
+
+    // As paramchange does for the service: the file again, flags over it, and a restart of
+    // the listeners whose settings changed. Receivers stay.
+    void reload() {
+        notifySystemd("RELOADING=1");
+        std::map<std::string, std::string> values;
+        std::string error;
+        if (loadSettings(options_, values, &error)) {
+            settings_.replace(std::move(values));
+            const ListenerSettings now = readListenerSettings(settings_);
+            if (now != relay_.listenerSettings()) keeper_.started(relay_.Init_IP(now));
+            status_.applySettings();
+        } else {
+            // The settings in force stay; the file is read again at the next SIGHUP.
+            relay_.inputError(EINVAL, error + "; the settings stay as they were");
+        }
+        notifySystemd("READY=1");
+    }
+
+    const DaemonOptions& options_;
+    EventLoop loop_;
+    MapSettings settings_;
+    StderrLog log_;
+    NoView view_;
+    SteadyClock clock_;
+    FdTimer sendTimer_{loop_, [this] { relay_.Send_Msg(); }};
+    Relay relay_{input_, output_, settings_, sendTimer_, log_, view_, clock_};
+    SenderEvents senders_{relay_};
+    ReceiverEvents receivers_{relay_};
+    EpollListener input_{loop_, senders_, 1024};
+    EpollListener output_{loop_, receivers_, Relay::kTableSize};
+    FdTimer retryTimer_{loop_, [this] { keeper_.retry(readListenerSettings(settings_)); }};
+    ListenKeeper keeper_{relay_, retryTimer_};
+    StatusServer status_{statusListener_, relay_, settings_, KORRIN_VERSION};
+    EpollListener statusListener_{loop_, status_, StatusServer::kMaxConnections};
+    FdTimer statusTimer_{loop_, [this] { status_.tick(); }};
+    int signalFd_;
+};
+
+}  // namespace
+}  // namespace korrin
+
+int main(int argc, char** argv) {
+    using namespace korrin;
+    const ParsedOptions parsed = parseArguments(std::vector<std::string>(argv + 1, argv + argc));
+    if (!parsed.error.empty()) {
+        fprintf(stderr, "%s\n%s", parsed.error.c_str(), kUsage);
+        return 2;
+    }
+    const DaemonOptions& o = parsed.options;
+    if (o.action == DaemonOptions::Action::Help) {
+        fputs(kUsage, stdout);
+        return 0;
+    }
+    if (o.action == DaemonOptions::Action::Version) {
+        printf("korrin-relay %s\n", KORRIN_VERSION);
+        return 0;
+    }
+    std::map<std::string, std::string> values;
+    std::string error;
+    if (!loadSettings(o, values, &error)) {
+        fprintf(stderr, "korrin-relay: %s\n", error.c_str());
+        return 2;
+    }
+    // Signals arrive as events of the loop, not as interruptions.
+    sigset_t signals;
+    sigemptyset(&signals);
+    for (int s : {SIGHUP, SIGTERM, SIGINT}) sigaddset(&signals, s);
+    sigprocmask(SIG_BLOCK, &signals, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+    const int signalFd = signalfd(-1, &signals, SFD_NONBLOCK | SFD_CLOEXEC);
+    if (signalFd < 0) {
+        perror("korrin-relay: signalfd");
+        return 1;
+    }
+    try {
+        Daemon daemon(o, std::move(values), signalFd);
+        return daemon.run();
+    } catch (const std::exception& e) {
+        fprintf(stderr, "korrin-relay: %s\n", e.what());
+        return 1;
+    }
+}

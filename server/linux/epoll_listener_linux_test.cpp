@@ -1,0 +1,123 @@
+#include "server/linux/epoll_listener_linux.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace korrin {
+namespace {
+
+// What the listener told, as one sequence of words.
+struct Recorder : ListenerEvents {
+    std::vector<std::string> seen;
+    bool admit = true;
+    bool connectionRequest(const IpAddress&) override { return admit; }
+    void connectionOpened(int id) override { seen.push_back("open " + std::to_string(id)); }
+    void dataIn(int id, std::string_view t, bool eol) override {
+        seen.push_back((eol ? "line " : "piece ") + std::to_string(id) + " " + std::string(t));
+    }
+    void connectionClosed(int id) override { seen.push_back("closed " + std::to_string(id)); }
+    void error(int code, std::string_view) override { seen.push_back("error " + std::to_string(code)); }
+};
+
+int connectLoopback(int port) {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a = {};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 ? fd : -1;
+}
+
+struct Fixture : ::testing::Test {
+    static constexpr int kPort = 4850;
+    EventLoop loop;
+    Recorder events;
+    EpollListener listener{loop, events, 2};
+    void SetUp() override {
+        listener.setLocalAddresses({ipv4(127, 0, 0, 1)});
+        listener.setLocalPort(kPort);
+        ASSERT_TRUE(listener.setListening(true).ok());
+    }
+    // Pumps the loop until `n` events were seen (or two seconds passed).
+    std::vector<std::string> until(size_t n) {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+        while (events.seen.size() < n && std::chrono::steady_clock::now() < end) loop.runOnce(20);
+        return events.seen;
+    }
+};
+
+using Seen = std::vector<std::string>;
+
+TEST_F(Fixture, ConnectionsLiveFromOpenedToTheirOwnClosedEvent) {
+    const int a = connectLoopback(kPort);
+    ASSERT_EQ(until(1), Seen{"open 0"});
+    listener.setLineDelimiter(0, "\n");
+    listener.setReceiving(0, true);
+    ASSERT_EQ(write(a, "one\ntw", 6), 6);
+    close(a);  // the piece without LF comes with the close
+    EXPECT_EQ(until(4), (Seen{"open 0", "line 0 one", "piece 0 tw", "closed 0"}));
+
+    // Closed here: not open at once, its closed event later, its id held until then.
+    events.seen.clear();
+    const int b = connectLoopback(kPort);
+    until(1);
+    EXPECT_TRUE(listener.closeConnection(0).ok());
+    EXPECT_FALSE(listener.isOpen(0));
+    EXPECT_EQ(listener.send(0, "x").code, ENOTCONN);
+    EXPECT_EQ(listener.closeConnection(0).code, ENOTSOCK);
+    const int c = connectLoopback(kPort);
+    EXPECT_EQ(until(3), (Seen{"open 0", "closed 0", "open 0"}));
+
+    // At the bound (2 here) further peers are closed at once, once logged.
+    events.seen.clear();
+    const int d = connectLoopback(kPort), e = connectLoopback(kPort);
+    until(2);
+    EXPECT_EQ(events.seen, (Seen{"open 1", "error 24"}));
+    char byte;
+    EXPECT_EQ(read(e, &byte, 1), 0);
+
+    // Refused peers get no id and no event.
+    events.seen.clear();
+    events.admit = false;
+    listener.closeConnection(1);
+    const int f = connectLoopback(kPort);
+    for (int i = 0; i < 10; ++i) loop.runOnce(20);
+    EXPECT_EQ(read(f, &byte, 1), 0);
+    EXPECT_EQ(events.seen, Seen{"closed 1"});
+    for (int fd : {b, c, d, e, f}) close(fd);
+}
+
+TEST_F(Fixture, SendsQueueWithoutBlockingAndCloseOnceSent) {
+    const int a = connectLoopback(kPort);
+    until(1);
+    const std::string big(EpollListener::kSendCap, 'x');
+    EXPECT_TRUE(listener.send(0, big).ok());  // the kernel takes part, the rest waits
+    EXPECT_EQ(listener.send(0, big).code, ENOBUFS);
+    EXPECT_GT(listener.pendingBytes(0), 0u);
+    EXPECT_TRUE(listener.closeWhenSent(0).ok());
+    EXPECT_TRUE(listener.isOpen(0));
+    size_t got = 0;
+    char buf[65536];
+    fcntl(a, F_SETFL, O_NONBLOCK);
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    for (ssize_t n = 1; n != 0 && std::chrono::steady_clock::now() < end;) {
+        n = read(a, buf, sizeof buf);
+        if (n > 0) got += static_cast<size_t>(n);
+        loop.runOnce(n > 0 ? 0 : 5);
+    }
+    EXPECT_EQ(got, big.size());  // all of it, then the close
+    EXPECT_EQ(until(2), (Seen{"open 0", "closed 0"}));
+    close(a);
+}
+
+}  // namespace
+}  // namespace korrin

@@ -1,0 +1,132 @@
+#include "server/linux/event_loop_linux.h"
+
+#include <sys/epoll.h>
+#include <sys/timerfd.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <ctime>
+#include <stdexcept>
+
+namespace korrin {
+
+EventLoop::EventLoop() : epoll_(epoll_create1(EPOLL_CLOEXEC)) {
+    if (epoll_ < 0) throw std::runtime_error("epoll_create1 failed");
+}
+
+EventLoop::~EventLoop() { close(epoll_); }
+
+void EventLoop::watch(int fd, uint32_t events, Handler handler) {
+    const uint64_t token = nextToken_++;
+    epoll_event ev = {};
+    ev.events = events;
+    ev.data.u64 = token;
+    epoll_ctl(epoll_, EPOLL_CTL_ADD, fd, &ev);
+    tokenOfFd_[fd] = token;
+    handlers_[token] = std::move(handler);
+}
+
+void EventLoop::modify(int fd, uint32_t events) {
+    auto it = tokenOfFd_.find(fd);
+    if (it == tokenOfFd_.end()) return;
+    epoll_event ev = {};
+    ev.events = events;
+    ev.data.u64 = it->second;
+    epoll_ctl(epoll_, EPOLL_CTL_MOD, fd, &ev);
+}
+
+void EventLoop::unwatch(int fd) {
+    auto it = tokenOfFd_.find(fd);
+    if (it == tokenOfFd_.end()) return;
+    epoll_ctl(epoll_, EPOLL_CTL_DEL, fd, nullptr);
+    handlers_.erase(it->second);
+    tokenOfFd_.erase(it);
+}
+
+void EventLoop::post(std::function<void()> work) { posted_.push_back(std::move(work)); }
+
+void EventLoop::run() {
+    while (!stopped_) runOnce(-1);
+}
+
+void EventLoop::runOnce(int timeoutMs) {
+    // What was posted runs before the loop waits again.
+    while (!posted_.empty() && !stopped_) {
+        std::function<void()> work = std::move(posted_.front());
+        posted_.pop_front();
+        work();
+    }
+    if (stopped_) return;
+    epoll_event events[64];
+    const int n = epoll_wait(epoll_, events, 64, posted_.empty() ? timeoutMs : 0);
+    if (n < 0 && errno != EINTR) throw std::runtime_error("epoll_wait failed");
+    for (int i = 0; i < n && !stopped_; ++i) {
+        // An earlier handler of this batch may have let go of this one.
+        auto it = handlers_.find(events[i].data.u64);
+        if (it == handlers_.end()) continue;
+        Handler h = it->second;  // a copy: the handler may unwatch itself
+        h(events[i].events);
+    }
+}
+
+namespace {
+using Ns = std::chrono::nanoseconds;
+Ns monotonicNow() {
+    timespec t;
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return std::chrono::seconds(t.tv_sec) + Ns(t.tv_nsec);
+}
+timespec toTimespec(Ns d) {
+    return {static_cast<time_t>(d.count() / 1000000000), static_cast<long>(d.count() % 1000000000)};
+}
+}  // namespace
+
+FdTimer::FdTimer(EventLoop& loop, std::function<void()> onTick)
+    : loop_(loop), fd_(timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC)),
+      onTick_(std::move(onTick)) {
+    if (fd_ < 0) throw std::runtime_error("timerfd_create failed");
+    loop_.watch(fd_, EPOLLIN, [this](uint32_t) {
+        uint64_t expirations = 0;
+        if (read(fd_, &expirations, sizeof expirations) != sizeof expirations) return;
+        if (!enabled_ || intervalMs_ <= 0) return;
+        // Missed ticks are not made up for: one step, then the pace goes on.
+        lastDue_ = due_ + static_cast<int64_t>(expirations - 1) * interval();
+        due_ = lastDue_ + interval();
+        inTick_ = true;
+        onTick_();
+        inTick_ = false;
+    });
+}
+
+FdTimer::~FdTimer() {
+    loop_.unwatch(fd_);
+    close(fd_);
+}
+
+void FdTimer::arm() {
+    itimerspec spec = {};
+    if (enabled_ && intervalMs_ > 0) {
+        const Ns now = monotonicNow();
+        // Re-armed by its own tick's handler: counted from that tick, so the handler's run
+        // time does not stretch the interval.
+        due_ = (inTick_ ? lastDue_ : now) + interval();
+        if (due_ <= now) due_ = now + interval();
+        spec.it_value = toTimespec(due_);
+        spec.it_interval = toTimespec(interval());
+    }
+    timerfd_settime(fd_, TFD_TIMER_ABSTIME, &spec, nullptr);
+}
+
+void FdTimer::setInterval(int ms) {
+    intervalMs_ = ms < 0 ? 0 : ms;
+    arm();
+}
+
+void FdTimer::setEnabled(bool on) {
+    if (enabled_ == on) return;
+    enabled_ = on;
+    arm();
+}
+
+}  // namespace korrin

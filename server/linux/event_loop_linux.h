@@ -1,0 +1,68 @@
+// The Linux relay's one event loop on one thread: epoll for sockets, timerfd for timers,
+// signalfd for signals, and a queue of deferred work that runs after the current events, as
+// posted messages do on Windows.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+
+#include "server/net/relay_seams.h"
+
+namespace korrin {
+
+class EventLoop {
+public:
+    using Handler = std::function<void(uint32_t events)>;
+
+    EventLoop();
+    ~EventLoop();
+    EventLoop(const EventLoop&) = delete;
+    EventLoop& operator=(const EventLoop&) = delete;
+
+    // Watches fd for the epoll events; the handler runs for each readiness. A token names the
+    // registration: an event of a file the loop no longer watches finds no handler and is lost.
+    void watch(int fd, uint32_t events, Handler handler);
+    void modify(int fd, uint32_t events);
+    void unwatch(int fd);
+    // Runs after every event already waiting has been handled, in the order posted.
+    void post(std::function<void()> work);
+    // Handles events until stop(); the handlers run one at a time, never inside another.
+    void run();
+    // Runs what was posted, then handles what arrives within the time (tests pump with it).
+    void runOnce(int timeoutMs);
+    void stop() { stopped_ = true; }
+
+private:
+    int epoll_;
+    bool stopped_ = false;
+    uint64_t nextToken_ = 1;
+    std::map<int, uint64_t> tokenOfFd_;
+    std::map<uint64_t, Handler> handlers_;
+    std::deque<std::function<void()>> posted_;
+};
+
+// A Timer on a timerfd: while enabled it ticks every interval, counted from its tick, so the
+// handler's own run time does not stretch the pace.
+class FdTimer final : public Timer {
+public:
+    FdTimer(EventLoop& loop, std::function<void()> onTick);
+    ~FdTimer() override;
+    void setInterval(int ms) override;
+    void setEnabled(bool on) override;
+
+private:
+    std::chrono::nanoseconds interval() const { return std::chrono::milliseconds(intervalMs_); }
+    void arm();
+    EventLoop& loop_;
+    int fd_;
+    int intervalMs_ = 0;
+    bool enabled_ = false;
+    bool inTick_ = false;
+    std::chrono::nanoseconds due_{0}, lastDue_{0};  // CLOCK_MONOTONIC
+    std::function<void()> onTick_;
+};
+
+}  // namespace korrin
