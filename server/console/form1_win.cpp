@@ -279,7 +279,7 @@ void Form1::syncQueue() {
     if (end > shownCount_ + 100)
         SendMessageA(list, LB_INITSTORAGE, end - shownCount_, (end - shownCount_) * 48);
     for (size_t i = shownCount_; i < end; ++i)
-        SendMessageA(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(q[i].c_str()));
+        SendMessageA(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(std::string(q[i]).c_str()));
     shownCount_ = end;
     if (end < q.size()) changed(kQueue);
     SendMessageA(list, LB_SETCURSEL, shownCount_ > 0 && relay().queueHeadSelected() ? 0 : -1, 0);

@@ -37,8 +37,10 @@ int connectLoopback(int port) {
     return connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 ? fd : -1;
 }
 
-struct Fixture : ::testing::Test {
-    static constexpr int kPort = 4850;
+// One port per fixture: ctest runs the tests side by side.
+template <int Port>
+struct ListenerAt : ::testing::Test {
+    static constexpr int kPort = Port;
     EventLoop loop;
     Recorder events;
     EpollListener listener{loop, events, 2};
@@ -56,8 +58,10 @@ struct Fixture : ::testing::Test {
 };
 
 using Seen = std::vector<std::string>;
+using Lifecycle = ListenerAt<4850>;
+using Sending = ListenerAt<4851>;
 
-TEST_F(Fixture, ConnectionsLiveFromOpenedToTheirOwnClosedEvent) {
+TEST_F(Lifecycle, ConnectionsLiveFromOpenedToTheirOwnClosedEvent) {
     const int a = connectLoopback(kPort);
     ASSERT_EQ(until(1), Seen{"open 0"});
     listener.setLineDelimiter(0, "\n");
@@ -96,7 +100,7 @@ TEST_F(Fixture, ConnectionsLiveFromOpenedToTheirOwnClosedEvent) {
     for (int fd : {b, c, d, e, f}) close(fd);
 }
 
-TEST_F(Fixture, SendsQueueWithoutBlockingAndCloseOnceSent) {
+TEST_F(Sending, QueuesWithoutBlockingAndClosesOnceSent) {
     const int a = connectLoopback(kPort);
     until(1);
     const std::string big(EpollListener::kSendCap, 'x');

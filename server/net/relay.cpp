@@ -262,7 +262,7 @@ void Relay::senderData(int id, std::string_view text, bool endOfLine) {
     if (!endOfLine) return;  // only complete lines reach the queue
     if (id >= 0 && static_cast<size_t>(id) < senderLines_.size()) ++senderLines_[id];
     ++counters_.linesIn;
-    enqueue(std::string(text));
+    enqueue(text);
     queueHeadSelected_ = true;
 }
 
@@ -358,7 +358,7 @@ void Relay::Send_Msg() {
     sendTimer_.setInterval(0);
     sendTimer_.setEnabled(false);
 
-    std::string line = queue_.front();
+    std::string line(queue_.front());
     line += '\n';
     const int last = std::min(maxReceiverId_.value_or(0) + 2, kTableSize - 1);
     for (int id = 0; id <= last; ++id) {
@@ -382,12 +382,11 @@ void Relay::Send_Msg() {
     sendTimer_.setEnabled(true);
 }
 
-void Relay::appendToQueue(std::string line) { enqueue(std::move(line)); }
+void Relay::appendToQueue(std::string line) { enqueue(line); }
 
-void Relay::enqueue(std::string line) {
-    queueBytes_ += line.size();
-    queue_.push_back(std::move(line));
-    if (!paused_ && (queue_.size() >= kQueueHighLines || queueBytes_ >= kQueueHighBytes)) {
+void Relay::enqueue(std::string_view line) {
+    queue_.push_back(line);
+    if (!paused_ && (queue_.size() >= kQueueHighLines || queue_.bytes() >= kQueueHighBytes)) {
         paused_ = true;
         in_.pauseReading(true);
         inputError(log_.numbers().queueFull, "Send queue full (" + std::to_string(queue_.size()) +
@@ -398,10 +397,9 @@ void Relay::enqueue(std::string line) {
 }
 
 void Relay::dequeueHead() {
-    queueBytes_ -= queue_.front().size();
     queue_.pop_front();
     ++queueHeadSeq_;
-    if (paused_ && queue_.size() <= kQueueHighLines / 2 && queueBytes_ <= kQueueHighBytes / 2) {
+    if (paused_ && queue_.size() <= kQueueHighLines / 2 && queue_.bytes() <= kQueueHighBytes / 2) {
         paused_ = false;
         in_.pauseReading(false);
         inputError(0, "Send queue down to " + std::to_string(queue_.size()) +

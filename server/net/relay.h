@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "server/net/ip_address.h"
+#include "server/net/line_queue.h"
 #include "server/net/listener.h"
 #include "server/net/refusal_log.h"
 #include "server/net/relay_seams.h"
@@ -132,7 +133,7 @@ public:
     std::optional<int16_t> MaxReceiverId() const { return maxReceiverId_; }
     const std::vector<PeerEntry>& List1() const { return list1_; }
     const std::vector<PeerEntry>& List3() const { return list3_; }
-    const std::deque<std::string>& queue() const { return queue_; }
+    const LineQueue& queue() const { return queue_; }
     // Sequence number of the queue's head; it grows by one with each removed line.
     uint64_t queueHeadSeq() const { return queueHeadSeq_; }
     const std::string& Label2() const { return label2_; }
@@ -141,7 +142,7 @@ public:
     const std::string& statusAddress() const { return statusAddress_; }
     const std::string& statusPort() const { return statusPort_; }
     bool readingPaused() const { return paused_; }
-    size_t queueBytes() const { return queueBytes_; }
+    size_t queueBytes() const { return queue_.bytes(); }
     const RelayCounters& counters() const { return counters_; }
     // Lines received from a sender, sent to a receiver, while connected (by connection id).
     uint64_t senderLines(int id) const;
@@ -189,7 +190,7 @@ private:
 
     void check_Listbox(int id, int mode);
     void checkListbox2(int id, int mode);
-    void enqueue(std::string line);
+    void enqueue(std::string_view line);
     void dequeueHead();
     std::string maxReceiverText() const;
     PeerEntry peerEntry(Listener& l, int id);
@@ -208,8 +209,7 @@ private:
     std::optional<int16_t> maxReceiverId_;
     std::vector<PeerEntry> list1_;
     std::vector<PeerEntry> list3_;
-    std::deque<std::string> queue_;
-    size_t queueBytes_ = 0;
+    LineQueue queue_;
     uint64_t queueHeadSeq_ = 0;
     bool paused_ = false;
     bool queueHeadSelected_ = false;

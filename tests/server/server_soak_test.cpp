@@ -494,7 +494,19 @@ TEST_F(Soak, RelayUnderLoadAndFaultsLosesNothing) {
 // Receivers that come and go by the thousand beside six that stay, and senders that each
 // bring one line and leave: socket handles are reused all the time. The steady receivers get
 // every line, no short-lived one is closed while it reads, and no failure is shown.
-TEST_F(Soak, ChurnOnBothPortsClosesNoHealthyPeer) {
+// Churn needs no window: it runs against the Windows program and korrin-relay.
+class Churn : public Soak, public ::testing::WithParamInterface<Program> {
+  protected:
+    void SetUp() override {
+        if (GetParam() == Program::Windows) return Soak::SetUp();
+        if (access(relayBinary().c_str(), X_OK) != 0) GTEST_SKIP() << "no korrin-relay built";
+        server_ = std::make_unique<ServerUnderTest>(Program::Linux);
+    }
+};
+INSTANTIATE_TEST_SUITE_P(Programs, Churn, ::testing::Values(Program::Windows, Program::Linux),
+                         [](const auto& p) { return std::string(programName(p.param)); });
+
+TEST_P(Churn, OnBothPortsClosesNoHealthyPeer) {
     constexpr int kChurnPort = 4520, kLinesSent = 300, kShortThreads = 16, kSenderThreads = 10;
     ServerUnderTest& s = *server_;
     s.setSetting("Port", std::to_string(kChurnPort));
