@@ -116,7 +116,9 @@ std::string MapSettings::get(std::string_view key, std::string_view defaultValue
     return it == values_.end() ? std::string(defaultValue) : it->second;
 }
 
-ListText MapSettings::getList(std::string_view key) { return {get(key, ""), ""}; }
+ListText MapSettings::getList(std::string_view key) {
+    return {get(key, ""), ""};
+}
 
 void MapSettings::save(std::string_view key, std::string_view value) {
     values_[std::string(key)] = std::string(value);

@@ -37,7 +37,7 @@ bool parseConfig(std::string_view text, const std::string& fileName,
 
 // Settings held in memory: file values with the flags over them.
 class MapSettings final : public SettingsStore {
-public:
+  public:
     explicit MapSettings(std::map<std::string, std::string> values = {})
         : values_(std::move(values)) {}
     std::string get(std::string_view key, std::string_view defaultValue) override;
@@ -45,7 +45,7 @@ public:
     void save(std::string_view key, std::string_view value) override;
     void replace(std::map<std::string, std::string> values) { values_ = std::move(values); }
 
-private:
+  private:
     std::map<std::string, std::string> values_;
 };
 

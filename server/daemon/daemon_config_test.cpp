@@ -15,8 +15,12 @@ TEST(DaemonConfig, FlagsAndFileLinesReadAsSettings) {
         {{}, {}, ""},
         {{"--port", "4000", "--bind", "127.0.0.1", "--allow-senders", "10.0.0.0/8",
           "--allow-receivers", "::1", "--timer", "50", "--status-port", "3080"},
-         {{"Port", "4000"}, {"Bind", "127.0.0.1"}, {"AllowSenders", "10.0.0.0/8"},
-          {"AllowReceivers", "::1"}, {"Timer", "50"}, {"StatusPort", "3080"}},
+         {{"Port", "4000"},
+          {"Bind", "127.0.0.1"},
+          {"AllowSenders", "10.0.0.0/8"},
+          {"AllowReceivers", "::1"},
+          {"Timer", "50"},
+          {"StatusPort", "3080"}},
          ""},
         {{"--nope"}, {}, "korrin-relay: unknown option --nope"},
         {{"--port"}, {}, "korrin-relay: --port needs a value"},
@@ -43,7 +47,8 @@ TEST(DaemonConfig, FlagsAndFileLinesReadAsSettings) {
     } files[] = {
         {"# a comment\n; another\n\n  Port = 4000  \nbind=127.0.0.1, ::1 # this computer\r\n"
          "AllowStatus =\n",
-         {{"Port", "4000"}, {"Bind", "127.0.0.1, ::1"}, {"AllowStatus", ""}}, ""},
+         {{"Port", "4000"}, {"Bind", "127.0.0.1, ::1"}, {"AllowStatus", ""}},
+         ""},
         {"Port = 1\nPrt = 2\n", {}, "f.conf:2: unknown key \"Prt\""},
         {"Port 4000\n", {}, "f.conf:1: not a \"Key = value\" line"},
     };

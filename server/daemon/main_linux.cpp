@@ -29,7 +29,7 @@ namespace {
 
 // The same lines as IpError.txt, with errno's numbers, on stderr and in --log-file.
 class StderrLog final : public ErrorLog {
-public:
+  public:
     explicit StderrLog(std::string path) : path_(std::move(path)) {}
     void append(std::string_view line) override {
         std::string text(line);
@@ -47,12 +47,12 @@ public:
     }
     ErrorNumbers numbers() const override { return {EACCES, EINVAL, ENOBUFS}; }
 
-private:
+  private:
     std::string path_;
 };
 
 class NoView final : public RelayView {
-public:
+  public:
     void changed(unsigned) override {}
     void messageBox(std::string_view) override {}  // the results say what failed
 };
@@ -60,7 +60,8 @@ public:
 // systemd's notification protocol: one datagram to $NOTIFY_SOCKET; nothing without it.
 void notifySystemd(const char* state) {
     const char* path = getenv("NOTIFY_SOCKET");
-    if (!path || (path[0] != '/' && path[0] != '@') || strlen(path) >= sizeof(sockaddr_un::sun_path))
+    if (!path || (path[0] != '/' && path[0] != '@') ||
+        strlen(path) >= sizeof(sockaddr_un::sun_path))
         return;
     sockaddr_un addr = {};
     addr.sun_family = AF_UNIX;
@@ -100,10 +101,12 @@ bool loadSettings(const DaemonOptions& o, std::map<std::string, std::string>& va
 
 // The daemon's parts in dependency order: each is made after what it uses and goes before it.
 class Daemon {
-public:
-    Daemon(const DaemonOptions& options, std::map<std::string, std::string> values,
-           int signalFd)
-        : options_(options), settings_(std::move(values)), log_(options.logFile), signalFd_(signalFd) {
+  public:
+    Daemon(const DaemonOptions& options, std::map<std::string, std::string> values, int signalFd)
+        : options_(options),
+          settings_(std::move(values)),
+          log_(options.logFile),
+          signalFd_(signalFd) {
         sendTimer_.setInterval(kSendTimerDesignMs);
         sendTimer_.setEnabled(true);
         statusTimer_.setInterval(1000);
@@ -120,7 +123,7 @@ public:
         return 0;
     }
 
-private:
+  private:
     static constexpr int kSendTimerDesignMs = 1000;  // start-up then sets "Timer"
 
     void onSignal() {

@@ -17,7 +17,9 @@ namespace {
 
 constexpr size_t kReadChunk = 64 * 1024;
 
-OpResult fail(int code) { return OpResult{code, strerror(code)}; }
+OpResult fail(int code) {
+    return OpResult{code, strerror(code)};
+}
 
 IpAddress fromSockaddr(const sockaddr_storage& s) {
     IpAddress a;
@@ -93,7 +95,8 @@ OpResult EpollListener::setListening(bool on) {
 }
 
 int EpollListener::listenOn(const IpAddress& address, int* error) {
-    const int s = socket(address.v6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    const int s =
+        socket(address.v6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (s < 0) {
         *error = errno;
         return -1;
@@ -187,7 +190,9 @@ std::string EpollListener::remoteAddress(int id) {
     return c ? c->remote : std::string();
 }
 
-bool EpollListener::isOpen(int id) { return find(id) != nullptr; }
+bool EpollListener::isOpen(int id) {
+    return find(id) != nullptr;
+}
 
 OpResult EpollListener::closeConnection(int id) {
     Conn* c = find(id);
@@ -227,8 +232,10 @@ size_t EpollListener::pendingBytes(int id) {
 OpResult EpollListener::closeWhenSent(int id) {
     Conn* c = find(id);
     if (!c) return fail(ENOTSOCK);
-    if (c->pending() == 0) beginClose(*c);
-    else c->closeWhenDrained = true;
+    if (c->pending() == 0)
+        beginClose(*c);
+    else
+        c->closeWhenDrained = true;
     return {};
 }
 
@@ -274,8 +281,8 @@ void EpollListener::onAccept(int listenFd) {
     }
     sockaddr_storage addr = {};
     socklen_t len = sizeof addr;
-    const int s = accept4(listenFd, reinterpret_cast<sockaddr*>(&addr), &len,
-                          SOCK_NONBLOCK | SOCK_CLOEXEC);
+    const int s =
+        accept4(listenFd, reinterpret_cast<sockaddr*>(&addr), &len, SOCK_NONBLOCK | SOCK_CLOEXEC);
     if (s < 0) return;
     const IpAddress peer = fromSockaddr(addr);
     if (!events_.connectionRequest(peer)) {
@@ -347,8 +354,10 @@ void EpollListener::onRead(Conn& conn, bool drain) {
         if (n < 0) {
             const int err = errno;
             if (err == EINTR) continue;
-            if (err != EAGAIN && err != EWOULDBLOCK) onPeerClosed(*c, err);
-            else if (drain) onPeerClosed(*c, 0);
+            if (err != EAGAIN && err != EWOULDBLOCK)
+                onPeerClosed(*c, err);
+            else if (drain)
+                onPeerClosed(*c, 0);
             return;
         }
         if (!c->receiving) continue;  // read only to notice the peer's close
@@ -372,8 +381,8 @@ void EpollListener::onRead(Conn& conn, bool drain) {
 
 int EpollListener::flush(Conn& c) {
     while (c.pending() > 0) {
-        const ssize_t n = ::send(c.fd, c.out.data() + c.outPos, std::min<size_t>(c.pending(), 256 * 1024),
-                                 MSG_NOSIGNAL);
+        const ssize_t n = ::send(c.fd, c.out.data() + c.outPos,
+                                 std::min<size_t>(c.pending(), 256 * 1024), MSG_NOSIGNAL);
         if (n < 0) return errno == EAGAIN || errno == EWOULDBLOCK ? 0 : errno;
         c.outPos += static_cast<size_t>(n);
     }

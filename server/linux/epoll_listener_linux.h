@@ -20,7 +20,7 @@
 namespace korrin {
 
 class EpollListener final : public Listener {
-public:
+  public:
     static constexpr size_t kSendCap = 4u * 1024 * 1024;  // unsent bytes a connection may hold
 
     // maxConnections: further peers are accepted and closed at once, without any event.
@@ -43,7 +43,7 @@ public:
     OpResult closeWhenSent(int id) override;
     void pauseReading(bool paused) override;
 
-private:
+  private:
     struct Conn;
     int listenOn(const IpAddress& address, int* error);
     void closeListenSockets();
@@ -68,7 +68,7 @@ private:
     int32_t port_ = 0;
     bool paused_ = false;
     bool acceptWaiting_ = false;  // every free id is held by a closing connection
-    LogThrottle turnedAwayLog_;    // peers turned away at the connection bound: a line a minute
+    LogThrottle turnedAwayLog_;   // peers turned away at the connection bound: a line a minute
     std::map<int, std::unique_ptr<Conn>> conns_;
     uint64_t nextSerial_ = 1;
 };

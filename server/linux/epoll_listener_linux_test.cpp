@@ -25,7 +25,9 @@ struct Recorder : ListenerEvents {
         seen.push_back((eol ? "line " : "piece ") + std::to_string(id) + " " + std::string(t));
     }
     void connectionClosed(int id) override { seen.push_back("closed " + std::to_string(id)); }
-    void error(int code, std::string_view) override { seen.push_back("error " + std::to_string(code)); }
+    void error(int code, std::string_view) override {
+        seen.push_back("error " + std::to_string(code));
+    }
 };
 
 int connectLoopback(int port) {

@@ -15,7 +15,9 @@ EventLoop::EventLoop() : epoll_(epoll_create1(EPOLL_CLOEXEC)) {
     if (epoll_ < 0) throw std::runtime_error("epoll_create1 failed");
 }
 
-EventLoop::~EventLoop() { close(epoll_); }
+EventLoop::~EventLoop() {
+    close(epoll_);
+}
 
 void EventLoop::watch(int fd, uint32_t events, Handler handler) {
     const uint64_t token = nextToken_++;
@@ -44,7 +46,9 @@ void EventLoop::unwatch(int fd) {
     tokenOfFd_.erase(it);
 }
 
-void EventLoop::post(std::function<void()> work) { posted_.push_back(std::move(work)); }
+void EventLoop::post(std::function<void()> work) {
+    posted_.push_back(std::move(work));
+}
 
 void EventLoop::run() {
     while (!stopped_) runOnce(-1);
@@ -83,7 +87,8 @@ timespec toTimespec(Ns d) {
 }  // namespace
 
 FdTimer::FdTimer(EventLoop& loop, std::function<void()> onTick)
-    : loop_(loop), fd_(timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC)),
+    : loop_(loop),
+      fd_(timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC)),
       onTick_(std::move(onTick)) {
     if (fd_ < 0) throw std::runtime_error("timerfd_create failed");
     loop_.watch(fd_, EPOLLIN, [this](uint32_t) {

@@ -14,7 +14,7 @@
 namespace korrin {
 
 class EventLoop {
-public:
+  public:
     using Handler = std::function<void(uint32_t events)>;
 
     EventLoop();
@@ -35,7 +35,7 @@ public:
     void runOnce(int timeoutMs);
     void stop() { stopped_ = true; }
 
-private:
+  private:
     int epoll_;
     bool stopped_ = false;
     uint64_t nextToken_ = 1;
@@ -47,13 +47,13 @@ private:
 // A Timer on a timerfd: while enabled it ticks every interval, counted from its tick, so the
 // handler's own run time does not stretch the pace.
 class FdTimer final : public Timer {
-public:
+  public:
     FdTimer(EventLoop& loop, std::function<void()> onTick);
     ~FdTimer() override;
     void setInterval(int ms) override;
     void setEnabled(bool on) override;
 
-private:
+  private:
     std::chrono::nanoseconds interval() const { return std::chrono::milliseconds(intervalMs_); }
     void arm();
     EventLoop& loop_;

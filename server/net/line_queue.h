@@ -1,13 +1,15 @@
-// The send queue's store: the lines' bytes back to back in one buffer and the start of each,
-// so a queued 40-byte line costs about 44 bytes, not a string object and a heap block of its
-// own. Lines leave at the front; the space they held is given back in batches.
+// The send queue's store: the lines' bytes back to back in blocks of 256 KiB and the start of
+// each line, so a queued 40-byte line costs about 44 bytes, not a string object and a heap
+// block of its own. Lines leave at the front; a block goes once its last line has left, so
+// nothing is ever copied to grow the store.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
+#include <deque>
 #include <iterator>
 #include <string>
 #include <string_view>
-#include <vector>
 
 namespace korrin {
 
@@ -34,51 +36,58 @@ public:
         size_t i_;
     };
 
-    size_t size() const { return starts_.size() - head_; }
-    bool empty() const { return size() == 0; }
-    // Bytes of the lines held.
-    size_t bytes() const { return bytes_.size() - (empty() ? bytes_.size() : starts_[head_]); }
+    static constexpr size_t kBlockBytes = 256 * 1024;
+
+    size_t size() const { return starts_.size(); }
+    bool empty() const { return starts_.empty(); }
+    size_t bytes() const { return bytes_; }  // of the lines held
     std::string_view operator[](size_t i) const {
-        const size_t at = head_ + i;
-        const size_t end = at + 1 < starts_.size() ? starts_[at + 1] : bytes_.size();
-        return std::string_view(bytes_).substr(starts_[at], end - starts_[at]);
+        const uint64_t line = headLine_ + i;
+        // The block that holds the line: the last one that begins at or before it.
+        auto block = std::upper_bound(blocks_.begin(), blocks_.end(), line,
+                                      [](uint64_t n, const Block& b) { return n < b.firstLine; });
+        --block;
+        const auto next = std::next(block);
+        const bool lastInBlock =
+            i + 1 == starts_.size() || (next != blocks_.end() && next->firstLine == line + 1);
+        const size_t end = lastInBlock ? block->bytes.size() : starts_[i + 1];
+        return std::string_view(block->bytes).substr(starts_[i], end - starts_[i]);
     }
     std::string_view front() const { return (*this)[0]; }
     Iterator begin() const { return Iterator(*this, 0); }
     Iterator end() const { return Iterator(*this, size()); }
 
     void push_back(std::string_view line) {
-        starts_.push_back(static_cast<uint32_t>(bytes_.size()));
-        bytes_.append(line);
+        if (blocks_.empty() ||
+            blocks_.back().bytes.size() + line.size() > blocks_.back().bytes.capacity()) {
+            blocks_.emplace_back();
+            blocks_.back().bytes.reserve(std::max(kBlockBytes, line.size()));
+            blocks_.back().firstLine = headLine_ + starts_.size();
+        }
+        starts_.push_back(static_cast<uint32_t>(blocks_.back().bytes.size()));
+        blocks_.back().bytes.append(line);
+        bytes_ += line.size();
     }
     void pop_front() {
-        ++head_;
-        if (empty()) {
-            starts_.clear();
-            bytes_.clear();
-            head_ = 0;
-        } else if (head_ >= kCompactAfter && head_ * 2 >= starts_.size()) {
-            compact();
+        bytes_ -= front().size();
+        starts_.pop_front();
+        ++headLine_;
+        if (starts_.empty()) {
+            blocks_.clear();
+        } else if (blocks_.size() > 1 && blocks_[1].firstLine <= headLine_) {
+            blocks_.pop_front();
         }
     }
 
 private:
-    // Moves what is held to the front once the lines gone are as many as those left: each
-    // byte is moved at most once for every line that leaves, and offsets stay small.
-    static constexpr size_t kCompactAfter = 4096;
-    void compact() {
-        const uint32_t cut = starts_[head_];
-        bytes_.erase(0, cut);
-        starts_.erase(starts_.begin(), starts_.begin() + static_cast<std::ptrdiff_t>(head_));
-        for (uint32_t& s : starts_) s -= cut;
-        head_ = 0;
-        if (bytes_.capacity() > 4 * bytes_.size() + 4096) bytes_.shrink_to_fit();
-        if (starts_.capacity() > 4 * starts_.size() + 1024) starts_.shrink_to_fit();
-    }
-
-    std::string bytes_;
-    std::vector<uint32_t> starts_;  // in bytes_, one per line from head_ on
-    size_t head_ = 0;
+    struct Block {
+        std::string bytes;       // never grows past its first capacity
+        uint64_t firstLine = 0;  // the number of its first line, counted since the start
+    };
+    std::deque<Block> blocks_;
+    std::deque<uint32_t> starts_;  // each held line's offset in its block, front line first
+    uint64_t headLine_ = 0;        // the number of the front line
+    size_t bytes_ = 0;
 };
 
 }  // namespace korrin

@@ -13,7 +13,7 @@
 namespace korrin {
 
 class RefusalLog {
-public:
+  public:
     using TimePoint = LogThrottle::TimePoint;
     static constexpr int kMaxLines = 20;
 
@@ -23,7 +23,7 @@ public:
     // The count of a minute that is over with refusals left unlogged, or "".
     std::string summaryDue(TimePoint now);
 
-private:
+  private:
     LogThrottle perPeer_;
     bool minuteOpen_ = false;
     TimePoint minuteStart_;

@@ -7,13 +7,18 @@ constexpr uint32_t kSz = 1, kExpandSz = 2, kMultiSz = 7;
 }
 
 std::string registryTypeName(uint32_t type) {
-    static const char* const names[] = {
-        "REG_NONE",          "REG_SZ",
-        "REG_EXPAND_SZ",     "REG_BINARY",
-        "REG_DWORD",         "REG_DWORD_BIG_ENDIAN",
-        "REG_LINK",          "REG_MULTI_SZ",
-        "REG_RESOURCE_LIST", "REG_FULL_RESOURCE_DESCRIPTOR",
-        "REG_RESOURCE_REQUIREMENTS_LIST", "REG_QWORD"};
+    static const char* const names[] = {"REG_NONE",
+                                        "REG_SZ",
+                                        "REG_EXPAND_SZ",
+                                        "REG_BINARY",
+                                        "REG_DWORD",
+                                        "REG_DWORD_BIG_ENDIAN",
+                                        "REG_LINK",
+                                        "REG_MULTI_SZ",
+                                        "REG_RESOURCE_LIST",
+                                        "REG_FULL_RESOURCE_DESCRIPTOR",
+                                        "REG_RESOURCE_REQUIREMENTS_LIST",
+                                        "REG_QWORD"};
     if (type < sizeof names / sizeof names[0]) return names[type];
     return "type " + std::to_string(type);
 }

@@ -13,9 +13,9 @@ TEST(RegistryList, EachTypeReadsAsTextOrAsNoList) {
     } cases[] = {
         {1, "127.0.0.1\0"s, "127.0.0.1", ""},
         {1, ""s, "", ""},
-        {2, "10.0.0.0/8, ::1\0"s, "10.0.0.0/8, ::1", ""},           // REG_EXPAND_SZ
+        {2, "10.0.0.0/8, ::1\0"s, "10.0.0.0/8, ::1", ""},  // REG_EXPAND_SZ
         {7, "127.0.0.1\0::1, 10.0.0.0/8\0\0"s, "127.0.0.1, ::1, 10.0.0.0/8", ""},
-        {7, "127.0.0.1\0\0ignored\0\0"s, "127.0.0.1", ""},            // an empty string ends it
+        {7, "127.0.0.1\0\0ignored\0\0"s, "127.0.0.1", ""},  // an empty string ends it
         {7, "\0"s, "", ""},
         {7, "no terminator"s, "no terminator", ""},
         {4, "\1\0\0\0"s, "", "a REG_DWORD value is no list"},

@@ -7,7 +7,7 @@
 namespace korrin {
 
 class SenderEvents final : public ListenerEvents {
-public:
+  public:
     explicit SenderEvents(Relay& r) : relay_(r) {}
     bool connectionRequest(const IpAddress& peer) override { return relay_.senderRequest(peer); }
     void connectionOpened(int id) override { relay_.senderOpened(id); }
@@ -17,12 +17,12 @@ public:
     void connectionClosed(int id) override { relay_.senderClosed(id); }
     void error(int code, std::string_view d) override { relay_.inputError(code, d); }
 
-private:
+  private:
     Relay& relay_;
 };
 
 class ReceiverEvents final : public ListenerEvents {
-public:
+  public:
     explicit ReceiverEvents(Relay& r) : relay_(r) {}
     bool connectionRequest(const IpAddress& peer) override { return relay_.receiverRequest(peer); }
     void connectionOpened(int id) override { relay_.receiverOpened(id); }
@@ -30,7 +30,7 @@ public:
     void connectionClosed(int id) override { relay_.receiverClosed(id); }
     void error(int, std::string_view) override {}  // the output listener's errors are not kept
 
-private:
+  private:
     Relay& relay_;
 };
 
@@ -38,7 +38,7 @@ private:
 // listeners is logged once and tried again on a timer, only the port that does not listen,
 // until it works; then the recovery is logged.
 class ListenKeeper {
-public:
+  public:
     static constexpr int kRetryMs = 30 * 1000;
     ListenKeeper(Relay& relay, Timer& retryTimer) : relay_(relay), timer_(retryTimer) {}
 
@@ -50,7 +50,7 @@ public:
              true);
     }
 
-private:
+  private:
     void note(const ListenResult& r, bool isRetry) {
         if (r.ok()) {
             if (failing_) relay_.inputError(0, "Ports open again");

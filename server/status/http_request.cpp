@@ -9,8 +9,8 @@ namespace {
 
 // RFC 9110 token characters.
 bool isTokenChar(unsigned char c) {
-    return std::isalnum(c) || std::string_view("!#$%&'*+-.^_`|~").find(static_cast<char>(c)) !=
-                                  std::string_view::npos;
+    return std::isalnum(c) ||
+           std::string_view("!#$%&'*+-.^_`|~").find(static_cast<char>(c)) != std::string_view::npos;
 }
 
 bool isToken(std::string_view s) {
@@ -21,9 +21,8 @@ bool isToken(std::string_view s) {
 
 // Visible ASCII only: no blanks, controls or bytes past 0x7E in a target.
 bool isTarget(std::string_view s) {
-    return !s.empty() && s[0] == '/' && std::all_of(s.begin(), s.end(), [](char c) {
-        return c > 0x20 && c < 0x7F;
-    });
+    return !s.empty() && s[0] == '/' &&
+           std::all_of(s.begin(), s.end(), [](char c) { return c > 0x20 && c < 0x7F; });
 }
 
 std::string lower(std::string_view s) {

@@ -8,7 +8,7 @@
 namespace korrin {
 
 class HttpRequestReader {
-public:
+  public:
     static constexpr size_t kMaxHead = 8 * 1024;
     enum class State { Incomplete, Complete, Bad };
 
@@ -22,7 +22,7 @@ public:
     const std::string& method() const { return method_; }
     const std::string& path() const { return path_; }  // the target without its query
 
-private:
+  private:
     State fail(int status);
     State parse();
 

@@ -94,15 +94,27 @@ std::string escapeHtml(const std::string& text) {
     for (char ch : latin1ToUtf8(text)) {
         const auto c = static_cast<unsigned char>(ch);
         switch (c) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '"': out += "&quot;"; break;
-        case '\'': out += "&#39;"; break;
-        default:
-            // Controls are no text of a page.
-            if (c < 0x20 && c != '\t' && c != '\n') out += "&#xFFFD;";
-            else out += ch;
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            case '"':
+                out += "&quot;";
+                break;
+            case '\'':
+                out += "&#39;";
+                break;
+            default:
+                // Controls are no text of a page.
+                if (c < 0x20 && c != '\t' && c != '\n')
+                    out += "&#xFFFD;";
+                else
+                    out += ch;
         }
     }
     return out;
@@ -120,8 +132,8 @@ std::string duration(double seconds) {
 }
 
 std::string chartPoints(const std::vector<uint64_t>& history) {
-    const uint64_t max = std::max<uint64_t>(1, history.empty() ? 1 : *std::max_element(
-                                                   history.begin(), history.end()));
+    const uint64_t max = std::max<uint64_t>(
+        1, history.empty() ? 1 : *std::max_element(history.begin(), history.end()));
     std::string out;
     char buf[48];
     for (size_t i = 0; i < history.size(); ++i) {
@@ -260,10 +272,12 @@ std::string renderMetrics(const StatusSnapshot& s) {
     metric(out, "korrin_senders", "gauge", "Connected senders.", std::to_string(s.senders.size()));
     metric(out, "korrin_paused", "gauge", "1 while reading from senders is paused (queue full).",
            s.paused ? "1" : "0");
-    out += "# HELP korrin_port_listening 1 while the relay port listens.\n"
-           "# TYPE korrin_port_listening gauge\n"
-           "korrin_port_listening{port=\"input\"} " + std::string(s.inputListening ? "1" : "0") +
-           "\nkorrin_port_listening{port=\"output\"} " + (s.outputListening ? "1" : "0") + "\n";
+    out +=
+        "# HELP korrin_port_listening 1 while the relay port listens.\n"
+        "# TYPE korrin_port_listening gauge\n"
+        "korrin_port_listening{port=\"input\"} " +
+        std::string(s.inputListening ? "1" : "0") + "\nkorrin_port_listening{port=\"output\"} " +
+        (s.outputListening ? "1" : "0") + "\n";
     metric(out, "korrin_lines_in_total", "counter", "Complete lines that joined the queue.",
            std::to_string(s.counters.linesIn));
     metric(out, "korrin_lines_out_total", "counter", "Lines the send steps took from the queue.",
@@ -271,14 +285,16 @@ std::string renderMetrics(const StatusSnapshot& s) {
     metric(out, "korrin_send_failures_total", "counter",
            "Receivers dropped because a send to them failed.",
            std::to_string(s.counters.sendFailures));
-    out += "# HELP korrin_refused_total Connections refused by an allow list.\n"
-           "# TYPE korrin_refused_total counter\n";
+    out +=
+        "# HELP korrin_refused_total Connections refused by an allow list.\n"
+        "# TYPE korrin_refused_total counter\n";
     for (const auto& [port, n] : s.counters.refusedByPort)
         out += "korrin_refused_total{port=\"" + std::to_string(port) + "\"} " + std::to_string(n) +
                "\n";
     const LatenessHistogram& h = s.counters.lateness;
-    out += "# HELP korrin_pacing_lateness_seconds How late each send step ran against its due "
-           "time.\n# TYPE korrin_pacing_lateness_seconds histogram\n";
+    out +=
+        "# HELP korrin_pacing_lateness_seconds How late each send step ran against its due "
+        "time.\n# TYPE korrin_pacing_lateness_seconds histogram\n";
     uint64_t cumulative = 0;
     for (size_t b = 0; b <= LatenessHistogram::kBuckets; ++b) {
         cumulative += h.counts[b];
@@ -309,16 +325,16 @@ std::string renderStatusPage(const StatusSnapshot& s) {
          "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">"
          "<title>Korrin Server status</title><style>";
     p += kStyle;
-    p += "</style></head><body>\n<h1>Korrin Server <span id=\"version\">" +
-         escapeHtml(s.version) + "</span></h1>\n<section><h2>Relay</h2><dl>";
+    p += "</style></head><body>\n<h1>Korrin Server <span id=\"version\">" + escapeHtml(s.version) +
+         "</span></h1>\n<section><h2>Relay</h2><dl>";
     p += "<dt>Input port</dt><dd id=\"input-port\"" +
          std::string(s.inputListening ? "" : " class=\"bad\"") + ">" +
          portText(s.inputPort, s.inputListening) + "</dd>";
     p += "<dt>Output port</dt><dd id=\"output-port\"" +
          std::string(s.outputListening ? "" : " class=\"bad\"") + ">" +
          portText(s.outputPort, s.outputListening) + "</dd>";
-    p += "<dt>Bind</dt><dd id=\"bind\">" + (s.bind.empty() ? "every interface" : escapeHtml(s.bind)) +
-         "</dd>";
+    p += "<dt>Bind</dt><dd id=\"bind\">" +
+         (s.bind.empty() ? "every interface" : escapeHtml(s.bind)) + "</dd>";
     p += "<dt>Pacing</dt><dd id=\"interval\">" + std::to_string(s.intervalMs) + " ms</dd>";
     p += "<dt>Up for</dt><dd id=\"uptime\">" + duration(s.uptimeSeconds) + "</dd>";
     p += "<dt>Reading from senders</dt><dd id=\"paused\"" +
@@ -331,16 +347,19 @@ std::string renderStatusPage(const StatusSnapshot& s) {
          "</span>/s, out <span id=\"rate-out\">" + number(s.linesOutPerSecond) +
          "</span>/s</p>\n<svg viewBox=\"0 0 300 60\" preserveAspectRatio=\"none\" role=\"img\" "
          "aria-label=\"Lines in the queue over the last five minutes\"><polyline id=\"chart-line\" "
-         "points=\"" + chartPoints(s.queueHistory) + "\"/></svg></section>\n";
+         "points=\"" +
+         chartPoints(s.queueHistory) + "\"/></svg></section>\n";
     p += "<section><h2>Receivers (<span id=\"receiver-count\">" +
          std::to_string(s.receivers.size()) +
          "</span>)</h2><div class=\"scroll\"><table><thead><tr><th>Address</th><th>Id</th>"
          "<th>Connected since (UTC)</th><th>Lines sent</th><th>Bytes behind</th></tr></thead>"
-         "<tbody id=\"receivers\">" + peerRows(s.receivers, true) + "</tbody></table></div></section>\n";
-    p += "<section><h2>Senders (<span id=\"sender-count\">" + std::to_string(s.senders.size()) +
-         "</span>)</h2><div class=\"scroll\"><table><thead><tr><th>Address</th><th>Id</th>"
-         "<th>Connected since (UTC)</th><th>Lines received</th></tr></thead><tbody id=\"senders\">" +
-         peerRows(s.senders, false) + "</tbody></table></div></section>\n";
+         "<tbody id=\"receivers\">" +
+         peerRows(s.receivers, true) + "</tbody></table></div></section>\n";
+    p +=
+        "<section><h2>Senders (<span id=\"sender-count\">" + std::to_string(s.senders.size()) +
+        "</span>)</h2><div class=\"scroll\"><table><thead><tr><th>Address</th><th>Id</th>"
+        "<th>Connected since (UTC)</th><th>Lines received</th></tr></thead><tbody id=\"senders\">" +
+        peerRows(s.senders, false) + "</tbody></table></div></section>\n";
     p += "<section><h2>Error log</h2><pre id=\"log\">" +
          (log.empty() ? "(nothing written since the start)" : log) + "</pre></section>\n";
     p += "<footer>Started " + escapeHtml(s.startedAt) +

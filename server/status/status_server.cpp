@@ -8,17 +8,24 @@ namespace korrin {
 
 namespace {
 
-constexpr size_t kRateSeconds = 10;     // the rates average this many seconds
+constexpr size_t kRateSeconds = 10;  // the rates average this many seconds
 
 const char* reason(int status) {
     switch (status) {
-    case 200: return "OK";
-    case 400: return "Bad Request";
-    case 404: return "Not Found";
-    case 405: return "Method Not Allowed";
-    case 414: return "URI Too Long";
-    case 431: return "Request Header Fields Too Large";
-    case 503: return "Service Unavailable";
+        case 200:
+            return "OK";
+        case 400:
+            return "Bad Request";
+        case 404:
+            return "Not Found";
+        case 405:
+            return "Method Not Allowed";
+        case 414:
+            return "URI Too Long";
+        case 431:
+            return "Request Header Fields Too Large";
+        case 503:
+            return "Service Unavailable";
     }
     return "Error";
 }
@@ -41,7 +48,9 @@ std::string serialize(const Answer& a, bool withBody) {
     return out;
 }
 
-double seconds(Clock::TimePoint::duration d) { return std::chrono::duration<double>(d).count(); }
+double seconds(Clock::TimePoint::duration d) {
+    return std::chrono::duration<double>(d).count();
+}
 
 }  // namespace
 
@@ -58,7 +67,9 @@ StatusServer::StatusServer(Listener& listener, Relay& relay, SettingsStore& sett
       startedAt_(relay.clock().now()),
       startedWall_(relay.clock().wallNow()) {}
 
-void StatusServer::log(int code, const std::string& text) { relay_.inputError(code, text); }
+void StatusServer::log(int code, const std::string& text) {
+    relay_.inputError(code, text);
+}
 
 void StatusServer::applySettings() {
     const StatusSettings s = readStatusSettings(settings_);
@@ -68,38 +79,56 @@ void StatusServer::applySettings() {
     start();
 }
 
+// Empty or 0: the status port is off, and nothing about it is logged.
+bool StatusServer::switchedOff() const {
+    std::string_view text = applied_.port;
+    while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
+    const std::optional<double> number = leadingNumber(text);
+    return text.empty() || (number && roundHalfEven(*number) == 0);
+}
+
+// The port number, or nothing when the setting is wrong (logged).
+std::optional<int32_t> StatusServer::portSetting() {
+    const std::optional<int32_t> port = listenPortsFromText(applied_.port).input;
+    if (!port)
+        log(relay_.errorNumbers().badSetting,
+            "StatusPort: \"" + applied_.port +
+                "\" is no port number; the status port stays closed");
+    return port;
+}
+
+// A list setting that is wrong is logged; true then.
+bool StatusServer::listWrong(const char* key, const ListText& value,
+                             const std::optional<std::string>& badEntry) {
+    std::string why = value.error;
+    if (why.empty() && badEntry) why = "\"" + *badEntry + "\" is not an address or a prefix";
+    if (why.empty()) return false;
+    log(relay_.errorNumbers().badSetting,
+        std::string(key) + ": " + why + "; the status port stays closed");
+    return true;
+}
+
 void StatusServer::start() {
     listener_.setListening(false);
     listening_ = retrying_ = false;
     lastTry_ = relay_.clock().now();
     // Who may ask: a narrowed list holds for the connections already open too.
     for (const auto& [id, c] : conns_) listener_.closeConnection(id);
-    std::string_view portText = applied_.port;
-    while (!portText.empty() && portText.front() == ' ') portText.remove_prefix(1);
-    const std::optional<double> number = leadingNumber(portText);
-    if (portText.empty() || (number && roundHalfEven(*number) == 0)) return;  // off
-    const std::optional<int32_t> port = listenPortsFromText(applied_.port).input;
-    const ListText bindText =
-        applied_.bind.text.empty() && applied_.bind.error.empty() ? ListText{kDefaultBind, ""}
-                                                                  : applied_.bind;
-    ParsedList<IpAddress> bind = parseAddressList(bindText.text);
-    ParsedList<IpPrefix> allow = parsePrefixList(applied_.allow.text);
-    const int badSetting = relay_.errorNumbers().badSetting;
-    auto wrong = [this, badSetting](const char* key, const ListText& v, const std::optional<std::string>& bad) {
-        if (!v.error.empty()) log(badSetting, std::string(key) + ": " + v.error + "; the status port stays closed");
-        else if (bad) log(badSetting, std::string(key) + ": \"" + *bad + "\" is not an address or a prefix; the status port stays closed");
-        return !v.error.empty() || bad.has_value();
-    };
-    const bool bindWrong = wrong("StatusBind", bindText, bind.badEntry);
-    const bool allowWrong = wrong("AllowStatus", applied_.allow, allow.badEntry);
-    if (!port) log(badSetting, "StatusPort: \"" + applied_.port + "\" is no port number; the status port stays closed");
+    if (switchedOff()) return;
+    const std::optional<int32_t> port = portSetting();
+    const bool defaultBind = applied_.bind.text.empty() && applied_.bind.error.empty();
+    const ListText bindText = defaultBind ? ListText{kDefaultBind, ""} : applied_.bind;
+    const ParsedList<IpAddress> bind = parseAddressList(bindText.text);
+    const ParsedList<IpPrefix> allow = parsePrefixList(applied_.allow.text);
+    const bool bindWrong = listWrong("StatusBind", bindText, bind.badEntry);
+    const bool allowWrong = listWrong("AllowStatus", applied_.allow, allow.badEntry);
     if (!port || bindWrong || allowWrong) return;
     port_ = *port;
     allow_ = AllowList(allow.entries);
     listener_.setLocalPort(port_);
     listener_.setLocalAddresses(bind.entries);
     OpResult r = listener_.setListening(true);
-    if (!r.ok() && applied_.bind.text.empty()) {
+    if (!r.ok() && defaultBind) {
         // A computer without IPv6 has no ::1: this computer's IPv4 address alone will do.
         listener_.setLocalAddresses({ipv4(127, 0, 0, 1)});
         r = listener_.setListening(true);
@@ -149,7 +178,9 @@ void StatusServer::dataIn(int id, std::string_view text, bool) {
     listener_.closeWhenSent(id);
 }
 
-void StatusServer::connectionClosed(int id) { conns_.erase(id); }
+void StatusServer::connectionClosed(int id) {
+    conns_.erase(id);
+}
 
 std::string StatusServer::respond(const HttpRequestReader& request) {
     Answer a;
@@ -166,7 +197,8 @@ std::string StatusServer::respond(const HttpRequestReader& request) {
         a.body = "Only GET and HEAD are served here.\n";
     } else if (path == "/") {
         a.type = "text/html; charset=utf-8";
-        a.extra = "Content-Security-Policy: " + statusPagePolicy() + "\r\nX-Frame-Options: DENY\r\n";
+        a.extra =
+            "Content-Security-Policy: " + statusPagePolicy() + "\r\nX-Frame-Options: DENY\r\n";
         a.body = renderStatusPage(snapshot());
     } else if (path == "/status.json") {
         a.type = "application/json";
@@ -180,8 +212,12 @@ std::string StatusServer::respond(const HttpRequestReader& request) {
             a.body = "ok\n";
         } else {
             a.status = 503;
-            if (!in) a.body += "input port " + std::to_string(relay_.inputPort()) + " is not listening\n";
-            if (!out) a.body += "output port " + std::to_string(relay_.outputPort()) + " is not listening\n";
+            if (!in)
+                a.body +=
+                    "input port " + std::to_string(relay_.inputPort()) + " is not listening\n";
+            if (!out)
+                a.body +=
+                    "output port " + std::to_string(relay_.outputPort()) + " is not listening\n";
         }
     } else {
         a.status = 404;
@@ -209,16 +245,20 @@ StatusSnapshot StatusServer::snapshot() {
     s.queueHistory.assign(queueHistory_.begin(), queueHistory_.end());
     if (lineCounts_.size() >= 2) {
         const double span = static_cast<double>(lineCounts_.size() - 1);
-        s.linesInPerSecond = static_cast<double>(lineCounts_.back().first - lineCounts_.front().first) / span;
-        s.linesOutPerSecond = static_cast<double>(lineCounts_.back().second - lineCounts_.front().second) / span;
+        s.linesInPerSecond =
+            static_cast<double>(lineCounts_.back().first - lineCounts_.front().first) / span;
+        s.linesOutPerSecond =
+            static_cast<double>(lineCounts_.back().second - lineCounts_.front().second) / span;
     }
     auto peer = [&](const PeerEntry& e, uint64_t lines, uint64_t behind) {
-        return PeerStatus{e.id, e.address, isoUtc(e.since), std::max(0.0, seconds(wall - e.since)),
+        return PeerStatus{e.id,  e.address, isoUtc(e.since), std::max(0.0, seconds(wall - e.since)),
                           lines, behind};
     };
     for (const PeerEntry& e : relay_.List3())
-        s.receivers.push_back(peer(e, relay_.receiverLines(e.id), relay_.receiverBytesBehind(e.id)));
-    for (const PeerEntry& e : relay_.List1()) s.senders.push_back(peer(e, relay_.senderLines(e.id), 0));
+        s.receivers.push_back(
+            peer(e, relay_.receiverLines(e.id), relay_.receiverBytesBehind(e.id)));
+    for (const PeerEntry& e : relay_.List1())
+        s.senders.push_back(peer(e, relay_.senderLines(e.id), 0));
     s.lastError = relay_.Label2();
     s.log.assign(relay_.recentLog().begin(), relay_.recentLog().end());
     s.counters = relay_.counters();

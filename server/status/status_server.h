@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <deque>
 #include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -32,11 +33,11 @@ struct StatusSettings {
 StatusSettings readStatusSettings(SettingsStore& store);
 
 class StatusServer final : public ListenerEvents {
-public:
+  public:
     static constexpr int kMaxConnections = 16;
-    static constexpr std::chrono::seconds kIdle{10};     // a connection's whole life at most
-    static constexpr size_t kHistorySamples = 300;       // five minutes, one a second
-    static constexpr std::chrono::seconds kRetry{30};    // a port that could not be opened
+    static constexpr std::chrono::seconds kIdle{10};   // a connection's whole life at most
+    static constexpr size_t kHistorySamples = 300;     // five minutes, one a second
+    static constexpr std::chrono::seconds kRetry{30};  // a port that could not be opened
     static constexpr char kDefaultBind[] = "127.0.0.1, ::1";
 
     StatusServer(Listener& listener, Relay& relay, SettingsStore& settings, std::string version);
@@ -59,13 +60,17 @@ public:
     void connectionClosed(int id) override;
     void error(int, std::string_view) override {}  // a status client's trouble is not logged
 
-private:
+  private:
     struct Conn {
         HttpRequestReader request;
         Clock::TimePoint opened;
         bool answered = false;
     };
     void start();
+    bool switchedOff() const;
+    std::optional<int32_t> portSetting();
+    bool listWrong(const char* key, const ListText& value,
+                   const std::optional<std::string>& badEntry);
     void log(int code, const std::string& text);
 
     Listener& listener_;

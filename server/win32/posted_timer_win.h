@@ -16,7 +16,7 @@ namespace korrin {
 // place among the socket messages, so a flood of network events cannot starve the ticks the
 // way a WM_TIMER would be starved.
 class PostedTimer final : public Timer {
-public:
+  public:
     PostedTimer(HWND target, UINT message, WPARAM id);
     ~PostedTimer() override;
     PostedTimer(const PostedTimer&) = delete;
@@ -32,7 +32,7 @@ public:
     int interval() const { return interval_; }
     bool enabled() const { return enabled_; }
 
-private:
+  private:
     void rearm();  // with mu_ held
     void run();
 

@@ -8,11 +8,11 @@
 namespace korrin {
 
 class FileErrorLog final : public ErrorLog {
-public:
+  public:
     explicit FileErrorLog(std::string path) : path_(std::move(path)) {}
     void append(std::string_view line) override;
 
-private:
+  private:
     std::string path_;
 };
 

@@ -12,13 +12,13 @@ namespace korrin {
 // <root>\Software\<application>\<section>: text values REG_SZ; lists also REG_EXPAND_SZ and
 // REG_MULTI_SZ. Under HKEY_LOCAL_MACHINE always the 64-bit view.
 class RegistrySettings final : public SettingsStore {
-public:
+  public:
     RegistrySettings(HKEY root, std::string application, std::string section);
     std::string get(std::string_view key, std::string_view defaultValue) override;
     ListText getList(std::string_view key) override;
     void save(std::string_view key, std::string_view value) override;
 
-private:
+  private:
     // The value's type and bytes; a registry error code.
     LONG read(std::string_view key, DWORD& type, std::string& data);
 

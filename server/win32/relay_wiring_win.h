@@ -1,6 +1,7 @@
 // The relay put together with its Win32 parts: listeners, settings store, error log, clock,
-// the pacing timer with the window its ticks are posted to, and the status port beside it. The operator window and the
-// service each own one; they differ only in the settings root, the log path and the view.
+// the pacing timer with the window its ticks are posted to, and the status port beside it. The
+// operator window and the service each own one; they differ only in the settings root, the log path
+// and the view.
 #pragma once
 
 #include <windows.h>
@@ -19,7 +20,7 @@
 namespace korrin {
 
 class RelayWiring {
-public:
+  public:
     // Senders: a generous bound against exhaustion; receivers: one per ReceiverHosts entry.
     static constexpr int kMaxSenders = 1024;
     // SendTimer is created enabled with this design-time interval; start-up sets its own.
@@ -38,14 +39,14 @@ public:
     // also call it before dispatching any message, so socket floods cannot hold the pacing up.
     void runDueTick();
 
-private:
+  private:
     class TickWindow final : public Window {
-    public:
+      public:
         explicit TickWindow(RelayWiring& w);
         static constexpr UINT kMsgTick = WM_APP + 1;  // wParam: which timer
         static constexpr WPARAM kSendTimer = 0, kStatusTimer = 1;
 
-    private:
+      private:
         LRESULT onMessage(UINT msg, WPARAM wp, LPARAM lp) override;
         RelayWiring& wiring_;
     };

@@ -26,7 +26,7 @@ struct WindowSpec {
 };
 
 class Window {
-public:
+  public:
     Window() = default;
     // Unbinds first: a derived part already gone must not get the messages of the destruction.
     virtual ~Window();
@@ -40,11 +40,11 @@ public:
     // Destroys the window while still bound, so that it sees WM_DESTROY.
     void destroy();
 
-protected:
+  protected:
     // A message of the window; what a handler does not take goes here (DefWindowProcA).
     virtual LRESULT onMessage(UINT msg, WPARAM wp, LPARAM lp);
 
-private:
+  private:
     static LRESULT CALLBACK thunk(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
     HWND hwnd_ = nullptr;
 };

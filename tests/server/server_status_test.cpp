@@ -1,7 +1,6 @@
 // The status port of KorrinServer.exe under Wine, asked from Linux as a browser, a script and
 // a monitoring system would.
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
 #include <cstdlib>
@@ -27,10 +26,12 @@ std::string ask(int port, const std::string& request) {
 std::string get(int port, const std::string& path) {
     return ask(port, "GET " + path + " HTTP/1.1\r\nHost: localhost\r\n\r\n");
 }
-std::string body(const std::string& answer) { return answer.substr(answer.find("\r\n\r\n") + 4); }
+std::string body(const std::string& answer) {
+    return answer.substr(answer.find("\r\n\r\n") + 4);
+}
 
 class Status : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         KORRIN_NEED_WINDOWS_BUILD();
         s_ = std::make_unique<ServerUnderTest>();
@@ -126,9 +127,13 @@ TEST_F(Status, PageListsReceiversAndShowsANewOneWithoutAReload) {
     const int r = connectTo(4701);
     s_->waitFor([](auto& m) { return m["list3.count"] == "1"; });
     std::string seen;
-    std::vector<std::string> argv = {"/usr/bin/python3",
-                                     std::string(KORRIN_SOURCE_DIR) + "/tests/server/status_page_check.py",
-                                     "--url", "http://127.0.0.1:4780/", "--connect", "127.0.0.1:4701"};
+    std::vector<std::string> argv = {
+        "/usr/bin/python3",
+        std::string(KORRIN_SOURCE_DIR) + "/tests/server/status_page_check.py",
+        "--url",
+        "http://127.0.0.1:4780/",
+        "--connect",
+        "127.0.0.1:4701"};
     if (const char* shot = std::getenv("KORRIN_STATUS_SCREENSHOT")) {
         argv.push_back("--screenshot");
         argv.push_back(shot);
