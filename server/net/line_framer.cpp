@@ -25,6 +25,10 @@ void LineFramer::feed(std::string_view bytes, Sink& sink) {
         scanned_ = 0;
     }
     pending_.erase(0, start);
+    // A whole read passed through here; what is left is a partial line. Give the read's room
+    // back, or every idle connection would keep a read's worth of memory.
+    if (pending_.capacity() > kKeptRoom && pending_.size() <= kKeptRoom / 2)
+        std::string(pending_).swap(pending_);
     // Everything but a possible partial delimiter at the end has been searched.
     scanned_ = pending_.size() >= dlen ? pending_.size() - (dlen - 1) : 0;
     if (pending_.size() > maxLine_ + dlen) {

@@ -32,6 +32,7 @@ public:
     bool empty() const { return pending_.empty(); }
 
 private:
+    static constexpr size_t kKeptRoom = 4096;  // buffer kept between reads at most
     std::string delimiter_ = "\n";
     std::string pending_;
     size_t scanned_ = 0;      // bytes of pending_ known to hold no delimiter start
