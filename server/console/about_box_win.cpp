@@ -59,7 +59,7 @@ void showAboutBox(HWND owner, const std::string& closeCaption,
     const Twips tw;
     AboutBox about(togglePicture);
     if (!about.create(boxClass(ids::kForm2Class),
-                      boxSpec(owner, kTitle, WS_POPUP | WS_CAPTION | WS_SYSMENU, tw.x(100),
+                      boxShape(owner, kTitle, WS_POPUP | WS_CAPTION | WS_SYSMENU, tw.x(100),
                               tw.y(100), tw.x(6000), tw.y(2595))))
         return;
     HWND box = about.hwnd();

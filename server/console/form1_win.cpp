@@ -78,18 +78,18 @@ bool Form1::show() {
 
     createMenus();
     const Twips tw;
-    WindowSpec spec;
-    spec.title = "Form1";
-    spec.style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
+    WindowShape shape;
+    shape.title = "Form1";
+    shape.style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
     RECT r = {0, 0, tw.x(kClientWidth), tw.y(kClientHeight)};
-    AdjustWindowRectEx(&r, spec.style, TRUE, 0);
-    spec.x = tw.x(kFormLeft);
-    spec.y = tw.y(kFormTop);
-    spec.width = r.right - r.left;
-    spec.height = r.bottom - r.top;
-    spec.parent = nullptr;
-    spec.menu = menuBar_;
-    if (!create(cls, spec)) return false;
+    AdjustWindowRectEx(&r, shape.style, TRUE, 0);
+    shape.x = tw.x(kFormLeft);
+    shape.y = tw.y(kFormTop);
+    shape.width = r.right - r.left;
+    shape.height = r.bottom - r.top;
+    shape.parent = nullptr;
+    shape.menu = menuBar_;
+    if (!create(cls, shape)) return false;
     createControls();
     wiring_ = std::make_unique<RelayWiring>(HKEY_CURRENT_USER, programDirectory() + "IpError.txt",
                                             *this);

@@ -52,7 +52,7 @@ std::optional<std::string> InputBox(HWND owner, const std::string& prompt,
     const Twips tw;
     Box st;
     if (!st.create(boxClass(kClass),
-                   boxSpec(owner, title.c_str(), WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME,
+                   boxShape(owner, title.c_str(), WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME,
                            tw.x(300), tw.y(600), tw.x(6150), tw.y(1800))))
         return std::nullopt;
     HWND box = st.hwnd();

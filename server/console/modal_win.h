@@ -49,22 +49,22 @@ inline WindowClass boxClass(const char* name) {
 }
 
 // A modal box placed relative to its owner, sized to a client area in pixels.
-inline WindowSpec boxSpec(HWND owner, const char* title, DWORD style, int dx, int dy,
+inline WindowShape boxShape(HWND owner, const char* title, DWORD style, int dx, int dy,
                           int clientWidth, int clientHeight) {
-    WindowSpec spec;
-    spec.title = title;
-    spec.style = style;
-    spec.exStyle = WS_EX_DLGMODALFRAME;
+    WindowShape shape;
+    shape.title = title;
+    shape.style = style;
+    shape.exStyle = WS_EX_DLGMODALFRAME;
     RECT r = {0, 0, clientWidth, clientHeight};
-    AdjustWindowRectEx(&r, style, FALSE, spec.exStyle);
+    AdjustWindowRectEx(&r, style, FALSE, shape.exStyle);
     RECT o = {};
     GetWindowRect(owner, &o);
-    spec.x = o.left + dx;
-    spec.y = o.top + dy;
-    spec.width = r.right - r.left;
-    spec.height = r.bottom - r.top;
-    spec.parent = owner;  // owned: no task bar entry of its own
-    return spec;
+    shape.x = o.left + dx;
+    shape.y = o.top + dy;
+    shape.width = r.right - r.left;
+    shape.height = r.bottom - r.top;
+    shape.parent = owner;  // owned: no task bar entry of its own
+    return shape;
 }
 
 }  // namespace korrin

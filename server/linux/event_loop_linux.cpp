@@ -110,17 +110,17 @@ FdTimer::~FdTimer() {
 }
 
 void FdTimer::arm() {
-    itimerspec spec = {};
+    itimerspec timing = {};
     if (enabled_ && intervalMs_ > 0) {
         const Ns now = monotonicNow();
         // Re-armed by its own tick's handler: counted from that tick, so the handler's run
         // time does not stretch the interval.
         due_ = (inTick_ ? lastDue_ : now) + interval();
         if (due_ <= now) due_ = now + interval();
-        spec.it_value = toTimespec(due_);
-        spec.it_interval = toTimespec(interval());
+        timing.it_value = toTimespec(due_);
+        timing.it_interval = toTimespec(interval());
     }
-    timerfd_settime(fd_, TFD_TIMER_ABSTIME, &spec, nullptr);
+    timerfd_settime(fd_, TFD_TIMER_ABSTIME, &timing, nullptr);
 }
 
 void FdTimer::setInterval(int ms) {

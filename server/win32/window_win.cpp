@@ -8,7 +8,7 @@ Window::~Window() {
     DestroyWindow(hwnd_);
 }
 
-bool Window::create(const WindowClass& cls, const WindowSpec& spec) {
+bool Window::create(const WindowClass& cls, const WindowShape& shape) {
     HINSTANCE inst = GetModuleHandleA(nullptr);
     WNDCLASSEXA wc = {};
     wc.cbSize = sizeof wc;
@@ -20,8 +20,8 @@ bool Window::create(const WindowClass& cls, const WindowSpec& spec) {
     wc.hbrBackground = cls.background;
     wc.lpszClassName = cls.name;
     if (!RegisterClassExA(&wc) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) return false;
-    return CreateWindowExA(spec.exStyle, cls.name, spec.title, spec.style, spec.x, spec.y,
-                           spec.width, spec.height, spec.parent, spec.menu, inst, this) != nullptr;
+    return CreateWindowExA(shape.exStyle, cls.name, shape.title, shape.style, shape.x, shape.y,
+                           shape.width, shape.height, shape.parent, shape.menu, inst, this) != nullptr;
 }
 
 void Window::destroy() {

@@ -16,7 +16,7 @@ struct WindowClass {
 };
 
 // What CreateWindowExA takes besides the class; the defaults make a message-only window.
-struct WindowSpec {
+struct WindowShape {
     const char* title = "";
     DWORD style = 0;
     DWORD exStyle = 0;
@@ -35,7 +35,7 @@ class Window {
 
     HWND hwnd() const { return hwnd_; }
     // Creates the window bound to this object; false when it could not be made.
-    bool create(const WindowClass& cls, const WindowSpec& spec);
+    bool create(const WindowClass& cls, const WindowShape& shape);
     bool createMessageOnly(const char* className) { return create({className}, {}); }
     // Destroys the window while still bound, so that it sees WM_DESTROY.
     void destroy();
