@@ -6,6 +6,8 @@
 #include <set>
 #include <vector>
 
+#include "server/net/relay_events.h"
+
 namespace korrin {
 namespace {
 
@@ -287,6 +289,20 @@ TEST_F(RelayFixture, ClosingSendersAreNoFailureAndARetryOpensOnlyWhatIsClosed) {
     log.text.clear();
     EXPECT_TRUE(relay.reopenListeners().settingWrong);
     EXPECT_EQ(log.text, "");
+}
+
+TEST_F(RelayFixture, KeeperLogsTheFirstFailureAndTheRecoveryNotEachRetry) {
+    out.busyPorts = {3002};
+    FakeTimer retry;
+    ListenKeeper keeper(relay, retry);
+    keeper.started(relay.load(nullptr));
+    EXPECT_TRUE(retry.enabled);
+    EXPECT_EQ(retry.interval, ListenKeeper::kRetryMs);
+    for (int i = 0; i < 3; ++i) keeper.retry(readListenerSettings(settings));
+    out.busyPorts.clear();
+    keeper.retry(readListenerSettings(settings));
+    EXPECT_FALSE(retry.enabled);
+    EXPECT_EQ(log.text, "Error: 10048 - Error setting Portaddress\r\nError: 0 - Ports open again\r\n");
 }
 
 TEST_F(RelayFixture, RefusedPeersAreLoggedOnceAMinutePerAddressAndPort) {
