@@ -43,9 +43,8 @@ struct EpollListener::Conn {
     bool receiving = false;
     bool closing = false;  // socket gone, closed event pending
     bool closeWhenDrained = false;
-    std::string out;
-    size_t outPos = 0;
-    size_t pending() const { return out.size() - outPos; }
+    SendBuffer out;
+    size_t pending() const { return out.pending(); }
 };
 
 EpollListener::EpollListener(EventLoop& loop, ListenerEvents& events, int maxConnections)
@@ -204,14 +203,9 @@ OpResult EpollListener::closeConnection(int id) {
 OpResult EpollListener::send(int id, std::string_view bytes) {
     Conn* c = find(id);
     if (!c) return fail(ENOTCONN);
-    if (c->pending() + bytes.size() > kSendCap)
-        return OpResult{ENOBUFS, "Receiver too slow: more than 4 MiB unsent"};
-    if (c->outPos > 0 && c->outPos >= c->out.size() / 2) {
-        c->out.erase(0, c->outPos);
-        c->outPos = 0;
-    }
     const bool wasIdle = c->pending() == 0;
-    c->out.append(bytes.data(), bytes.size());
+    if (!c->out.append(bytes))
+        return OpResult{ENOBUFS, "Receiver too slow: more than 4 MiB unsent"};
     if (!wasIdle) return {};  // EPOLLOUT goes on with it
     const int err = flush(*c);
     updateInterest(*c);
@@ -256,15 +250,6 @@ void EpollListener::updateInterest(Conn& c) {
     loop_.modify(c.fd, want);
 }
 
-int EpollListener::lowestFreeId() const {
-    int id = 0;
-    for (const auto& [taken, c] : conns_) {  // ascending ids
-        if (taken != id) break;
-        ++id;
-    }
-    return id;
-}
-
 void EpollListener::acceptWhenIdsFree(bool on) {
     acceptWaiting_ = !on;
     for (int s : listenFds_) loop_.modify(s, on ? uint32_t{EPOLLIN} : 0u);
@@ -299,7 +284,7 @@ void EpollListener::onAccept(int listenFd) {
     const int one = 1;
     setsockopt(s, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     auto c = std::make_unique<Conn>();
-    c->id = lowestFreeId();
+    c->id = lowestFreeId(conns_);
     c->serial = nextSerial_++;
     c->fd = s;
     c->remote = peer.text();
@@ -381,13 +366,11 @@ void EpollListener::onRead(Conn& conn, bool drain) {
 
 int EpollListener::flush(Conn& c) {
     while (c.pending() > 0) {
-        const ssize_t n = ::send(c.fd, c.out.data() + c.outPos,
-                                 std::min<size_t>(c.pending(), 256 * 1024), MSG_NOSIGNAL);
+        const ssize_t n =
+            ::send(c.fd, c.out.data(), std::min<size_t>(c.pending(), 256 * 1024), MSG_NOSIGNAL);
         if (n < 0) return errno == EAGAIN || errno == EWOULDBLOCK ? 0 : errno;
-        c.outPos += static_cast<size_t>(n);
+        c.out.consumed(static_cast<size_t>(n));
     }
-    c.out.clear();
-    c.outPos = 0;
     return 0;
 }
 
@@ -412,7 +395,6 @@ void EpollListener::beginClose(Conn& c) {
     c.fd = -1;
     c.closing = true;
     c.out.clear();
-    c.outPos = 0;
     const int id = c.id;
     const uint64_t serial = c.serial;
     loop_.post([this, id, serial] { deliverClosed(id, serial); });

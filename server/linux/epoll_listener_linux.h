@@ -16,12 +16,13 @@
 #include "server/net/line_framer.h"
 #include "server/net/listener.h"
 #include "server/net/log_throttle.h"
+#include "server/net/send_buffer.h"
 
 namespace korrin {
 
 class EpollListener final : public Listener {
   public:
-    static constexpr size_t kSendCap = 4u * 1024 * 1024;  // unsent bytes a connection may hold
+    static constexpr size_t kSendCap = SendBuffer::kCap;
 
     // maxConnections: further peers are accepted and closed at once, without any event.
     EpollListener(EventLoop& loop, ListenerEvents& events, int maxConnections);
@@ -58,7 +59,6 @@ class EpollListener final : public Listener {
     void updateInterest(Conn& c);
     void acceptWhenIdsFree(bool on);
     Conn* find(int id);
-    int lowestFreeId() const;
 
     EventLoop& loop_;
     ListenerEvents& events_;

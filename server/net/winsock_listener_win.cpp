@@ -76,9 +76,8 @@ struct WinsockListener::Conn {
     UINT message = 0;      // its own socket message number
     bool closing = false;  // socket gone, closed event pending
     bool closeWhenDrained = false;
-    std::string out;       // unsent bytes, from outPos on
-    size_t outPos = 0;
-    size_t pending() const { return out.size() - outPos; }
+    SendBuffer out;
+    size_t pending() const { return out.pending(); }
 };
 
 class WinsockListener::FramerSink : public LineFramer::Sink {
@@ -249,15 +248,9 @@ OpResult WinsockListener::closeConnection(int id) {
 OpResult WinsockListener::send(int id, std::string_view bytes) {
     Conn* c = find(id);
     if (!c) return fail(WSAENOTCONN);
-    if (c->pending() + bytes.size() > kSendCap) {
-        return OpResult{WSAENOBUFS, "Receiver too slow: more than 4 MiB unsent"};
-    }
-    if (c->outPos > 0 && c->outPos >= c->out.size() / 2) {
-        c->out.erase(0, c->outPos);
-        c->outPos = 0;
-    }
     const bool wasIdle = c->pending() == 0;
-    c->out.append(bytes.data(), bytes.size());
+    if (!c->out.append(bytes))
+        return OpResult{WSAENOBUFS, "Receiver too slow: more than 4 MiB unsent"};
     if (!wasIdle) return {};  // FD_WRITE goes on with it
     const int err = flush(*c);
     if (err == 0) return {};
@@ -293,15 +286,6 @@ void WinsockListener::pauseReading(bool paused) {
 }
 
 // ---- events ----
-
-int WinsockListener::lowestFreeId() const {
-    int id = 0;
-    for (const auto& [taken, c] : conns_) {  // map: ascending ids
-        if (taken != id) break;
-        ++id;
-    }
-    return id;
-}
 
 UINT WinsockListener::takeMessage() {
     if (nextMessage_ <= kMsgConnLast) return nextMessage_++;
@@ -386,7 +370,7 @@ void WinsockListener::registerConnection(UniqueSocket s, const IpAddress& peer) 
         return;
     }
     auto c = std::make_unique<Conn>();
-    c->id = lowestFreeId();
+    c->id = lowestFreeId(conns_);
     c->socket = std::move(s);
     c->message = message;
     c->remote = peer.text();
@@ -432,15 +416,13 @@ void WinsockListener::onRead(Conn& conn, bool drain) {
 int WinsockListener::flush(Conn& c) {
     while (c.pending() > 0) {
         const size_t chunk = std::min<size_t>(c.pending(), 256 * 1024);
-        int n = ::send(c.socket.get(), c.out.data() + c.outPos, static_cast<int>(chunk), 0);
+        int n = ::send(c.socket.get(), c.out.data(), static_cast<int>(chunk), 0);
         if (n < 0) {
             int err = WSAGetLastError();
             return err == WSAEWOULDBLOCK ? 0 : err;  // FD_WRITE tells when to go on
         }
-        c.outPos += static_cast<size_t>(n);
+        c.out.consumed(static_cast<size_t>(n));
     }
-    c.out.clear();
-    c.outPos = 0;
     return 0;
 }
 
@@ -478,7 +460,6 @@ void WinsockListener::beginClose(Conn& c) {
     c.socket.reset();
     c.closing = true;
     c.out.clear();
-    c.outPos = 0;
     PostMessageA(hwnd(), kMsgClosed, static_cast<WPARAM>(c.id), 0);
 }
 

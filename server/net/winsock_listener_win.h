@@ -15,6 +15,7 @@
 #include "server/net/line_framer.h"
 #include "server/net/listener.h"
 #include "server/net/log_throttle.h"
+#include "server/net/send_buffer.h"
 #include "server/win32/window_win.h"
 
 namespace korrin {
@@ -30,7 +31,7 @@ using UniqueSocket = oxa::UniqueHandle<SocketTraits>;
 class WinsockListener final : public Listener, private Window {
 public:
     // Unsent data a connection may hold before a send to it fails.
-    static constexpr size_t kSendCap = 4u * 1024 * 1024;
+    static constexpr size_t kSendCap = SendBuffer::kCap;
 
     // maxConnections: further peers are accepted and closed at once, without any event.
     WinsockListener(ListenerEvents& events, int maxConnections);
@@ -79,7 +80,6 @@ private:
     void beginClose(Conn& c);
     void deliverClosed(int id);
     Conn* find(int id);
-    int lowestFreeId() const;
 
     // Each connection selects its socket's events under a message number of its own, taken
     // back only when its closed event has been delivered: every message Winsock queued for the

@@ -1,0 +1,54 @@
+// What both listeners keep per connection the same way, whatever their sockets: the unsent
+// bytes, and the lowest free connection id.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace korrin {
+
+// A connection's unsent bytes: appended at the back, taken by the network from the front.
+class SendBuffer {
+  public:
+    static constexpr size_t kCap = 4u * 1024 * 1024;  // unsent bytes a connection may hold
+
+    size_t pending() const { return bytes_.size() - sent_; }
+    const char* data() const { return bytes_.data() + sent_; }
+    // False, and nothing queued, when the bytes would pass the cap.
+    bool append(std::string_view bytes) {
+        if (pending() + bytes.size() > kCap) return false;
+        // Sent bytes are dropped once they are half the buffer: each byte moves at most once.
+        if (sent_ > 0 && sent_ >= bytes_.size() / 2) {
+            bytes_.erase(0, sent_);
+            sent_ = 0;
+        }
+        bytes_.append(bytes.data(), bytes.size());
+        return true;
+    }
+    void consumed(size_t n) {
+        sent_ += n;
+        if (sent_ == bytes_.size()) clear();
+    }
+    void clear() {
+        bytes_.clear();
+        sent_ = 0;
+    }
+
+  private:
+    std::string bytes_;
+    size_t sent_ = 0;
+};
+
+// The lowest id that no entry of a map ordered by id holds.
+template <class Map>
+int lowestFreeId(const Map& byId) {
+    int id = 0;
+    for (const auto& entry : byId) {
+        if (entry.first != id) break;
+        ++id;
+    }
+    return id;
+}
+
+}  // namespace korrin
