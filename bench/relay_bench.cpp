@@ -620,7 +620,7 @@ pacing rows; every peer is a Linux socket on 127.0.0.1, time stamps from CLOCK_M
 )";
 
 int runBenchmark(int runs) {
-    if (blackbox::win32BuildDir().empty()) die("KORRIN_WIN32_BIN must name the bin dir of a win32 build");
+    if (blackbox::windowsBuildDir().empty()) die("KORRIN_WINDOWS_BIN must name the bin dir of a Windows build");
     note("relay_bench: %d ingest runs each through Korrin Server and ncat --broker, then pacing", runs);
     const std::string loadBefore = loadAverage();
     std::optional<CpuShare> idle1000;
@@ -749,7 +749,7 @@ int runBenchmark(int runs) {
 // One ingest run with the given Timer and receivers, reported on its own: for looking into
 // how ticks and reading share the server's thread.
 int runIngestProbe(int timerMs, int receiverCount) {
-    if (blackbox::win32BuildDir().empty()) die("KORRIN_WIN32_BIN must name the bin dir of a win32 build");
+    if (blackbox::windowsBuildDir().empty()) die("KORRIN_WINDOWS_BIN must name the bin dir of a Windows build");
     IngestRun r = ingestThroughServer(timerMs, receiverCount, nullptr);
     printf("Timer %d, %d receivers: %.0f lines/s (%.2f s to the mark), server CPU %.0f%%, "
            "%ld lines sent before the mark, %ld lines read before it stopped, List2 showed %ld "
@@ -774,7 +774,7 @@ int main(int argc, char** argv) {
         } else {
             fprintf(stderr,
                     "usage: relay_bench [--runs N] | --ingest-at TIMER RECEIVERS\n"
-                    "  (KORRIN_WIN32_BIN names the bin dir of the Windows build)\n");
+                    "  (KORRIN_WINDOWS_BIN names the bin dir of the Windows build)\n");
             return 2;
         }
     }

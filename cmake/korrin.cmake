@@ -4,15 +4,14 @@ if(WIN32)
     # Deliverables land together in build/<preset>/bin; test programs stay out of it.
     set(KORRIN_BIN_DIR "${CMAKE_BINARY_DIR}/bin")
 endif()
-# The 64-bit Windows build makes the library only: Korrin Server is a 32-bit program. The
-# packages of the 32-bit build take the 64-bit library from its bin folder.
+# Both Windows builds make every deliverable. The packages are made by the 32-bit build and
+# take the 64-bit program and library from the win64 build's bin folder.
 set(KORRIN_WINDOWS_LABEL win32)
 if(WIN32 AND CMAKE_SIZEOF_VOID_P EQUAL 8)
-    set(KORRIN_LIBRARY_ONLY ON)
     set(KORRIN_WINDOWS_LABEL win64)
 endif()
 set(KORRIN_WIN64_BIN "${PROJECT_SOURCE_DIR}/build/win64/bin" CACHE PATH
-    "bin folder of the win64 build, whose library the packages carry beside the 32-bit one")
+    "bin folder of the win64 build, whose program and library the packages carry")
 
 function(korrin_warnings target)
     target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Wshadow)
@@ -45,10 +44,21 @@ function(korrin_test name)
             set_tests_properties(${name} PROPERTIES RESOURCE_LOCK korrin_wine_session)
         endif()
     elseif(T_SERIAL)
-        # Black-box runs share one Wine session (single instance, ports): one at a time.
-        add_test(NAME ${name} COMMAND ${name})
-        set_tests_properties(${name} PROPERTIES TIMEOUT ${T_TIMEOUT} LABELS "blackbox;${T_LABELS}"
-                             RESOURCE_LOCK korrin_wine_session)
+        # Black-box runs share one Wine session (single instance, ports): one at a time. They
+        # drive each Windows build: the 64-bit one on every host, the 32-bit one (label run32)
+        # where 32-bit programs run. The korrin-relay cases go with the 64-bit run only.
+        foreach(build win64 win32)
+            set(args)
+            set(labels "blackbox;${T_LABELS}")
+            if(build STREQUAL win32)
+                set(args --gtest_filter=-*/Linux)
+                set(labels "blackbox;run32;${T_LABELS}")
+            endif()
+            add_test(NAME ${name}.${build} COMMAND ${name} ${args})
+            set_tests_properties(${name}.${build} PROPERTIES TIMEOUT ${T_TIMEOUT} LABELS "${labels}"
+                                 ENVIRONMENT KORRIN_WINDOWS_BUILD=${build}
+                                 RESOURCE_LOCK korrin_wine_session)
+        endforeach()
     else()
         gtest_discover_tests(${name} PROPERTIES LABELS "unit;${T_LABELS}")
     endif()

@@ -1,6 +1,7 @@
 ; Setup program of Korrin Server and the oxasoft library, built by packaging/CMakeLists.txt:
-;   makensis -DVERSION=1.2.3 -DCOMPANY=... -DSTAGE=<folder of the files> -DOUTFILE=<setup.exe> korrin.nsi
-; STAGE holds the files as they are installed (the zip's folder).
+;   makensis -DVERSION=1.2.3 -DCOMPANY=... -DSTAGE=<folder of the files> -DOUTFILE=<setup.exe> [-DX64] korrin.nsi
+; STAGE holds the files as they are installed (the zip's folder). With X64 the setup is a 64-bit
+; program that installs the 64-bit server of STAGE\x64 into the 64-bit Program Files.
 
 !ifndef VERSION | COMPANY | STAGE | OUTFILE
   !error "VERSION, COMPANY, STAGE and OUTFILE must be defined"
@@ -12,7 +13,15 @@
 ; The class of the server's main window: files of a running server cannot be replaced.
 !define SERVER_WINDOW "KorrinServerForm1"
 
-Unicode true
+!ifdef X64
+  Target amd64-unicode
+  !define PROGRAM_FILES "$PROGRAMFILES64"
+  !define SERVER "${STAGE}\x64"
+!else
+  Unicode true
+  !define PROGRAM_FILES "$PROGRAMFILES"
+  !define SERVER "${STAGE}"
+!endif
 !include FileFunc.nsh
 !include Sections.nsh
 !include LogicLib.nsh
@@ -20,7 +29,7 @@ Unicode true
 SetCompressor /SOLID lzma
 Name "${PRODUCT} ${VERSION}"
 OutFile "${OUTFILE}"
-InstallDir "$PROGRAMFILES\${COMPANY}\${PRODUCT}"
+InstallDir "${PROGRAM_FILES}\${COMPANY}\${PRODUCT}"
 InstallDirRegKey HKLM "${UNINST_KEY}" "InstallLocation"
 RequestExecutionLevel admin
 ShowInstDetails show
@@ -49,8 +58,17 @@ UninstPage instfiles
     Abort
 !macroend
 
+; The 64-bit setup is a 64-bit program: 32-bit Windows refuses to start it at all ("cannot run
+; on this PC"), and its registry view is the 64-bit one, said here for whoever reads on.
+!macro SIXTY_FOUR_BIT_VIEW
+  !ifdef X64
+    SetRegView 64
+  !endif
+!macroend
+
 Function un.onInit
   SetShellVarContext all
+  !insertmacro SIXTY_FOUR_BIT_VIEW
   !insertmacro REFUSE_WHILE_RUNNING
 FunctionEnd
 
@@ -61,8 +79,8 @@ Section "${PRODUCT}" SecServer
   IfFileExists "$INSTDIR\KorrinServer.exe" 0 +2
     ExecWait '"$INSTDIR\KorrinServer.exe" /uninstall'
   SetOutPath "$INSTDIR"
-  File "${STAGE}\KorrinServer.exe"
-  File "${STAGE}\Language.dll"
+  File "${SERVER}\KorrinServer.exe"
+  File "${SERVER}\Language.dll"
   File "${STAGE}\INSTALL.txt"
   File "${STAGE}\limit-to-this-computer.reg"
   File "${STAGE}\limit-service-to-this-computer.reg"
@@ -101,14 +119,18 @@ SectionEnd
 Section /o "Run as a Windows service (starts with Windows, no one logged on)" SecService
   ; Its status page on this computer (http://127.0.0.1:3080/) unless a StatusPort is set; in
   ; the registry's 64-bit view, where the service reads its settings.
-  ${If} ${RunningX64}
-    SetRegView 64
-  ${EndIf}
+  !ifndef X64
+    ${If} ${RunningX64}
+      SetRegView 64
+    ${EndIf}
+  !endif
   ClearErrors
   ReadRegStr $1 HKLM "Software\Oxa Software\VarnelServer" "StatusPort"
   IfErrors 0 +2
     WriteRegStr HKLM "Software\Oxa Software\VarnelServer" "StatusPort" "3080"
-  SetRegView default
+  !ifndef X64
+    SetRegView default
+  !endif
   ExecWait '"$INSTDIR\KorrinServer.exe" /install' $0
   StrCmp $0 0 +2
     DetailPrint "The service could not be installed (error $0)."
@@ -117,6 +139,7 @@ SectionEnd
 Function .onInit
   ; Per machine: the Start-menu entry is for all users, like the folder in Program Files.
   SetShellVarContext all
+  !insertmacro SIXTY_FOUR_BIT_VIEW
   !insertmacro REFUSE_WHILE_RUNNING
   ; The service part: chosen with /SERVICE, or when the service is installed already.
   ${GetParameters} $R0
@@ -158,7 +181,7 @@ Section "Uninstall"
   Delete "$INSTDIR\Uninstall.exe"
   ; Not recursive: files the user put there keep the folder.
   RMDir "$INSTDIR"
-  RMDir "$PROGRAMFILES\${COMPANY}"
+  RMDir "${PROGRAM_FILES}\${COMPANY}"
 
   DeleteRegKey HKLM "${UNINST_KEY}"
 SectionEnd

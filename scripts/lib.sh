@@ -3,11 +3,39 @@
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 
-# Installs what the build and the tests need; does nothing when all is there.
+# True where this host runs 32-bit programs, which Wine's 32-bit loader needs: some hosts run
+# only 64-bit ones. A 93-byte i386 program that only exits asks the kernel itself, whatever is
+# installed. KORRIN_64BIT_ONLY=1 takes the 64-bit-only path on any host.
+host_runs_32bit() {
+    [ "${KORRIN_64BIT_ONLY:-0}" = 1 ] && return 1
+    if [ -z "${KORRIN_HOST_32BIT:-}" ]; then
+        local probe
+        probe="$(mktemp)"
+        printf '\x7fELF\x01\x01\x01\0\0\0\0\0\0\0\0\0\x02\0\x03\0\x01\0\0\0\x54\x80\x04\x08\x34\0\0\0'`
+              `'\0\0\0\0\0\0\0\0\x34\0\x20\0\x01\0\0\0\0\0\0\0\x01\0\0\0\0\0\0\0\0\x80\x04\x08'`
+              `'\0\x80\x04\x08\x5d\0\0\0\x5d\0\0\0\x05\0\0\0\0\x10\0\0'`
+              `'\xb8\x01\0\0\0\x31\xdb\xcd\x80' >"$probe"
+        chmod +x "$probe"
+        # An emulator registered for i386 programs would answer too, but cannot carry Wine.
+        if "$probe" 2>/dev/null && ! grep -qs '^enabled' /proc/sys/fs/binfmt_misc/qemu-i386; then
+            KORRIN_HOST_32BIT=yes
+        else
+            KORRIN_HOST_32BIT=no
+        fi
+        rm -f "$probe"
+        export KORRIN_HOST_32BIT
+    fi
+    [ "$KORRIN_HOST_32BIT" = yes ]
+}
+
+# Installs what the build and the tests need; does nothing when all is there. Wine's 32-bit
+# half only where 32-bit programs run (elsewhere it is of no use, and the i386 archive may not
+# even be in step with the amd64 one).
 ensure_packages() {
     local want=(cmake ninja-build g++-mingw-w64-i686 g++-mingw-w64-x86-64-posix googletest wine
-                wine32:i386 wine64 xvfb xauth x11-apps imagemagick ncat clang libclang-rt-14-dev
+                wine64 xvfb xauth x11-apps imagemagick ncat clang libclang-rt-14-dev
                 nsis zip nlohmann-json3-dev chromium python3-prometheus-client python3-websocket)
+    host_runs_32bit && want+=(wine32:i386)
     local missing=()
     local p
     for p in "${want[@]}"; do
@@ -19,23 +47,30 @@ ensure_packages() {
         echo "missing packages: ${missing[*]} (run as root to install them)" >&2
         return 1
     fi
-    if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    if host_runs_32bit && ! dpkg --print-foreign-architectures | grep -qx i386; then
         dpkg --add-architecture i386
     fi
-    apt-get update -qq
+    # An index that fails to load (a mirror in the middle of a sync) need not stop the install.
+    apt-get update -qq || echo "apt-get update reported errors; installing from what it has" >&2
     DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 }
 
 # Environment of a Wine prefix without Mono/Gecko prompts (they would hang offline): a 32-bit
 # one (WINEPREFIX, default build/wineprefix), or with the argument win64 a 64-bit one
-# (WINEPREFIX64, default build/wineprefix64), which needs a folder of its own.
+# (WINEPREFIX64, default build/wineprefix64), which needs a folder of its own. KORRIN_WINE is
+# the loader to start programs with: the wine script prefers the 32-bit loader even in a
+# 64-bit prefix, which fails where 32-bit programs cannot run, so 64-bit ones get the 64-bit
+# loader itself.
 wine_env() {
     if [ "${1:-win32}" = win64 ]; then
         export WINEPREFIX="${WINEPREFIX64:-$ROOT/build/wineprefix64}"
         export WINEARCH=win64
+        export WINELOADER=/usr/lib/wine/wine64
+        KORRIN_WINE=/usr/lib/wine/wine64
     else
         export WINEPREFIX="${WINEPREFIX:-$ROOT/build/wineprefix}"
         export WINEARCH=win32
+        KORRIN_WINE=wine
     fi
     export WINEDEBUG="${WINEDEBUG:--all}"
     export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree=d;mshtml=d}"
@@ -46,7 +81,7 @@ wine_prefix_ready() {
     wine_env "$@"
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
         mkdir -p "$(dirname "$WINEPREFIX")"
-        wineboot -i >/dev/null 2>&1 || true
+        "$KORRIN_WINE" wineboot -i >/dev/null 2>&1 || true
         wineserver -w
     fi
 }

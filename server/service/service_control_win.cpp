@@ -24,6 +24,27 @@ constexpr char kDescription[] =
 
 int lastError() { return static_cast<int>(GetLastError()); }
 
+// The service manager hands a new service process its start message through a pipe. When the
+// process goes away before it took the message whole (seen as the first start in a freshly made
+// Wine prefix, while the prefix still sets itself up), the start fails with one of these
+// (ERROR_WRITE_FAULT, 29, in Wine's service manager) and a second start works.
+bool startMessageLost(DWORD error) {
+    return error == ERROR_WRITE_FAULT || error == ERROR_READ_FAULT ||
+           error == ERROR_BROKEN_PIPE || error == ERROR_PIPE_NOT_CONNECTED;
+}
+
+// Starts the service; a start whose message was lost is tried twice more, a second apart.
+// Other failures (a timeout among them, which took 30 s already) are reported at once.
+DWORD startService(SC_HANDLE svc) {
+    for (int attempt = 1;; ++attempt) {
+        if (StartServiceA(svc, 0, nullptr)) return NO_ERROR;
+        const DWORD error = GetLastError();
+        if (error == ERROR_SERVICE_ALREADY_RUNNING) return NO_ERROR;
+        if (!startMessageLost(error) || attempt == 3) return error;
+        Sleep(1000);
+    }
+}
+
 std::string serviceCommand() {
     char path[MAX_PATH * 4] = {};
     GetModuleFileNameA(nullptr, path, sizeof path);
@@ -64,9 +85,7 @@ int installService() {
         BOOL fFailureActionsOnNonCrashFailures;  // SERVICE_FAILURE_ACTIONS_FLAG, Vista headers
     } onErrors = {TRUE};
     ChangeServiceConfig2A(svc.get(), SERVICE_CONFIG_FAILURE_ACTIONS_FLAG, &onErrors);
-    if (!StartServiceA(svc.get(), 0, nullptr) && GetLastError() != ERROR_SERVICE_ALREADY_RUNNING)
-        return lastError();
-    return 0;
+    return static_cast<int>(startService(svc.get()));
 }
 
 int uninstallService() {

@@ -1,5 +1,6 @@
 // The packages of build/win32/dist: what the zip holds, and a silent installation under Wine
-// that is used (the installed server relays a line) and silently removed again.
+// of the setup for the Windows build under test (x64 or x86) that is used (the installed server
+// relays a line) and silently removed again.
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -34,7 +35,7 @@ std::string slurp(const fs::path& file) {
 std::map<std::string, std::string> regQuery(const std::string& key) {
     std::string out;
     std::map<std::string, std::string> values;
-    if (run({"wine", "reg", "query", key}, &out, 30000) != 0) return values;
+    if (run({wineLoader(), "reg", "query", key}, &out, 30000) != 0) return values;
     std::istringstream in(out);
     std::string line;
     while (std::getline(in, line)) {
@@ -74,7 +75,10 @@ class Package : public ::testing::Test {
 protected:
     void SetUp() override {
         KORRIN_NEED_WINDOWS_BUILD();
-        dist_ = win32BuildDir() + "/dist";
+        // The 32-bit build makes every package.
+        win32Bin_ = windowsBuildDir() + "/../win32/bin/";
+        dist_ = windowsBuildDir() + "/../win32/dist";
+        setup_ = dist_ / (kName + (windows64() ? "-x64-setup.exe" : "-setup.exe"));
         // No menu entries of the test prefix in the Linux desktop's menus.
         const char* overrides = std::getenv("WINEDLLOVERRIDES");
         std::string o = overrides && *overrides ? overrides : "mscoree=d;mshtml=d";
@@ -86,7 +90,8 @@ protected:
         installDir_ = company_ / "Korrin Server";
     }
 
-    fs::path dist_, driveC_, company_, installDir_;
+    std::string win32Bin_;
+    fs::path dist_, setup_, driveC_, company_, installDir_;
 };
 
 TEST_F(Package, ZipHoldsTheProgramTheLibraryAndTheTexts) {
@@ -106,30 +111,31 @@ TEST_F(Package, ZipHoldsTheProgramTheLibraryAndTheTexts) {
         top + "LICENSE.txt", top + "oxasoft/", top + "oxasoft/oxasoft.h",
         top + "oxasoft/call_by_name.c", top + "oxasoft/x86/", top + "oxasoft/x86/oxasoft.dll",
         top + "oxasoft/x86/liboxasoft.dll.a", top + "oxasoft/x64/", top + "oxasoft/x64/oxasoft.dll",
-        top + "oxasoft/x64/liboxasoft.dll.a"};
+        top + "oxasoft/x64/liboxasoft.dll.a", top + "x64/", top + "x64/KorrinServer.exe",
+        top + "x64/Language.dll"};
     EXPECT_EQ(entries, want) << out;
 }
 
 // Its version resource holds its texts in UTF-16.
 TEST_F(Package, SetupProgramCarriesTheVersionItIsNamedAfter) {
-    const std::string bytes = slurp(dist_ / (kName + "-setup.exe"));
+    const std::string bytes = slurp(setup_);
     std::string wide;
     for (char c : std::string("Korrin Server " KORRIN_VERSION " Setup")) wide += {c, '\0'};
     EXPECT_NE(bytes.find(wide), std::string::npos);
 }
 
 TEST_F(Package, SilentInstallRunsTheServerAndSilentUninstallKeepsOnlyTheSettings) {
-    const fs::path setup = dist_ / (kName + "-setup.exe");
+    const fs::path& setup = setup_;
     ASSERT_TRUE(fs::exists(setup)) << setup;
     // A run that failed half-way may have left an installation behind.
     fs::remove_all(installDir_);
     for (const fs::path& link : startMenuLinks(driveC_)) fs::remove(link);
-    run({"wine", "reg", "delete", kUninstallKey, "/f"});
+    run({wineLoader(), "reg", "delete", kUninstallKey, "/f"});
     // Where earlier setups put the 32-bit library: replaced by the x86 folder.
     fs::create_directories(installDir_ / "oxasoft");
     std::ofstream(installDir_ / "oxasoft/oxasoft.dll") << "stale";
 
-    ASSERT_EQ(run({"wine", setup.string(), "/S"}, nullptr, 60000), 0);
+    ASSERT_EQ(run({wineLoader(), setup.string(), "/S"}, nullptr, 60000), 0);
 
     const char* installed[] = {"KorrinServer.exe", "Language.dll", "INSTALL.txt", "LICENSE.txt",
                                "limit-to-this-computer.reg", "limit-service-to-this-computer.reg",
@@ -137,9 +143,9 @@ TEST_F(Package, SilentInstallRunsTheServerAndSilentUninstallKeepsOnlyTheSettings
                                "oxasoft/x86/liboxasoft.dll.a", "oxasoft/x64/liboxasoft.dll.a"};
     for (const char* f : installed) EXPECT_TRUE(fs::is_regular_file(installDir_ / f)) << f;
     EXPECT_FALSE(fs::exists(installDir_ / "oxasoft/oxasoft.dll"));
-    const std::string bin = win32BuildDir() + "/bin/";
-    EXPECT_EQ(slurp(installDir_ / "KorrinServer.exe"), slurp(bin + "KorrinServer.exe"));
-    EXPECT_EQ(slurp(installDir_ / "oxasoft/x86/oxasoft.dll"), slurp(bin + "oxasoft.dll"));
+    EXPECT_EQ(slurp(installDir_ / "KorrinServer.exe"),
+              slurp(windowsBuildDir() + "/bin/KorrinServer.exe"));
+    EXPECT_EQ(slurp(installDir_ / "oxasoft/x86/oxasoft.dll"), slurp(win32Bin_ + "oxasoft.dll"));
     EXPECT_EQ(slurp(installDir_ / "oxasoft/x64/oxasoft.dll"),
               slurp(KORRIN_WIN64_BIN "/oxasoft.dll"));
     EXPECT_NE(slurp(installDir_ / "LICENSE.txt").find("\r\n"), std::string::npos);
@@ -179,12 +185,12 @@ TEST_F(Package, SilentInstallRunsTheServerAndSilentUninstallKeepsOnlyTheSettings
         // The files of a running server cannot be replaced or removed: both programs refuse
         // (exit code 2). _?= keeps the uninstaller in place, so its exit code is its own; it
         // must come unquoted, hence the short form of the folder.
-        EXPECT_EQ(run({"wine", setup.string(), "/S"}, nullptr, 60000), 2);
+        EXPECT_EQ(run({wineLoader(), setup.string(), "/S"}, nullptr, 60000), 2);
         std::string shortDir;
-        ASSERT_EQ(run({"winepath", "-s", winDir}, &shortDir), 0);
+        ASSERT_EQ(run({wineLoader(), "winepath", "-s", winDir}, &shortDir), 0);
         shortDir.erase(shortDir.find_last_not_of("\r\n") + 1);
         ASSERT_EQ(shortDir.find(' '), std::string::npos) << shortDir;
-        EXPECT_EQ(run({"wine", (installDir_ / "Uninstall.exe").string(), "/S", "_?=" + shortDir},
+        EXPECT_EQ(run({wineLoader(), (installDir_ / "Uninstall.exe").string(), "/S", "_?=" + shortDir},
                       nullptr, 60000), 2);
         EXPECT_TRUE(fs::exists(installDir_ / "KorrinServer.exe"));
         server.stop();
@@ -193,7 +199,7 @@ TEST_F(Package, SilentInstallRunsTheServerAndSilentUninstallKeepsOnlyTheSettings
 
     // The server's error log lies beside the program; the uninstaller takes it along.
     std::ofstream(installDir_ / "IpError.txt") << "Error: 10048 - address in use\r\n";
-    ASSERT_EQ(run({"wine", (installDir_ / "Uninstall.exe").string(), "/S"}, nullptr, 60000), 0);
+    ASSERT_EQ(run({wineLoader(), (installDir_ / "Uninstall.exe").string(), "/S"}, nullptr, 60000), 0);
     // The uninstaller runs on from a copy of itself in the temp folder.
     EXPECT_TRUE(goneWithin(installDir_, 30000));
     EXPECT_FALSE(fs::exists(company_));
@@ -204,23 +210,23 @@ TEST_F(Package, SilentInstallRunsTheServerAndSilentUninstallKeepsOnlyTheSettings
 }
 
 TEST_F(Package, ServiceOptionStartsTheServiceAndTheUninstallerRemovesIt) {
-    const fs::path setup = dist_ / (kName + "-setup.exe");
+    const fs::path& setup = setup_;
     const std::string machineKey = "HKLM\\Software\\" KORRIN_COMPANY "\\VarnelServer";
-    ASSERT_EQ(run({"wine", "reg", "add", machineKey, "/v", "Port", "/d", "4602", "/f"}), 0);
+    ASSERT_EQ(run({wineLoader(), "reg", "add", machineKey, "/v", "Port", "/d", "4602", "/f"}), 0);
     // A Wine session ends with its last program, services and all: a logged-on user's stand-in.
     ServerUnderTest user(installDir_.string());
     std::thread keepAlive([&user] { user.probe({"sleep", "20000"}); });
 
-    EXPECT_EQ(run({"wine", setup.string(), "/S", "/SERVICE"}, nullptr, 60000), 0);
+    EXPECT_EQ(run({wineLoader(), setup.string(), "/S", "/SERVICE"}, nullptr, 60000), 0);
     EXPECT_TRUE(listensWithin(4602, 10000) && listensWithin(4603, 5000));
     EXPECT_TRUE(listensWithin(3080, 5000)) << "the status page the setup turns on";
-    EXPECT_EQ(run({"wine", "sc", "query", "KorrinServer"}), 0);
+    EXPECT_EQ(run({wineLoader(), "sc", "query", "KorrinServer"}), 0);
 
-    EXPECT_EQ(run({"wine", (installDir_ / "Uninstall.exe").string(), "/S"}, nullptr, 60000), 0);
+    EXPECT_EQ(run({wineLoader(), (installDir_ / "Uninstall.exe").string(), "/S"}, nullptr, 60000), 0);
     EXPECT_TRUE(goneWithin(installDir_, 30000)) << "the running service kept its program file";
     EXPECT_FALSE(isListening(4602));
-    EXPECT_NE(run({"wine", "sc", "query", "KorrinServer"}), 0);
-    run({"wine", "reg", "delete", machineKey, "/f"});
+    EXPECT_NE(run({wineLoader(), "sc", "query", "KorrinServer"}), 0);
+    run({wineLoader(), "reg", "delete", machineKey, "/f"});
     keepAlive.join();
 }
 

@@ -406,7 +406,7 @@ TEST_F(Server, BadAllowEntryKeepsItsPortClosed) {
 
 // A list value of another registry type than REG_SZ, as regedit or reg add make it.
 void typedSetting(const std::string& name, const std::string& type, const std::string& data) {
-    ASSERT_EQ(run({"wine", "reg", "add", "HKCU\\Software\\Oxa Software\\VarnelServer", "/v",
+    ASSERT_EQ(run({wineLoader(), "reg", "add", "HKCU\\Software\\Oxa Software\\VarnelServer", "/v",
                    name, "/t", type, "/d", data, "/f"}),
               0);
 }
@@ -616,18 +616,18 @@ protected:
     void SetUp() override {
         Server::SetUp();
         if (IsSkipped() || HasFatalFailure()) return;
-        run({"wine", "reg", "delete", kMachineKey, "/f"});
+        run({wineLoader(), "reg", "delete", kMachineKey, "/f"});
         std::remove(log().c_str());
     }
     void TearDown() override {
         if (server_) {
-            run({"wine", s().dir() + "/KorrinServer.exe", "/uninstall"});
-            run({"wine", "reg", "delete", kMachineKey, "/f"});
+            run({wineLoader(), s().dir() + "/KorrinServer.exe", "/uninstall"});
+            run({wineLoader(), "reg", "delete", kMachineKey, "/f"});
         }
         Server::TearDown();
     }
     void machineSetting(const std::string& name, const std::string& value) {
-        ASSERT_EQ(run({"wine", "reg", "add", kMachineKey, "/v", name, "/d", value, "/f"}), 0);
+        ASSERT_EQ(run({wineLoader(), "reg", "add", kMachineKey, "/v", name, "/d", value, "/f"}), 0);
     }
     // The shell's common application data folder: C:\ProgramData under Wine, although the
     // service's %ProgramData% says C:\users\Public.
@@ -647,7 +647,7 @@ TEST_F(Service, RelaysRestartsOnParamchangeStopsAndGoes) {
     startOn(4420);
     machineSetting("Port", "4400");
     machineSetting("Timer", "50");
-    ASSERT_EQ(run({"wine", s().dir() + "/KorrinServer.exe", "/install"}), 0);
+    ASSERT_EQ(run({wineLoader(), s().dir() + "/KorrinServer.exe", "/install"}), 0);
     ASSERT_TRUE(listening(4400) && listening(4401));
     const int r = keep(connectTo(4401));
     usleep(500 * 1000);  // the service has taken the receiver in
@@ -665,11 +665,11 @@ TEST_F(Service, RelaysRestartsOnParamchangeStopsAndGoes) {
     EXPECT_TRUE(listening(4410) && listening(4411));
     EXPECT_TRUE(closesWithin(4400, 5000));
 
-    ASSERT_EQ(run({"wine", "net", "stop", "KorrinServer"}), 0);
+    ASSERT_EQ(run({wineLoader(), "net", "stop", "KorrinServer"}), 0);
     EXPECT_TRUE(closesWithin(4410, 5000) && closesWithin(4411, 1000));
     EXPECT_TRUE(closedWithin(r, 3000)) << "the service process is still there";
-    EXPECT_EQ(run({"wine", s().dir() + "/KorrinServer.exe", "/uninstall"}), 0);
-    EXPECT_NE(run({"wine", "sc", "query", "KorrinServer"}), 0) << "still installed";
+    EXPECT_EQ(run({wineLoader(), s().dir() + "/KorrinServer.exe", "/uninstall"}), 0);
+    EXPECT_NE(run({wineLoader(), "sc", "query", "KorrinServer"}), 0) << "still installed";
     EXPECT_EQ(slurp(log()), "");  // nothing went wrong
 }
 
@@ -678,7 +678,7 @@ TEST_F(Service, PortHeldAtStartIsLoggedAndTakenWhenFree) {
     int blocker = occupyPort(4431);
     ASSERT_GE(blocker, 0);
     machineSetting("Port", "4430");
-    ASSERT_EQ(run({"wine", s().dir() + "/KorrinServer.exe", "/install"}), 0);
+    ASSERT_EQ(run({wineLoader(), s().dir() + "/KorrinServer.exe", "/install"}), 0);
     EXPECT_TRUE(listening(4430));
     const int snd = keep(connectTo(4430));
     for (int t = 0; t < 5000 && slurp(log()).empty(); t += 100) usleep(100 * 1000);

@@ -82,22 +82,54 @@ std::string relayBinary() {
     return envOr("KORRIN_RELAY_BIN", dir + "/../bin/korrin-relay");
 }
 
-std::string win32BuildDir() {
-    // Only a run that names the Windows build (scripts/test does) drives it: other build
+std::string windowsBuildDir() {
+    // Only a run that names a Windows build (scripts/test does) drives it: other build
     // trees running their ctest must not start servers on the same ports meanwhile.
-    std::string bin = envOr("KORRIN_WIN32_BIN", "");
+    std::string bin = envOr("KORRIN_WINDOWS_BIN", "");
+    const std::string builds = envOr("KORRIN_WINDOWS_BUILDS", "");
+    if (bin.empty() && !builds.empty())
+        bin = builds + "/" + envOr("KORRIN_WINDOWS_BUILD", "win64") + "/bin";
     if (bin.empty()) return {};
     std::ifstream exe(bin + "/KorrinServer.exe");
     if (!exe) return {};
     return bin.substr(0, bin.rfind('/'));
 }
 
+bool windows64() {
+    // The machine field of the PE header, which e_lfanew points at.
+    static const bool is64 = [] {
+        std::ifstream exe(windowsBuildDir() + "/bin/KorrinServer.exe", std::ios::binary);
+        unsigned char b[4] = {};
+        exe.seekg(0x3c);
+        exe.read(reinterpret_cast<char*>(b), 4);
+        const long pe = b[0] | b[1] << 8 | b[2] << 16 | static_cast<long>(b[3]) << 24;
+        exe.seekg(pe + 4);
+        exe.read(reinterpret_cast<char*>(b), 2);
+        return exe && (b[0] | b[1] << 8) == 0x8664;
+    }();
+    return is64;
+}
+
+const std::string& wineLoader() {
+    static const std::string loader = windows64() ? "/usr/lib/wine/wine64" : "wine";
+    return loader;
+}
+
 void setWineEnvironment() {
     static bool done = false;
     if (done) return;
     done = true;
-    setenv("WINEPREFIX", envOr("WINEPREFIX", win32BuildDir() + "/../wineprefix-blackbox").c_str(), 1);
-    setenv("WINEARCH", envOr("WINEARCH", "win32").c_str(), 1);
+    if (windows64()) {
+        // A 64-bit program runs in a 64-bit prefix of its own, whatever WINEPREFIX says.
+        setenv("WINEPREFIX",
+               envOr("WINEPREFIX64", windowsBuildDir() + "/../wineprefix64-blackbox").c_str(), 1);
+        setenv("WINEARCH", "win64", 1);
+        setenv("WINELOADER", wineLoader().c_str(), 1);
+    } else {
+        setenv("WINEPREFIX",
+               envOr("WINEPREFIX", windowsBuildDir() + "/../wineprefix-blackbox").c_str(), 1);
+        setenv("WINEARCH", envOr("WINEARCH", "win32").c_str(), 1);
+    }
     setenv("WINEDEBUG", envOr("WINEDEBUG", "-all").c_str(), 1);
     setenv("WINEDLLOVERRIDES", envOr("WINEDLLOVERRIDES", "mscoree=d;mshtml=d").c_str(), 1);
 }
@@ -159,7 +191,7 @@ ServerUnderTest::ServerUnderTest(Program program) : program_(program) {
     char tmpl[] = "/tmp/korrin-bb-XXXXXX";
     if (!mkdtemp(tmpl)) throw std::runtime_error("mkdtemp");
     dir_ = tmpl;
-    const std::string bin = win32BuildDir() + "/bin";
+    const std::string bin = windowsBuildDir() + "/bin";
     run({"cp", bin + "/KorrinServer.exe", bin + "/Language.dll", dir_});
     resetSettings();
 }
@@ -203,7 +235,7 @@ std::string ServerUnderTest::probe(const std::vector<std::string>& args, int* rc
         if (rc) *rc = 1;
         return "";
     }
-    std::vector<std::string> argv = {"wine", win32BuildDir() + "/tests/korrin_probe.exe"};
+    std::vector<std::string> argv = {wineLoader(), windowsBuildDir() + "/tests/korrin_probe.exe"};
     argv.insert(argv.end(), args.begin(), args.end());
     std::string out;
     int r = run(argv, &out, 30000);
@@ -310,7 +342,7 @@ bool ServerUnderTest::start() {
     // a second instance. Try again a few times.
     probe({"gone", "10000"});
     for (int attempt = 0; attempt < 10; ++attempt) {
-        pid_ = spawn({"wine", dir_ + "/KorrinServer.exe"}, -1);
+        pid_ = spawn({wineLoader(), dir_ + "/KorrinServer.exe"}, -1);
         if (pid_ < 0) return false;
         int rc = 1;
         // The probe itself can fail to start under load; ask again while the server runs.
@@ -328,7 +360,7 @@ bool ServerUnderTest::start() {
 }
 
 int ServerUnderTest::startSecondCopy(int waitMs) {
-    pid_t pid = spawn({"wine", dir_ + "/KorrinServer.exe"}, -1);
+    pid_t pid = spawn({wineLoader(), dir_ + "/KorrinServer.exe"}, -1);
     return pid < 0 ? -1 : waitChild(pid, waitMs);
 }
 

@@ -12,19 +12,26 @@
 
 namespace korrin::blackbox {
 
-// Where build/win32 lies; empty when the Windows build is missing.
-std::string win32BuildDir();
+// The Windows build under test (build/win64 or build/win32): $KORRIN_WINDOWS_BIN names its
+// bin folder, or $KORRIN_WINDOWS_BUILDS the folder of the builds and $KORRIN_WINDOWS_BUILD
+// (default win64) which one. Empty when none is named or it has no KorrinServer.exe.
+std::string windowsBuildDir();
+// True when that build's KorrinServer.exe is a 64-bit program.
+bool windows64();
+// Wine's loader for that build: the "wine" script for 32-bit programs, the 64-bit loader
+// itself for 64-bit ones (the script prefers the 32-bit loader, which some hosts cannot run).
+const std::string& wineLoader();
 // korrin-relay of the native build (or $KORRIN_RELAY_BIN).
 std::string relayBinary();
 
 // For a test fixture's SetUp: skips without the Windows build, or fails where scripts/test
-// demands it (KORRIN_REQUIRE_WIN32). Needs <gtest/gtest.h> and <cstdlib>.
-#define KORRIN_NEED_WINDOWS_BUILD()                                                    \
-    do {                                                                               \
-        if (::korrin::blackbox::win32BuildDir().empty()) {                             \
-            if (std::getenv("KORRIN_REQUIRE_WIN32")) FAIL() << "build/win32 is missing"; \
-            GTEST_SKIP() << "no Windows build to test";                                \
-        }                                                                              \
+// demands it (KORRIN_REQUIRE_WINDOWS). Needs <gtest/gtest.h> and <cstdlib>.
+#define KORRIN_NEED_WINDOWS_BUILD()                                                        \
+    do {                                                                                   \
+        if (::korrin::blackbox::windowsBuildDir().empty()) {                               \
+            if (std::getenv("KORRIN_REQUIRE_WINDOWS")) FAIL() << "the Windows build is missing"; \
+            GTEST_SKIP() << "no Windows build to test";                                    \
+        }                                                                                  \
     } while (0)
 
 // The relay program a scenario runs against: the Windows program under Wine, with its window,
