@@ -1,13 +1,13 @@
 cmake_minimum_required(VERSION 3.20)
-# Checks the built oxasoft.dll with objdump: its format (FORMAT: pei-i386 or pei-x86-64), the
-# export names exactly those of the export list DEF, undecorated, and every import from a
-# Windows system DLL (the runtime is linked in statically).
-execute_process(COMMAND "${OBJDUMP}" -p "${DLL}" OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
+# Checks a built Windows file (BINARY: oxasoft.dll or KorrinServer.exe) with objdump: its format
+# (FORMAT: pei-i386 or pei-x86-64), every import from a Windows system DLL (the runtime is linked
+# in statically) and, given the export list DEF, the export names exactly those, undecorated.
+execute_process(COMMAND "${OBJDUMP}" -p "${BINARY}" OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
-    message(FATAL_ERROR "objdump failed on ${DLL}")
+    message(FATAL_ERROR "objdump failed on ${BINARY}")
 endif()
 if(NOT dump MATCHES "file format ${FORMAT}\n")
-    message(FATAL_ERROR "${DLL} is not of the format ${FORMAT}")
+    message(FATAL_ERROR "${BINARY} is not of the format ${FORMAT}")
 endif()
 message(STATUS "format ${FORMAT}")
 
@@ -27,6 +27,9 @@ foreach(line IN LISTS imports)
     message(STATUS "import ${name}")
 endforeach()
 
+if(NOT DEF)
+    return()
+endif()
 # Name lines of the export table are "\t[   n] NAME"; the address table's lines carry "+base".
 string(REGEX MATCHALL "\n\t\\[ *[0-9]+\\] [^ \n+][^\n]*" exports "${dump}")
 if(NOT exports)
