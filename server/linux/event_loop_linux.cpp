@@ -75,14 +75,10 @@ void EventLoop::runOnce(int timeoutMs) {
 }
 
 namespace {
-using Ns = std::chrono::nanoseconds;
-Ns monotonicNow() {
-    timespec t;
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    return std::chrono::seconds(t.tv_sec) + Ns(t.tv_nsec);
-}
-timespec toTimespec(Ns d) {
-    return {static_cast<time_t>(d.count() / 1000000000), static_cast<long>(d.count() % 1000000000)};
+// steady_clock is CLOCK_MONOTONIC here, the timerfd's clock.
+timespec toTimespec(std::chrono::steady_clock::time_point t) {
+    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(t.time_since_epoch()).count();
+    return {static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
 }
 }  // namespace
 
@@ -95,12 +91,12 @@ FdTimer::FdTimer(EventLoop& loop, std::function<void()> onTick)
         uint64_t expirations = 0;
         if (read(fd_, &expirations, sizeof expirations) != sizeof expirations) return;
         if (!enabled_ || intervalMs_ <= 0) return;
-        // Missed ticks are not made up for: one step, then the pace goes on.
-        lastDue_ = due_ + static_cast<int64_t>(expirations - 1) * interval();
-        due_ = lastDue_ + interval();
+        // One step however late; the next is due an interval after this one ran.
+        pacing_.stepRuns(std::chrono::steady_clock::now());
         inTick_ = true;
         onTick_();
         inTick_ = false;
+        arm(true);
     });
 }
 
@@ -109,16 +105,12 @@ FdTimer::~FdTimer() {
     close(fd_);
 }
 
-void FdTimer::arm() {
+// One shot at a time: a periodic timerfd would count from the schedule, not from the step.
+void FdTimer::arm(bool afterStep) {
     itimerspec timing = {};
     if (enabled_ && intervalMs_ > 0) {
-        const Ns now = monotonicNow();
-        // Re-armed by its own tick's handler: counted from that tick, so the handler's run
-        // time does not stretch the interval.
-        due_ = (inTick_ ? lastDue_ : now) + interval();
-        if (due_ <= now) due_ = now + interval();
-        timing.it_value = toTimespec(due_);
-        timing.it_interval = toTimespec(interval());
+        pacing_.setInterval(std::chrono::milliseconds(intervalMs_));
+        timing.it_value = toTimespec(pacing_.armed(std::chrono::steady_clock::now(), inTick_ || afterStep));
     }
     timerfd_settime(fd_, TFD_TIMER_ABSTIME, &timing, nullptr);
 }

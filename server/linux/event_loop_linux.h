@@ -9,6 +9,7 @@
 #include <functional>
 #include <map>
 
+#include "server/net/pacing.h"
 #include "server/net/relay_seams.h"
 
 namespace korrin {
@@ -44,8 +45,8 @@ class EventLoop {
     std::deque<std::function<void()>> posted_;
 };
 
-// A Timer on a timerfd: while enabled it ticks every interval, counted from its tick, so the
-// handler's own run time does not stretch the pace.
+// A Timer on a timerfd: while enabled it ticks once per interval, each tick due an interval
+// after the previous one ran (see Pacing), armed one tick at a time.
 class FdTimer final : public Timer {
   public:
     FdTimer(EventLoop& loop, std::function<void()> onTick);
@@ -54,14 +55,14 @@ class FdTimer final : public Timer {
     void setEnabled(bool on) override;
 
   private:
-    std::chrono::nanoseconds interval() const { return std::chrono::milliseconds(intervalMs_); }
-    void arm();
+    // afterStep: counted from the step that just ran.
+    void arm(bool afterStep = false);
     EventLoop& loop_;
     int fd_;
     int intervalMs_ = 0;
     bool enabled_ = false;
     bool inTick_ = false;
-    std::chrono::nanoseconds due_{0}, lastDue_{0};  // CLOCK_MONOTONIC
+    Pacing<std::chrono::steady_clock::time_point> pacing_;  // CLOCK_MONOTONIC, as steady_clock
     std::function<void()> onTick_;
 };
 

@@ -1,7 +1,5 @@
 #include "server/win32/posted_timer_win.h"
 
-#include <algorithm>
-
 namespace korrin {
 
 PostedTimer::PostedTimer(HWND target, UINT message, WPARAM id)
@@ -18,12 +16,8 @@ PostedTimer::~PostedTimer() {
 
 void PostedTimer::rearm() {
     posted_ = false;
-    const auto now = std::chrono::steady_clock::now();
-    due_ = now + std::chrono::milliseconds(interval_);
-    // Re-armed by its own tick's handler: count from that tick, so the handler's run time
-    // does not stretch the interval.
-    if (inTick_ && due_ > lastTick_ + std::chrono::milliseconds(interval_))
-        due_ = std::max(now, lastTick_ + std::chrono::milliseconds(interval_));
+    pacing_.setInterval(std::chrono::milliseconds(interval_));
+    due_ = pacing_.armed(std::chrono::steady_clock::now(), inTick_);
     cv_.notify_all();
 }
 
@@ -49,9 +43,7 @@ bool PostedTimer::takeTick() {
     if (!posted_ && now < due_) return false;
     posted_ = false;
     inTick_ = true;
-    lastTick_ = std::min(now, due_);
-    due_ += std::chrono::milliseconds(interval_);
-    if (due_ < now) due_ = now + std::chrono::milliseconds(interval_);  // no burst after a stall
+    due_ = pacing_.stepRuns(now);
     cv_.notify_all();
     return true;
 }

@@ -8,6 +8,7 @@
 #include <mutex>
 #include <thread>
 
+#include "server/net/pacing.h"
 #include "server/net/relay_seams.h"
 
 namespace korrin {
@@ -47,7 +48,7 @@ class PostedTimer final : public Timer {
     bool stop_ = false;
     std::chrono::steady_clock::time_point due_;
     bool inTick_ = false;  // between takeTick and tickDone
-    std::chrono::steady_clock::time_point lastTick_;
+    Pacing<std::chrono::steady_clock::time_point> pacing_;
     std::thread thread_;
 };
 
