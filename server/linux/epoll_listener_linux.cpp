@@ -4,6 +4,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/epoll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -193,10 +194,41 @@ bool EpollListener::isOpen(int id) {
     return find(id) != nullptr;
 }
 
+std::string EpollListener::localAddressOf(int id) {
+    Conn* c = find(id);
+    sockaddr_storage addr = {};
+    socklen_t len = sizeof addr;
+    if (!c || getsockname(c->fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) return {};
+    return fromSockaddr(addr).text();
+}
+
 OpResult EpollListener::closeConnection(int id) {
     Conn* c = find(id);
     if (!c) return fail(ENOTSOCK);
+    // A socket closed with unread data resets the connection, and the peer's lines there were
+    // acknowledged: they are read first, as when the peer closes. Only what is there now, so
+    // that a peer still sending cannot hold the close up.
+    std::string waiting;
+    int count = 0;
+    if (c->receiving && !c->framer.delimiter().empty() && ioctl(c->fd, FIONREAD, &count) == 0 &&
+        count > 0) {
+        waiting.resize(static_cast<size_t>(count));
+        const ssize_t n = recv(c->fd, &waiting[0], waiting.size(), 0);
+        waiting.resize(n > 0 ? static_cast<size_t>(n) : 0);
+    }
     beginClose(*c);
+    if (waiting.empty()) return {};
+    // Closing already: the connection stays in the table until its closed event.
+    struct Sink : LineFramer::Sink {
+        ListenerEvents& events;
+        int id;
+        Sink(ListenerEvents& e, int i) : events(e), id(i) {}
+        void line(std::string_view text) override { events.dataIn(id, text, true); }
+        void overlong() override { events.error(EMSGSIZE, "Line longer than 65536 bytes dropped"); }
+    } sink(events_, id);
+    c->framer.feed(waiting, sink);
+    const std::string rest = c->framer.takeRest();
+    if (!rest.empty()) events_.dataIn(id, rest, false);
     return {};
 }
 

@@ -37,6 +37,7 @@ class EpollListener final : public Listener {
     OpResult setLineDelimiter(int id, std::string_view delimiter) override;
     OpResult setReceiving(int id, bool on) override;
     std::string remoteAddress(int id) override;
+    std::string localAddressOf(int id) override;
     bool isOpen(int id) override;
     OpResult closeConnection(int id) override;
     OpResult send(int id, std::string_view bytes) override;

@@ -43,10 +43,15 @@ public:
     virtual OpResult setLineDelimiter(int id, std::string_view delimiter) = 0;
     virtual OpResult setReceiving(int id, bool on) = 0;
     virtual std::string remoteAddress(int id) = 0;
+    // The address of this computer the peer connected to (as getsockname gives it); empty
+    // when the connection is gone or the address cannot be told.
+    virtual std::string localAddressOf(int id) = 0;
     // True from the connection's opened event until it begins to close (closed here, or found
     // closed by its peer); its closed event may still be on its way after that.
     virtual bool isOpen(int id) = 0;
     // Closes the connection; its connectionClosed event follows later, from the event loop.
+    // The lines a receiving, line-framed connection has already sent, and the network holds,
+    // are delivered first, as when the peer closes.
     virtual OpResult closeConnection(int id) = 0;
     // Queues the bytes for sending; never blocks. Fails when the connection is gone or its
     // unsent data would pass the per-connection cap.

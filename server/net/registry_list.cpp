@@ -1,5 +1,7 @@
 #include "server/net/registry_list.h"
 
+#include <algorithm>
+
 namespace korrin {
 
 namespace {
@@ -29,17 +31,30 @@ ListText listTextFromRegistry(uint32_t type, std::string_view data) {
         while (!data.empty() && data.back() == '\0') data.remove_suffix(1);
         v.text = std::string(data);
     } else if (type == kMultiSz) {
-        // Strings end at NUL; an empty string ends the list.
-        while (!data.empty() && data.front() != '\0') {
-            const size_t end = data.find('\0');
-            if (!v.text.empty()) v.text += ", ";
-            v.text.append(data.substr(0, end));
-            data.remove_prefix(end == std::string_view::npos ? data.size() : end + 1);
+        const bool hasBytes = !data.empty();
+        // The whole value by its length: an empty string (from .reg hex(7) imports and
+        // scripts) is skipped, never taken for the end, so no entry after it is lost.
+        while (!data.empty()) {
+            const size_t end = std::min(data.find('\0'), data.size());
+            if (end > 0) {
+                if (!v.text.empty()) v.text += ", ";
+                v.text.append(data.substr(0, end));
+            }
+            data.remove_prefix(std::min(end + 1, data.size()));
         }
+        // Bytes without an entry are a damaged list, which must not read as "everyone".
+        if (hasBytes && v.text.empty()) v.error = "a REG_MULTI_SZ value without an entry is no list";
     } else {
         v.error = "a " + registryTypeName(type) + " value is no list";
     }
     return v;
+}
+
+std::string textFromRegistry(long readError, uint32_t type, std::string_view data) {
+    if (readError != 0) return "(cannot be read: error " + std::to_string(readError) + ")";
+    if (type != kSz) return "(a " + registryTypeName(type) + " value, not REG_SZ)";
+    while (!data.empty() && data.back() == '\0') data.remove_suffix(1);
+    return std::string(data);
 }
 
 }  // namespace korrin

@@ -11,6 +11,30 @@ namespace {
 constexpr char kPortError[] = "Error setting Portaddress";
 
 bool inTable(int id) { return id >= 0 && id < Relay::kTableSize; }
+
+// Whether "Timer" holds a number the way sendIntervalFromText reads it: blanks and a sign may
+// come first.
+bool isIntervalNumber(std::string_view text) {
+    const size_t start = text.find_first_not_of(" \t");
+    if (start == std::string_view::npos) return false;
+    text.remove_prefix(start);
+    if (text.front() == '+' || text.front() == '-') text.remove_prefix(1);
+    return leadingNumber(text).has_value();
+}
+
+// Whether a connection that came in through this local address may stay under this Bind: every
+// interface, the address itself, or the unspecified address of its family.
+bool bindAdmits(const std::vector<IpAddress>& bind, const IpAddress& local) {
+    if (bind.empty()) return true;
+    const IpAddress here = local.unmapped();
+    for (const IpAddress& b : bind) {
+        if (b.unmapped() == here) return true;
+        IpAddress any;
+        any.v6 = b.v6;
+        if (b == any && b.v6 == here.v6) return true;
+    }
+    return false;
+}
 }  // namespace
 
 ListenerSettings readListenerSettings(SettingsStore& store) {
@@ -40,7 +64,12 @@ PeerEntry Relay::peerEntry(Listener& l, int id) {
 }
 
 ListenResult Relay::load(const std::function<void()>& makeLanguage) {
-    sendInterval_ = sendIntervalFromText(settings_.get("Timer", "500"));
+    const std::string timer = settings_.get("Timer", "500");
+    sendInterval_ = sendIntervalFromText(timer);
+    // The pacing cannot stay closed: it takes the default, but not without a word.
+    if (!isIntervalNumber(timer))
+        inputError(log_.numbers().badSetting, "Timer: \"" + timer + "\" is no number; the interval is " +
+                                                  std::to_string(sendInterval_) + " ms");
     sendTimer_.setInterval(sendInterval_);
     label4_ = "Updateinterval: " + std::to_string(sendInterval_);
     view_.changed(RelayView::kLabels);
@@ -64,19 +93,33 @@ ListenResult Relay::Init_IP() { return Init_IP(readListenerSettings(settings_));
 ListenResult Relay::Init_IP(const ListenerSettings& s) {
     applied_ = s;
     ListenResult r;
-    closeRecordedSenders(r);
+    // A restart serves none of the old senders, however many there are.
+    closeAll(input_, &r);
+    senderIds_.fill(-1);
     const ListenPorts ports = listenPortsFromText(s.port);
+    input_.wanted = ports.input.value_or(0);
+    output_.wanted = ports.output.value_or(0);
     const ParsedList<IpAddress> bind = parseList("Bind", s.bind, parseAddressList, r);
+    // Both numbers are checked before either port opens: an input alone relays to nobody.
+    if (!ports.input || !ports.output) {
+        inputError(log_.numbers().badSetting,
+                   "Port: \"" + s.port +
+                       "\" gives no input port and output port (the next number) in 1..65535; "
+                       "both ports stay closed");
+        r.settingWrong = true;
+    }
+    if (!ports.input || !ports.output || bind.badEntry) {
+        shut(input_, bind, s.allowSenders);
+        shut(output_, bind, s.allowReceivers);
+        keepError(r, OpResult{log_.numbers().badSetting, "Invalid argument"});
+        return failed(r);
+    }
     if (!restart(input_, ports.input, bind, s.bind, s.allowSenders, r) || !r.ok()) {
         // The output port stays as it was, unless it listens under rules that are no longer
-        // the setting: then it closes too.
-        if (!output_.started || output_.bind != s.bind || output_.allowText != s.allowReceivers) {
-            out_.setListening(false);
-            output_.listening = false;
-            ParsedList<IpPrefix> allow = parsePrefixList(s.allowReceivers.text);
-            if (!s.allowReceivers.error.empty()) allow.badEntry = s.allowReceivers.error;
-            closeRefused(output_, allow);
-        }
+        // the setting: then it closes too. Left on an old number it does not count as
+        // listening, and the retry moves it once the input opens.
+        if (!output_.started || output_.bind != s.bind || output_.allowText != s.allowReceivers)
+            shut(output_, bind, s.allowReceivers);
         return failed(r);
     }
     if (!restart(output_, ports.output, bind, s.bind, s.allowReceivers, r) || !r.ok())
@@ -92,10 +135,10 @@ ListenResult Relay::reopenListeners() {
     if (lastResult_.settingWrong) return lastResult_;  // the same wrong setting, logged once
     const ListenPorts ports = listenPortsFromText(applied_.port);
     const ParsedList<IpAddress> bind = parseList("Bind", applied_.bind, parseAddressList, r);
-    if (!input_.listening &&
+    if (!input_.listeningAsApplied() &&
         !restart(input_, ports.input, bind, applied_.bind, applied_.allowSenders, r))
         return failed(r);
-    if (!output_.listening &&
+    if (!output_.listeningAsApplied() &&
         !restart(output_, ports.output, bind, applied_.bind, applied_.allowReceivers, r))
         return failed(r);
     showListening(bind);
@@ -104,12 +147,22 @@ ListenResult Relay::reopenListeners() {
     return r;
 }
 
-void Relay::closeRecordedSenders(ListenResult& r) {
-    for (int16_t& id : senderIds_) {
-        // A sender already on its way out is no failure to close.
-        if (id != -1 && in_.isOpen(id)) keepError(r, in_.closeConnection(id));
-        id = -1;
+void Relay::closeAll(Port& p, ListenResult* r) {
+    // Closing delivers its closed event later, so the list does not change under the loop.
+    for (const PeerEntry& e : p.peers) {
+        // A peer already on its way out is no failure to close.
+        if (!p.listener.isOpen(e.id)) continue;
+        const OpResult op = p.listener.closeConnection(e.id);
+        if (r) keepError(*r, op);
     }
+}
+
+void Relay::shut(Port& p, const ParsedList<IpAddress>& bind, const ListText& allowText) {
+    p.listener.setListening(false);
+    p.listening = false;
+    ParsedList<IpPrefix> allow = parsePrefixList(allowText.text);
+    if (!allowText.error.empty()) allow.badEntry = allowText.error;
+    closeRefused(p, allow, bind);
 }
 
 template <typename T>
@@ -136,7 +189,7 @@ bool Relay::restart(Port& p, std::optional<int32_t> number, const ParsedList<IpA
     keepError(r, p.listener.setListening(false));
     p.listening = false;
     const ParsedList<IpPrefix> allow = parseList(p.allowKey, allowText, parsePrefixList, r);
-    closeRefused(p, allow);
+    closeRefused(p, allow, bind);
     // A port nobody can name (0, out of range) is a failure, not a random port, and a wrong
     // list never opens it wider than asked.
     if (!number || bind.badEntry || allow.badEntry) {
@@ -157,13 +210,18 @@ bool Relay::restart(Port& p, std::optional<int32_t> number, const ParsedList<IpA
     return p.listening;
 }
 
-void Relay::closeRefused(Port& p, const ParsedList<IpPrefix>& allow) {
+void Relay::closeRefused(Port& p, const ParsedList<IpPrefix>& allow,
+                         const ParsedList<IpAddress>& bind) {
     const AllowList rule(allow.entries);
     // Closing delivers its closed event later, so the list does not change under the loop.
     for (const PeerEntry& e : p.peers) {
         if (!p.listener.isOpen(e.id)) continue;
         const std::optional<IpAddress> peer = parseIpAddress(p.listener.remoteAddress(e.id));
-        if (allow.badEntry || !peer || !rule.allows(*peer)) p.listener.closeConnection(e.id);
+        const std::optional<IpAddress> local = parseIpAddress(p.listener.localAddressOf(e.id));
+        // An address that cannot be told is no address the rules admit.
+        if (allow.badEntry || bind.badEntry || !peer || !rule.allows(*peer) || !local ||
+            !bindAdmits(bind.entries, *local))
+            p.listener.closeConnection(e.id);
     }
 }
 
@@ -214,9 +272,13 @@ void LatenessHistogram::add(double seconds) {
 }
 
 void Relay::unload() {
-    for (int16_t id : senderIds_) {
-        if (id != -1) in_.closeConnection(id);
+    // Nobody new comes in while the peers go.
+    for (Port* p : {&input_, &output_}) {
+        p->listener.setListening(false);
+        p->listening = false;
     }
+    closeAll(input_);
+    closeAll(output_);
 }
 
 // ---- senders ----

@@ -95,8 +95,10 @@ public:
     ListenResult reopenListeners();
     // The settings the last Init_IP applied.
     const ListenerSettings& listenerSettings() const { return applied_; }
-    bool inputListening() const { return input_.listening; }
-    bool outputListening() const { return output_.listening; }
+    // A listener still on a number the settings no longer give does not count as listening.
+    bool inputListening() const { return input_.listeningAsApplied(); }
+    bool outputListening() const { return output_.listeningAsApplied(); }
+    // Switches both listeners off and closes every connection.
     void unload();
 
     // Whether a peer may connect ("AllowSenders", "AllowReceivers"); a refusal is logged.
@@ -170,11 +172,17 @@ private:
         std::vector<PeerEntry>& peers;
         AllowList allow;
         int32_t number = 0;
+        int32_t wanted = 0;  // the number the applied settings give
         bool listening = false;
         bool started = false;  // bind and allowText hold what it was last started with
         ListText bind, allowText;
+        bool listeningAsApplied() const { return listening && number == wanted; }
     };
-    void closeRecordedSenders(ListenResult& r);
+    // Closes every connection of the port; r, if given, keeps the first failure.
+    void closeAll(Port& p, ListenResult* r = nullptr);
+    // Switches the listener off; with a wrong Bind every peer goes, else those the new rules
+    // refuse.
+    void shut(Port& p, const ParsedList<IpAddress>& bind, const ListText& allowText);
     // Switches the listener off and on again with these rules; false when it does not listen.
     bool restart(Port& p, std::optional<int32_t> number, const ParsedList<IpAddress>& bind,
                  const ListText& bindText, const ListText& allowText, ListenResult& r);
@@ -182,8 +190,10 @@ private:
     template <typename T>
     ParsedList<T> parseList(const char* key, const ListText& value,
                             ParsedList<T> (*parse)(std::string_view), ListenResult& r);
-    // Closes the peers of a listener that its new list refuses (everyone, for a wrong list).
-    void closeRefused(Port& p, const ParsedList<IpPrefix>& allow);
+    // Closes the peers of a listener that its new allow list refuses, or that came in through
+    // an address the new Bind does not listen on (everyone, for a wrong list).
+    void closeRefused(Port& p, const ParsedList<IpPrefix>& allow,
+                      const ParsedList<IpAddress>& bind);
     ListenResult failed(const ListenResult& r);
     void showListening(const ParsedList<IpAddress>& bind);
     void logRefusals(const std::vector<std::string>& lines);

@@ -51,6 +51,8 @@ struct FakeListener : Listener {
         return {};
     }
     std::string remoteAddress(int id) override { return remote.count(id) ? remote[id] : "127.0.0.1"; }
+    std::map<int, std::string> local;  // the address each peer came in through
+    std::string localAddressOf(int id) override { return local.count(id) ? local[id] : "127.0.0.1"; }
     bool isOpen(int id) override { return !closing.count(id); }
     OpResult closeConnection(int id) override {
         closed.push_back(id);
@@ -164,7 +166,7 @@ TEST_F(RelayFixture, PortFailuresShowTheMessageOnceAndKeepTheStatusBar) {
         {"3001", {}, {3002}, true, true},    // output port taken: input still listens
         {"3001", {3001}, {}, false, false},  // input port taken: output untouched
         {"abc", {}, {}, false, false},       // no number: never a random port
-        {"65535", {}, {}, true, false},      // the output port would be 65536
+        {"65535", {}, {}, false, false},     // the output port would be 65536: neither opens
     };
     for (const Case& c : cases) {
         FakeListener i, o;
@@ -234,8 +236,16 @@ TEST_F(RelayFixture, RestartsLeaveNoPortOpenOrPeerConnectedUnderOldRules) {
         {"new port taken, same rules", {{"Port", "4000"}}, {}, {4000}, false, true, {}, ""},
         {"Bind narrowed, AllowSenders wrong",
          {{"Port", "4000"}, {"Bind", "127.0.0.2"}, {"AllowSenders", "x"}}, {}, {}, false, false,
-         {}, "Error: 10022 - AllowSenders: \"x\" is not an address or a prefix; the port stays "
-             "closed\r\n"},
+         {0}, "Error: 10022 - AllowSenders: \"x\" is not an address or a prefix; the port stays "
+              "closed\r\n"},
+        {"Bind narrowed to where one receiver is not", {{"Bind", "127.0.0.1"}}, {}, {}, true, true,
+         {1}, ""},
+        {"Bind to every IPv4 address", {{"Bind", "0.0.0.0"}}, {}, {}, true, true, {}, ""},
+        {"Bind wrong", {{"Bind", "localhost"}}, {}, {}, false, false, {0, 1},
+         "Error: 10022 - Bind: \"localhost\" is not an address or a prefix; the port stays "
+         "closed\r\n"},
+        {"Bind stored as a number", {}, {{"Bind", "a REG_DWORD value is no list"}}, {}, false,
+         false, {0, 1}, "Error: 10022 - Bind: a REG_DWORD value is no list; the port stays closed\r\n"},
         {"AllowReceivers narrowed, input port taken",
          {{"Port", "4000"}, {"AllowReceivers", "127.0.0.2"}}, {}, {4000}, false, false, {1}, ""},
         {"AllowReceivers narrowed", {{"AllowReceivers", "127.0.0.2/32"}}, {}, {}, true, true, {1},
@@ -252,6 +262,7 @@ TEST_F(RelayFixture, RestartsLeaveNoPortOpenOrPeerConnectedUnderOldRules) {
         Relay r(i, o, s, timer, l, v, clock);
         r.Init_IP();
         o.remote = {{0, "127.0.0.2"}, {1, "127.0.0.3"}};
+        o.local = {{0, "127.0.0.1"}, {1, "127.0.0.2"}};
         r.receiverOpened(0);
         r.receiverOpened(1);
         s.values = c.values;
@@ -320,19 +331,77 @@ TEST_F(RelayFixture, RefusedPeersAreLoggedOnceAMinutePerAddressAndPort) {
               "Error: 10013 - Connection from 10.2.0.1 to port 4001 refused\r\n");
 }
 
-TEST_F(RelayFixture, RestartClosesRecordedSendersOnlyAndKeepsReceivers) {
+TEST_F(RelayFixture, RestartClosesEverySenderAndKeepsReceiversAndAStopClosesAll) {
     load();
-    relay.senderOpened(0);
-    relay.senderOpened(1);
+    std::vector<int> senders;
+    for (int id = 0; id < 40; ++id) {  // more than SenderIds records
+        relay.senderOpened(id);
+        senders.push_back(id);
+    }
     relay.receiverOpened(0);
     settings.values["Port"] = "4000";
     relay.Init_IP();
-    EXPECT_EQ(in.closed, (std::vector<int>{0, 1}));
+    EXPECT_EQ(in.closed, senders);
     EXPECT_TRUE(out.closed.empty());
     for (int16_t id : relay.SenderIds()) EXPECT_EQ(id, -1);
     EXPECT_EQ(relay.List3().size(), 1u);
     EXPECT_EQ(in.port, 4000);
     EXPECT_EQ(out.port, 4001);
+    relay.senderOpened(40);
+    relay.unload();
+    EXPECT_FALSE(in.listening || out.listening);
+    EXPECT_EQ(in.closed.back(), 40);
+    EXPECT_EQ(out.closed, std::vector<int>{0});
+}
+
+TEST_F(RelayFixture, AnOutputLeftOnItsOldNumberIsNotListeningUntilTheRetryMovesIt) {
+    load();
+    FakeTimer retry;
+    ListenKeeper keeper(relay, retry);
+    settings.values["Port"] = "4000";
+    in.busyPorts = {4000};
+    keeper.started(relay.Init_IP());
+    EXPECT_TRUE(out.listening);  // its receivers stay meanwhile
+    EXPECT_FALSE(relay.inputListening() || relay.outputListening());
+    keeper.retry(readListenerSettings(settings));
+    EXPECT_EQ(out.port, 3002);
+    in.busyPorts.clear();
+    log.text.clear();
+    keeper.retry(readListenerSettings(settings));
+    EXPECT_EQ(in.port, 4000);
+    EXPECT_EQ(out.port, 4001);
+    EXPECT_TRUE(relay.inputListening() && relay.outputListening());
+    EXPECT_EQ(log.text, "Error: 0 - Ports open again\r\n");
+}
+
+TEST_F(RelayFixture, APortOrTimerThatIsNoNumberIsLoggedByName) {
+    struct Case {
+        std::map<std::string, std::string> values;
+        bool listens;
+        std::string log;
+    } cases[] = {
+        {{{"Port", "(a REG_DWORD value, not REG_SZ)"}}, false,
+         "Error: 10022 - Port: \"(a REG_DWORD value, not REG_SZ)\" gives no input port and output "
+         "port (the next number) in 1..65535; both ports stay closed\r\n"},
+        {{{"Port", "65535"}}, false,
+         "Error: 10022 - Port: \"65535\" gives no input port and output port (the next number) "
+         "in 1..65535; both ports stay closed\r\n"},
+        {{{"Timer", "(cannot be read: error 5)"}}, true,
+         "Error: 10022 - Timer: \"(cannot be read: error 5)\" is no number; the interval is "
+         "500 ms\r\n"},
+        {{{"Timer", " -20"}}, true, ""},
+    };
+    for (const Case& c : cases) {
+        FakeListener i, o;
+        FakeSettings s;
+        s.values = c.values;
+        FakeLog l;
+        Relay r(i, o, s, timer, l, view, clock);
+        r.load(nullptr);
+        EXPECT_EQ(i.listening && o.listening, c.listens) << c.values.begin()->second;
+        EXPECT_FALSE(!c.listens && (i.listening || o.listening)) << c.values.begin()->second;
+        EXPECT_EQ(l.text, c.log);
+    }
 }
 
 TEST_F(RelayFixture, MaxReceiverIdFollowsItsRaiseAndLowerRules) {

@@ -238,11 +238,41 @@ std::string WinsockListener::remoteAddress(int id) {
     return c ? c->remote : std::string();
 }
 
+std::string WinsockListener::localAddressOf(int id) {
+    Conn* c = find(id);
+    sockaddr_storage addr = {};
+    int len = sizeof addr;
+    if (!c || getsockname(c->socket.get(), reinterpret_cast<sockaddr*>(&addr), &len) != 0)
+        return {};
+    return fromSockaddr(addr).text();
+}
+
 OpResult WinsockListener::closeConnection(int id) {
     Conn* c = find(id);
     if (!c) return fail(WSAENOTSOCK);
+    // A socket closed with unread data resets the connection, and the peer's lines there were
+    // acknowledged: they are read first, as when the peer closes. Only what is there now, so
+    // that a peer still sending cannot hold the close up.
+    const bool lines = c->receiving && !c->framer.delimiter().empty();
+    const std::string waiting = lines ? takeWaiting(*c) : std::string();
     beginClose(*c);
+    if (waiting.empty()) return {};
+    // Closing already: whatever the handlers do, the connection stays in the table until its
+    // closed event.
+    FramerSink sink(events_, id);
+    c->framer.feed(waiting, sink);
+    const std::string rest = c->framer.takeRest();
+    if (!rest.empty()) events_.dataIn(id, rest, false);
     return {};
+}
+
+std::string WinsockListener::takeWaiting(Conn& c) {
+    u_long waiting = 0;
+    if (ioctlsocket(c.socket.get(), FIONREAD, &waiting) != 0 || waiting == 0) return {};
+    std::string data(waiting, '\0');
+    const int n = recv(c.socket.get(), &data[0], static_cast<int>(waiting), 0);
+    data.resize(n > 0 ? static_cast<size_t>(n) : 0);
+    return data;
 }
 
 OpResult WinsockListener::send(int id, std::string_view bytes) {
@@ -317,6 +347,9 @@ void WinsockListener::onSocketEvent(UINT message, SOCKET s, int event, int error
         if (error == 0) {
             onRead(*c, true);
             if ((c = find(id)) == nullptr) return;
+            // A half-close ends the peer's request, not its wish for the answer: onWrite
+            // closes once that is out.
+            if (c->closeWhenDrained && c->pending() > 0) return;
         }
         onPeerClosed(*c, error);
         break;
@@ -393,7 +426,8 @@ void WinsockListener::onRead(Conn& conn, bool drain) {
         if (paused_ && c->receiving && !drain) return;
         int n = recv(c->socket.get(), buf, sizeof buf, 0);
         if (n == 0) {
-            if (!drain) onPeerClosed(*c, 0);
+            // FD_CLOSE follows; it decides whether an answer still goes out.
+            if (!drain && !(c->closeWhenDrained && c->pending() > 0)) onPeerClosed(*c, 0);
             return;
         }
         if (n < 0) {

@@ -46,6 +46,7 @@ public:
     OpResult setLineDelimiter(int id, std::string_view delimiter) override;
     OpResult setReceiving(int id, bool on) override;
     std::string remoteAddress(int id) override;
+    std::string localAddressOf(int id) override;
     OpResult closeConnection(int id) override;
     OpResult send(int id, std::string_view bytes) override;
     size_t pendingBytes(int id) override;
@@ -76,6 +77,8 @@ private:
     // The peer shut its side in an orderly way: a later failed write is its doing, not ours.
     static bool peerClosedOrderly(const Conn& c);
     void onPeerClosed(Conn& c, int error);
+    // Reads what the network holds for the connection now, and no more.
+    static std::string takeWaiting(Conn& c);
     // Closes the socket now; the id stays taken until the closed event has been delivered.
     void beginClose(Conn& c);
     void deliverClosed(int id);

@@ -17,7 +17,7 @@ namespace {
 
 constexpr UINT kMsgStop = WM_APP + 2;
 constexpr UINT kMsgParamChange = WM_APP + 3;
-constexpr UINT_PTR kRetryTimer = 1;
+constexpr UINT kMsgRetry = WM_APP + 4;
 constexpr DWORD kPendingHintMs = 10000;
 constexpr DWORD kUnexpectedFault = 1;  // service-specific exit code: an exception ended the run
 constexpr char kWindowClass[] = "KorrinServiceHost";
@@ -38,28 +38,13 @@ std::string logDirectory() {
     return dir + "\\";
 }
 
-// A Timer on WM_TIMER of a window of ours.
-class WindowTimer final : public Timer {
-public:
-    WindowTimer(const Window& window, UINT_PTR id) : window_(window), id_(id) {}
-    void setInterval(int ms) override { ms_ = ms; }
-    void setEnabled(bool on) override {
-        if (on) SetTimer(window_.hwnd(), id_, static_cast<UINT>(ms_), nullptr);
-        else KillTimer(window_.hwnd(), id_);
-    }
-
-private:
-    const Window& window_;
-    UINT_PTR id_;
-    int ms_ = 0;
-};
-
 // One run of the service: owns the status handle and the host window, and is the context of
 // the control handler.
 class ServiceHost final : public RelayView, private Window {
 public:
     ~ServiceHost() override {
         keeper_.reset();
+        retryTimer_.reset();
         wiring_.reset();
     }
 
@@ -79,7 +64,8 @@ public:
             wiring_ = std::make_unique<RelayWiring>(HKEY_LOCAL_MACHINE,
                                                     logDirectory() + "IpError.txt", *this);
             report(SERVICE_RUNNING);
-            keeper_ = std::make_unique<ListenKeeper>(relay(), retryTimer_);
+            retryTimer_ = std::make_unique<PostedTimer>(hwnd(), kMsgRetry, 0);
+            keeper_ = std::make_unique<ListenKeeper>(relay(), *retryTimer_);
             keeper_->started(relay().load(nullptr));
             wiring_->status().applySettings();
             run();
@@ -104,7 +90,8 @@ private:
         case SERVICE_CONTROL_STOP:
         case SERVICE_CONTROL_SHUTDOWN:
             self->report(SERVICE_STOP_PENDING);
-            PostMessageA(self->hwnd(), kMsgStop, 0, 0);
+            self->stopAsked_ = true;
+            PostMessageA(self->hwnd(), kMsgStop, 0, 0);  // wakes an idle loop
             return NO_ERROR;
         case SERVICE_CONTROL_PARAMCHANGE:
             PostMessageA(self->hwnd(), kMsgParamChange, 0, 0);
@@ -133,21 +120,37 @@ private:
 
     Relay& relay() { return wiring_->relay(); }
 
-    // The message loop; returns when the service has been asked to stop.
+    // The message loop; returns when the service has been asked to stop. The stop, the due
+    // send step and the due retry go ahead of every other message: WM_QUIT and WM_TIMER come
+    // only when the queue is empty, which a flood of socket messages never lets it be.
     void run() {
         MSG m;
         while (GetMessageA(&m, nullptr, 0, 0) > 0) {
-            wiring_->runDueTick();  // the due send step goes ahead of every other message
+            if (stopAsked_) {
+                stop();
+                return;
+            }
+            wiring_->runDueTick();
+            runDueRetry();
             DispatchMessageA(&m);
         }
     }
 
+    void runDueRetry() {
+        if (!retryTimer_->takeTick()) return;
+        keeper_->retry(readListenerSettings(wiring_->settings()));
+        retryTimer_->tickDone();
+    }
+
+    // Nobody new comes in, and every peer goes, before the rest is taken down.
+    void stop() {
+        relay().unload();
+        report(SERVICE_STOP_PENDING);
+    }
+
     LRESULT onMessage(UINT msg, WPARAM wp, LPARAM lp) override {
         switch (msg) {
-        case kMsgStop:
-            relay().unload();
-            report(SERVICE_STOP_PENDING);
-            PostQuitMessage(0);
+        case kMsgStop:  // the loop stops before it
             return 0;
         case kMsgParamChange: {
             const ListenerSettings now = readListenerSettings(wiring_->settings());
@@ -155,8 +158,8 @@ private:
             wiring_->status().applySettings();
             return 0;
         }
-        case WM_TIMER:
-            if (wp == kRetryTimer) keeper_->retry(readListenerSettings(wiring_->settings()));
+        case kMsgRetry:
+            runDueRetry();
             return 0;
         }
         return Window::onMessage(msg, wp, lp);
@@ -164,8 +167,9 @@ private:
 
     SERVICE_STATUS_HANDLE status_ = nullptr;
     std::atomic<DWORD> checkPoint_{0};
+    std::atomic<bool> stopAsked_{false};
     std::unique_ptr<RelayWiring> wiring_;
-    WindowTimer retryTimer_{*this, kRetryTimer};
+    std::unique_ptr<PostedTimer> retryTimer_;  // needs the window, made in serve()
     std::unique_ptr<ListenKeeper> keeper_;
 };
 

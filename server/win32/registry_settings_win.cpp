@@ -36,9 +36,11 @@ LONG RegistrySettings::read(std::string_view key, DWORD& type, std::string& data
 std::string RegistrySettings::get(std::string_view key, std::string_view defaultValue) {
     DWORD type = 0;
     std::string value;
-    if (read(key, type, value) != ERROR_SUCCESS || type != REG_SZ) return std::string(defaultValue);
-    while (!value.empty() && value.back() == '\0') value.pop_back();
-    return value;
+    const LONG rc = read(key, type, value);
+    // Only a missing value takes the default: one of another type, or one that cannot be read,
+    // must not open the default port.
+    if (rc == ERROR_FILE_NOT_FOUND) return std::string(defaultValue);
+    return textFromRegistry(rc, type, value);
 }
 
 ListText RegistrySettings::getList(std::string_view key) {

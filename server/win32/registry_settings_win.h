@@ -9,8 +9,9 @@
 
 namespace korrin {
 
-// <root>\Software\<application>\<section>: text values REG_SZ; lists also REG_EXPAND_SZ and
-// REG_MULTI_SZ. Under HKEY_LOCAL_MACHINE always the 64-bit view.
+// <root>\Software\<application>\<section>: text values REG_SZ (any other type reads as a wrong
+// text, see textFromRegistry); lists also REG_EXPAND_SZ and REG_MULTI_SZ. Under
+// HKEY_LOCAL_MACHINE always the 64-bit view.
 class RegistrySettings final : public SettingsStore {
   public:
     RegistrySettings(HKEY root, std::string application, std::string section);

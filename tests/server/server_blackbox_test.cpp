@@ -64,6 +64,16 @@ protected:
         server_ = std::make_unique<ServerUnderTest>(Program::Linux);
     }
     bool windows() const { return GetParam() == Program::Windows; }
+    // A new Port as the operator gives it: Setup in the window, the file and SIGHUP for the daemon.
+    void movePort(int port) {
+        if (windows()) {
+            s().probe({"command", "201"});
+            s().probe({"input", std::to_string(port)});
+        } else {
+            s().setSetting("Port", std::to_string(port));
+            s().reload();
+        }
+    }
 };
 INSTANTIATE_TEST_SUITE_P(Programs, RelayScenario,
                          ::testing::Values(Program::Windows, Program::Linux),
@@ -238,6 +248,28 @@ TEST_P(RelayScenario, ThirtyTwoSendersAreAllListed) {
     waitReceivers(1);
     sendAll(fds_[31], "from the last\n");
     EXPECT_EQ(readFor(r, 14, 5000), "from the last\n");
+}
+
+TEST_P(RelayScenario, APortChangeClosesEverySenderNotOnlyTheRecordedOnes) {
+    startOn(4300);
+    for (int i = 0; i < 40; ++i) keep(connectTo(4300));
+    s().waitFor([](auto& m) { return m["list1.count"] == "40"; });
+    movePort(4302);
+    ASSERT_TRUE(listening(4302));
+    for (int i = 0; i < 40; ++i) EXPECT_TRUE(closedWithin(fds_[i], 3000)) << "sender " << i;
+}
+
+TEST_P(RelayScenario, ANarrowedBindClosesReceiversThatCameInElsewhere) {
+    startOn(4310);
+    const int kept = keep(connectVia("", "127.0.0.1", 4311));
+    const int elsewhere = keep(connectVia("", "127.0.0.2", 4311));
+    waitReceivers(2);
+    s().setSetting("Bind", "127.0.0.1");
+    movePort(4312);
+    EXPECT_TRUE(closedWithin(elsewhere, 3000));
+    ASSERT_TRUE(listening(4312));
+    sendAll(keep(connectTo(4312)), "narrowed\n");
+    EXPECT_EQ(readFor(kept, 9, 5000), "narrowed\n");
 }
 
 TEST_P(RelayScenario, ThirtySecondReceiverIsClosedAndNeverListed) {
@@ -421,6 +453,15 @@ TEST_F(Server, ListsOfOtherTypesAreReadOrKeepTheirPortClosed) {
     EXPECT_EQ(listenAddresses(4260), std::vector<std::string>{"127.0.0.1"});
     EXPECT_FALSE(isListening(4261));
     EXPECT_NE(s().readFile("IpError.txt").find("AllowReceivers: a REG_DWORD value is no list"),
+              std::string::npos);
+}
+
+TEST_F(Server, APortOfAnotherTypeKeepsBothPortsClosedAndIsLogged) {
+    typedSetting("Port", "REG_DWORD", "4320");
+    ASSERT_TRUE(s().start());
+    EXPECT_NE(s().probe({"msgbox", "ok"}).find("Error setting Portaddress"), std::string::npos);
+    for (int port : {3001, 3002, 4320, 4321}) EXPECT_FALSE(isListening(port)) << port;
+    EXPECT_NE(s().readFile("IpError.txt").find("Port: \"(a REG_DWORD value, not REG_SZ)\""),
               std::string::npos);
 }
 
