@@ -28,6 +28,11 @@ printf 'korrin-relay (%s) unstable; urgency=medium\n\n  * Release %s.\n\n -- Oxa
     "$version" "$version" "$(date -R -d @"${SOURCE_DATE_EPOCH:-0}")" |
     gzip -9n > "$root/usr/share/doc/korrin-relay/changelog.gz"
 
+# Only libc is shared: the package needs the newest glibc symbol version the binary asks for.
+glibc="$(objdump -T "$root/usr/bin/korrin-relay" | grep -o 'GLIBC_[0-9][0-9.]*' | sed 's/GLIBC_//' |
+         sort -uV | tail -n1)"
+[ -n "$glibc" ] || { echo "build-deb: no GLIBC_ version in the binary" >&2; exit 1; }
+
 install -d "$root/DEBIAN"
 for f in postinst prerm postrm; do install -m 0755 "$here/$f" "$root/DEBIAN/$f"; done
 echo "/etc/korrin-relay/korrin-relay.conf" > "$root/DEBIAN/conffiles"
@@ -37,7 +42,7 @@ Version: $version
 Architecture: amd64
 Maintainer: Oxa Software <korrin-relay@oxasoft.invalid>
 Installed-Size: $(du -sk --exclude=DEBIAN "$root" | cut -f1)
-Depends: libc6 (>= 2.34)
+Depends: libc6 (>= $glibc)
 Section: net
 Priority: optional
 Description: paced relay of text lines from senders to receivers

@@ -1,6 +1,11 @@
 #include "server/daemon/daemon_config.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cctype>
+#include <cerrno>
+#include <cstring>
 
 namespace korrin {
 
@@ -87,6 +92,9 @@ ParsedOptions parseArguments(const std::vector<std::string>& args) {
 
 bool parseConfig(std::string_view text, const std::string& fileName,
                  std::map<std::string, std::string>& values, std::string* error) {
+    // Some editors begin a UTF-8 file with a byte-order mark; it is no part of the first key.
+    constexpr std::string_view kBom = "\xEF\xBB\xBF";
+    if (text.substr(0, kBom.size()) == kBom) text.remove_prefix(kBom.size());
     int lineNumber = 0;
     while (!text.empty()) {
         ++lineNumber;
@@ -108,6 +116,50 @@ bool parseConfig(std::string_view text, const std::string& fileName,
         }
         values[key->name] = std::string(trim(line.substr(eq + 1)));
     }
+    return true;
+}
+
+namespace {
+
+// The whole file, or false with errno set. read() tells a directory (EISDIR), which a stream
+// would have taken for an empty file.
+bool readFile(const std::string& path, std::string& text) {
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    char buf[65536];
+    for (;;) {
+        const ssize_t n = read(fd, buf, sizeof buf);
+        if (n == 0) break;
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            const int err = errno;
+            close(fd);
+            errno = err;
+            return false;
+        }
+        text.append(buf, static_cast<size_t>(n));
+    }
+    close(fd);
+    return true;
+}
+
+}  // namespace
+
+bool loadSettings(const DaemonOptions& o, LoadTime when, std::map<std::string, std::string>& values,
+                  std::string* error) {
+    values.clear();
+    std::string text;
+    if (!readFile(o.configPath, text)) {
+        const int err = errno;
+        if (err == ENOENT && !o.configGiven && when == LoadTime::Start) {
+            values = o.values;
+            return true;
+        }
+        *error = o.configPath + ": " + strerror(err);
+        return false;
+    }
+    if (!parseConfig(text, o.configPath, values, error)) return false;
+    for (const auto& [key, value] : o.values) values[key] = value;
     return true;
 }
 

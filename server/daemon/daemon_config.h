@@ -35,6 +35,13 @@ extern const char kUsage[];
 bool parseConfig(std::string_view text, const std::string& fileName,
                  std::map<std::string, std::string>& values, std::string* error);
 
+// The file's values with the flags over them; false with *error naming the file when it cannot
+// be used. A missing default file means defaults at the start only: at a reload it is an error,
+// so that the settings in force stay rather than widen to the defaults.
+enum class LoadTime { Start, Reload };
+bool loadSettings(const DaemonOptions& options, LoadTime when,
+                  std::map<std::string, std::string>& values, std::string* error);
+
 // Settings held in memory: file values with the flags over them.
 class MapSettings final : public SettingsStore {
   public:

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/epoll.h>
+#include <sys/resource.h>
 #include <sys/signalfd.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -12,8 +13,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -74,36 +73,40 @@ void notifySystemd(const char* state) {
     close(fd);
 }
 
-// The file's values with the flags over them; false with *error set when the file cannot be
-// used (a missing default file is no error: defaults then).
-bool loadSettings(const DaemonOptions& o, std::map<std::string, std::string>& values,
-                  std::string* error) {
-    values.clear();
-    std::ifstream f(o.configPath, std::ios::binary);
-    if (!f) {
-        if (errno == ENOENT && !o.configGiven) {
-            values = o.values;
-            return true;
-        }
-        *error = o.configPath + ": " + strerror(errno ? errno : ENOENT);
-        return false;
+// The program's own descriptors at most: standard streams, epoll, signalfd, timers, the
+// listening sockets, and the short-lived ones (a log line's file, systemd's socket).
+constexpr rlim_t kOwnDescriptors = 32;
+constexpr int kMaxSenders = 1024;
+
+// Raises the soft open-file limit to the hard one, and returns how many senders fit under it
+// beside the receivers, the status clients and the program's own descriptors: accepting a
+// sender can then never take the descriptor a receiver or a status client needs.
+int senderBound() {
+    rlimit limit;
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0) return kMaxSenders;
+    if (limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &limit);
+        getrlimit(RLIMIT_NOFILE, &limit);
     }
-    std::stringstream text;
-    text << f.rdbuf();
-    if (f.bad()) {
-        *error = o.configPath + ": cannot be read";
-        return false;
-    }
-    if (!parseConfig(text.str(), o.configPath, values, error)) return false;
-    for (const auto& [key, value] : o.values) values[key] = value;
-    return true;
+    const rlim_t reserved = Relay::kTableSize + StatusServer::kMaxConnections + kOwnDescriptors;
+    if (limit.rlim_cur >= reserved + kMaxSenders) return kMaxSenders;
+    const int bound = limit.rlim_cur > reserved ? static_cast<int>(limit.rlim_cur - reserved) : 1;
+    fprintf(stderr,
+            "korrin-relay: the open-file limit %llu leaves room for %d senders; %d need a "
+            "limit of %llu\n",
+            static_cast<unsigned long long>(limit.rlim_cur), bound, kMaxSenders,
+            static_cast<unsigned long long>(reserved + kMaxSenders));
+    return bound;
 }
 
 // The daemon's parts in dependency order: each is made after what it uses and goes before it.
 class Daemon {
   public:
-    Daemon(const DaemonOptions& options, std::map<std::string, std::string> values, int signalFd)
+    Daemon(const DaemonOptions& options, std::map<std::string, std::string> values, int signalFd,
+           int maxSenders)
         : options_(options),
+          maxSenders_(maxSenders),
           settings_(std::move(values)),
           log_(options.logFile),
           signalFd_(signalFd) {
@@ -145,7 +148,7 @@ class Daemon {
         notifySystemd("RELOADING=1");
         std::map<std::string, std::string> values;
         std::string error;
-        if (loadSettings(options_, values, &error)) {
+        if (loadSettings(options_, LoadTime::Reload, values, &error)) {
             settings_.replace(std::move(values));
             const ListenerSettings now = readListenerSettings(settings_);
             if (now != relay_.listenerSettings()) keeper_.started(relay_.Init_IP(now));
@@ -158,6 +161,7 @@ class Daemon {
     }
 
     const DaemonOptions& options_;
+    int maxSenders_;
     EventLoop loop_;
     MapSettings settings_;
     StderrLog log_;
@@ -167,7 +171,7 @@ class Daemon {
     Relay relay_{input_, output_, settings_, sendTimer_, log_, view_, clock_};
     SenderEvents senders_{relay_};
     ReceiverEvents receivers_{relay_};
-    EpollListener input_{loop_, senders_, 1024};
+    EpollListener input_{loop_, senders_, maxSenders_};
     EpollListener output_{loop_, receivers_, Relay::kTableSize};
     FdTimer retryTimer_{loop_, [this] { keeper_.retry(readListenerSettings(settings_)); }};
     ListenKeeper keeper_{relay_, retryTimer_};
@@ -198,7 +202,7 @@ int main(int argc, char** argv) {
     }
     std::map<std::string, std::string> values;
     std::string error;
-    if (!loadSettings(o, values, &error)) {
+    if (!loadSettings(o, LoadTime::Start, values, &error)) {
         fprintf(stderr, "korrin-relay: %s\n", error.c_str());
         return 2;
     }
@@ -214,7 +218,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     try {
-        Daemon daemon(o, std::move(values), signalFd);
+        Daemon daemon(o, std::move(values), signalFd, senderBound());
         return daemon.run();
     } catch (const std::exception& e) {
         fprintf(stderr, "korrin-relay: %s\n", e.what());

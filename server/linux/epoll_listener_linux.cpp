@@ -6,11 +6,14 @@
 #include <sys/epoll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <sys/timerfd.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <optional>
+#include <stdexcept>
 
 namespace korrin {
 
@@ -44,12 +47,20 @@ struct EpollListener::Conn {
     bool receiving = false;
     bool closing = false;  // socket gone, closed event pending
     bool closeWhenDrained = false;
+    bool peerFinished = false;  // its FIN came while its last answer was still going out
+    bool lingering = false;     // answer sent, write side shut: reading to drop, until its FIN
+    std::chrono::steady_clock::time_point lingerUntil;
     SendBuffer out;
     size_t pending() const { return out.pending(); }
 };
 
 EpollListener::EpollListener(EventLoop& loop, ListenerEvents& events, int maxConnections)
-    : loop_(loop), events_(events), maxConnections_(maxConnections) {}
+    : loop_(loop), events_(events), maxConnections_(maxConnections) {
+    // Made now: when it is needed, descriptors may have run out.
+    wakeupFd_ = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+    if (wakeupFd_ < 0) throw std::runtime_error("timerfd_create failed");
+    loop_.watch(wakeupFd_, EPOLLIN, [this](uint32_t) { onWakeup(); });
+}
 
 EpollListener::~EpollListener() {
     for (auto& [id, c] : conns_) {
@@ -59,6 +70,8 @@ EpollListener::~EpollListener() {
         }
     }
     closeListenSockets();
+    loop_.unwatch(wakeupFd_);
+    close(wakeupFd_);
 }
 
 // ---- operations ----
@@ -70,7 +83,7 @@ OpResult EpollListener::setListening(bool on) {
     }
     if (!listenFds_.empty()) return {};
     if (port_ < 1 || port_ > 65535) return fail(EADDRNOTAVAIL);
-    acceptWaiting_ = false;
+    acceptWaiting_ = acceptResting_ = false;
     int error = 0;
     if (addresses_.empty()) {
         // Every interface: IPv4 must work; IPv6 joins where the machine has it.
@@ -182,6 +195,7 @@ OpResult EpollListener::setReceiving(int id, bool on) {
     Conn* c = find(id);
     if (!c) return fail(ENOTSOCK);
     c->receiving = on;
+    updateInterest(*c);
     return {};
 }
 
@@ -191,7 +205,8 @@ std::string EpollListener::remoteAddress(int id) {
 }
 
 bool EpollListener::isOpen(int id) {
-    return find(id) != nullptr;
+    const Conn* c = find(id);
+    return c && !c->lingering;
 }
 
 std::string EpollListener::localAddressOf(int id) {
@@ -259,7 +274,7 @@ OpResult EpollListener::closeWhenSent(int id) {
     Conn* c = find(id);
     if (!c) return fail(ENOTSOCK);
     if (c->pending() == 0)
-        beginClose(*c);
+        finishSending(*c);
     else
         c->closeWhenDrained = true;
     return {};
@@ -274,17 +289,74 @@ void EpollListener::pauseReading(bool paused) {
 
 // ---- events ----
 
-void EpollListener::updateInterest(Conn& c) {
+// Level-triggered: whatever is watched and not consumed fires again at once, so only what the
+// connection's state will act on is watched.
+uint32_t EpollListener::interest(const Conn& c) const {
+    // The peer has finished sending: only the rest of the answer is left (EPOLLHUP and EPOLLERR
+    // still come).
+    if (c.peerFinished) return EPOLLOUT;
     uint32_t want = EPOLLRDHUP;
-    // Paused: the data stays with TCP; level-triggered readiness would otherwise spin.
+    // Paused: the data stays with TCP; only the peer's close is waited for.
     if (!paused_ || !c.receiving) want |= EPOLLIN;
     if (c.pending() > 0) want |= EPOLLOUT;
-    loop_.modify(c.fd, want);
+    return want;
+}
+
+void EpollListener::updateInterest(Conn& c) {
+    loop_.modify(c.fd, interest(c));
 }
 
 void EpollListener::acceptWhenIdsFree(bool on) {
     acceptWaiting_ = !on;
+    watchListenSockets();
+}
+
+void EpollListener::watchListenSockets() {
+    const bool on = !acceptWaiting_ && !acceptResting_;
     for (int s : listenFds_) loop_.modify(s, on ? uint32_t{EPOLLIN} : 0u);
+}
+
+// The listening socket stays readable while accept fails for want of descriptors: it is left
+// alone for a while instead, the peers waiting in the backlog.
+void EpollListener::outOfDescriptors(int error) {
+    acceptResting_ = true;
+    restUntil_ = std::chrono::steady_clock::now() + kAcceptRest;
+    watchListenSockets();
+    rearmWakeup();
+    if (restLogged_) return;
+    restLogged_ = true;
+    events_.error(error, std::string("Cannot accept connections: ") + strerror(error) +
+                             "; new peers wait until descriptors are free");
+}
+
+// One timer for the earliest of the rest's end and the lingering connections' ends.
+void EpollListener::rearmWakeup() {
+    std::optional<std::chrono::steady_clock::time_point> next;
+    if (acceptResting_) next = restUntil_;
+    for (const auto& [id, c] : conns_)
+        if (c->lingering && !c->closing && (!next || c->lingerUntil < *next)) next = c->lingerUntil;
+    itimerspec timing = {};
+    if (next) {
+        const auto ns = std::max<int64_t>(
+            1, std::chrono::duration_cast<std::chrono::nanoseconds>(
+                   *next - std::chrono::steady_clock::now())
+                   .count());
+        timing.it_value = {static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
+    }
+    timerfd_settime(wakeupFd_, 0, &timing, nullptr);
+}
+
+void EpollListener::onWakeup() {
+    uint64_t expirations = 0;
+    if (read(wakeupFd_, &expirations, sizeof expirations) != sizeof expirations) return;
+    const auto now = std::chrono::steady_clock::now();
+    if (acceptResting_ && now >= restUntil_) {
+        acceptResting_ = false;
+        watchListenSockets();
+    }
+    for (auto& [id, c] : conns_)
+        if (c->lingering && !c->closing && now >= c->lingerUntil) beginClose(*c);
+    rearmWakeup();
 }
 
 void EpollListener::onAccept(int listenFd) {
@@ -300,7 +372,13 @@ void EpollListener::onAccept(int listenFd) {
     socklen_t len = sizeof addr;
     const int s =
         accept4(listenFd, reinterpret_cast<sockaddr*>(&addr), &len, SOCK_NONBLOCK | SOCK_CLOEXEC);
-    if (s < 0) return;
+    if (s < 0) {
+        const int err = errno;
+        if (err == EMFILE || err == ENFILE || err == ENOBUFS || err == ENOMEM)
+            outOfDescriptors(err);
+        return;
+    }
+    restLogged_ = false;
     const IpAddress peer = fromSockaddr(addr);
     if (!events_.connectionRequest(peer)) {
         close(s);
@@ -324,9 +402,7 @@ void EpollListener::onAccept(int listenFd) {
     const uint64_t serial = c->serial;
     Conn& conn = *c;
     conns_[id] = std::move(c);
-    loop_.watch(s, EPOLLIN | EPOLLRDHUP,
-                [this, id, serial](uint32_t ev) { onEvent(id, serial, ev); });
-    updateInterest(conn);
+    loop_.watch(s, interest(conn), [this, id, serial](uint32_t ev) { onEvent(id, serial, ev); });
     events_.connectionOpened(id);
 }
 
@@ -347,7 +423,7 @@ void EpollListener::onEvent(int id, uint64_t serial, uint32_t ev) {
         if (err != 0) {
             onPeerClosed(*c, err == EPIPE ? 0 : err);
         } else if (c->closeWhenDrained && c->pending() == 0) {
-            beginClose(*c);
+            finishSending(*c);
         } else {
             updateInterest(*c);
         }
@@ -365,6 +441,13 @@ void EpollListener::onRead(Conn& conn, bool drain) {
         if (paused_ && c->receiving && !drain) return;
         const ssize_t n = recv(c->fd, buf, sizeof buf, 0);
         if (n == 0) {
+            if (c->closeWhenDrained && c->pending() > 0 && !c->peerFinished) {
+                // A half-close ends the peer's request, not its wish for the answer: that goes
+                // on until it is out.
+                c->peerFinished = true;
+                updateInterest(*c);
+                return;
+            }
             onPeerClosed(*c, 0);
             return;
         }
@@ -404,6 +487,21 @@ int EpollListener::flush(Conn& c) {
         c.out.consumed(static_cast<size_t>(n));
     }
     return 0;
+}
+
+// Closing with the peer's bytes unread would send a reset, which may destroy the answer still on
+// its way: the peer gets a FIN instead, and what it still sends is read and dropped until its own
+// FIN or kLinger.
+void EpollListener::finishSending(Conn& c) {
+    if (c.peerFinished || shutdown(c.fd, SHUT_WR) != 0) {
+        beginClose(c);
+        return;
+    }
+    c.lingering = true;
+    c.receiving = false;
+    c.lingerUntil = std::chrono::steady_clock::now() + kLinger;
+    updateInterest(c);
+    rearmWakeup();
 }
 
 void EpollListener::onPeerClosed(Conn& c, int error) {

@@ -23,6 +23,10 @@ namespace korrin {
 class EpollListener final : public Listener {
   public:
     static constexpr size_t kSendCap = SendBuffer::kCap;
+    // Out of descriptors: accepting rests this long instead of spinning on a readable socket.
+    static constexpr std::chrono::milliseconds kAcceptRest{1000};
+    // After a close-when-sent answer: how long what the peer still sends is read and dropped.
+    static constexpr std::chrono::milliseconds kLinger{2000};
 
     // maxConnections: further peers are accepted and closed at once, without any event.
     EpollListener(EventLoop& loop, ListenerEvents& events, int maxConnections);
@@ -57,8 +61,14 @@ class EpollListener final : public Listener {
     void onPeerClosed(Conn& c, int error);
     void beginClose(Conn& c);
     void deliverClosed(int id, uint64_t serial);
+    void finishSending(Conn& c);
+    uint32_t interest(const Conn& c) const;
     void updateInterest(Conn& c);
     void acceptWhenIdsFree(bool on);
+    void watchListenSockets();
+    void outOfDescriptors(int error);
+    void rearmWakeup();
+    void onWakeup();
     Conn* find(int id);
 
     EventLoop& loop_;
@@ -69,6 +79,10 @@ class EpollListener final : public Listener {
     int32_t port_ = 0;
     bool paused_ = false;
     bool acceptWaiting_ = false;  // every free id is held by a closing connection
+    bool acceptResting_ = false;  // accept failed for want of descriptors
+    bool restLogged_ = false;     // that was logged; again only after an accept succeeded
+    std::chrono::steady_clock::time_point restUntil_;
+    int wakeupFd_ = -1;  // a timerfd: the end of the rest, or of a connection's lingering
     LogThrottle turnedAwayLog_;   // peers turned away at the connection bound: a line a minute
     std::map<int, std::unique_ptr<Conn>> conns_;
     uint64_t nextSerial_ = 1;

@@ -4,6 +4,8 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -57,11 +59,37 @@ struct ListenerAt : ::testing::Test {
         while (events.seen.size() < n && std::chrono::steady_clock::now() < end) loop.runOnce(20);
         return events.seen;
     }
+    // How often the loop woke in a third of a second, pumped with 50 ms waits: a handful when
+    // idle, thousands when some readiness is never consumed (slowness only lowers the count).
+    int wakeups() {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(300);
+        int n = 0;
+        for (; std::chrono::steady_clock::now() < end; ++n) loop.runOnce(50);
+        return n;
+    }
 };
+
+// What the peer reads until the end: the bytes, and 0 for an orderly end or the errno.
+std::pair<size_t, int> readToEnd(int fd, const std::function<void()>& pump) {
+    size_t got = 0;
+    char buf[65536];
+    fcntl(fd, F_SETFL, O_NONBLOCK);
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (std::chrono::steady_clock::now() < end) {
+        const ssize_t n = read(fd, buf, sizeof buf);
+        if (n == 0) return {got, 0};
+        if (n > 0) got += static_cast<size_t>(n);
+        if (n < 0 && errno != EAGAIN) return {got, errno};
+        pump();
+    }
+    return {got, ETIMEDOUT};
+}
 
 using Seen = std::vector<std::string>;
 using Lifecycle = ListenerAt<4850>;
 using Sending = ListenerAt<4851>;
+using Pausing = ListenerAt<4852>;
+using Descriptors = ListenerAt<4853>;
 
 TEST_F(Lifecycle, ConnectionsLiveFromOpenedToTheirOwnClosedEvent) {
     const int a = connectLoopback(kPort);
@@ -123,6 +151,74 @@ TEST_F(Sending, QueuesWithoutBlockingAndClosesOnceSent) {
     EXPECT_EQ(got, big.size());  // all of it, then the close
     EXPECT_EQ(until(2), (Seen{"open 0", "closed 0"}));
     close(a);
+}
+
+TEST_F(Sending, AnAnswerOutlivesThePeersHalfCloseAndEndsWithoutAReset) {
+    const std::string big(EpollListener::kSendCap, 'x');
+    const auto pump = [this] { loop.runOnce(5); };
+    // Its request done, the peer shuts its side while the answer is still queued.
+    const int a = connectLoopback(kPort);
+    until(1);
+    listener.send(0, big);
+    listener.closeWhenSent(0);
+    shutdown(a, SHUT_WR);
+    EXPECT_EQ(readToEnd(a, pump), std::make_pair(big.size(), 0));
+    EXPECT_EQ(until(2), (Seen{"open 0", "closed 0"}));
+    close(a);
+
+    // Bytes the peer sent that were not read yet: its answer still ends in a FIN, not a reset.
+    events.seen.clear();
+    const int b = connectLoopback(kPort);
+    until(1);
+    const std::string unread(256 * 1024, 'u');
+    fcntl(b, F_SETFL, O_NONBLOCK);
+    ASSERT_GT(write(b, unread.data(), unread.size()), 0);
+    listener.send(0, "answer");
+    listener.closeWhenSent(0);
+    EXPECT_FALSE(listener.isOpen(0));
+    EXPECT_EQ(readToEnd(b, pump), std::make_pair(size_t{6}, 0));
+    close(b);
+    EXPECT_EQ(until(2), (Seen{"open 0", "closed 0"}));
+}
+
+TEST_F(Pausing, APausedSenderWakesTheLoopOnlyWhenItLeaves) {
+    listener.pauseReading(true);
+    const int a = connectLoopback(kPort);
+    until(1);
+    listener.setLineDelimiter(0, "\n");
+    listener.setReceiving(0, true);
+    ASSERT_EQ(write(a, "held\n", 5), 5);
+    EXPECT_LT(wakeups(), 30);
+    EXPECT_EQ(events.seen, Seen{"open 0"});
+    listener.pauseReading(false);
+    EXPECT_EQ(until(2), (Seen{"open 0", "line 0 held"}));
+    close(a);
+    EXPECT_EQ(until(3), (Seen{"open 0", "line 0 held", "closed 0"}));
+}
+
+TEST_F(Descriptors, OutOfDescriptorsAcceptingRestsLogsOnceAndResumes) {
+    rlimit saved;
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
+    // The peer's socket first; then every descriptor the lowered limit leaves is taken.
+    const int peer = socket(AF_INET, SOCK_STREAM, 0);
+    std::vector<int> taken;
+    rlimit low = saved;
+    low.rlim_cur = static_cast<rlim_t>(peer) + 16;
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);
+    for (int fd; (fd = dup(peer)) >= 0;) taken.push_back(fd);
+    sockaddr_in to = {};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(kPort);
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(connect(peer, reinterpret_cast<sockaddr*>(&to), sizeof to), 0);
+    const int wokeWhileOut = wakeups();
+    const Seen seenWhileOut = events.seen;
+    for (int fd : taken) close(fd);
+    setrlimit(RLIMIT_NOFILE, &saved);
+    EXPECT_LT(wokeWhileOut, 30);
+    EXPECT_EQ(seenWhileOut, Seen{"error 24"});
+    EXPECT_EQ(until(2), (Seen{"error 24", "open 0"}));
+    close(peer);
 }
 
 }  // namespace
