@@ -25,6 +25,7 @@ constexpr Key kKeys[] = {
     {"StatusPort", "--status-port"},
     {"StatusBind", nullptr},
     {"AllowStatus", nullptr},
+    {"StatusHosts", nullptr},
 };
 
 bool sameIgnoringCase(std::string_view a, std::string_view b) {

@@ -220,6 +220,11 @@ ParsedList<IpPrefix> parsePrefixList(std::string_view text) {
     return parseList<IpPrefix>(text, parseIpPrefix);
 }
 
+ParsedList<std::string> parseTextList(std::string_view text,
+                                      std::optional<std::string> (*entry)(std::string_view)) {
+    return parseList<std::string>(text, entry);
+}
+
 bool AllowList::allows(const IpAddress& peer) const {
     if (prefixes_.empty()) return true;
     for (const IpPrefix& p : prefixes_)

@@ -47,6 +47,10 @@ struct ParsedList {
 };
 ParsedList<IpAddress> parseAddressList(std::string_view text);
 ParsedList<IpPrefix> parsePrefixList(std::string_view text);
+// Other entries by the same rules: `entry` gives an entry's stored form, or nothing when it
+// is wrong.
+ParsedList<std::string> parseTextList(std::string_view text,
+                                      std::optional<std::string> (*entry)(std::string_view));
 
 // Who may connect to one port: everyone when the setting is empty.
 class AllowList {

@@ -20,9 +20,16 @@ bool isToken(std::string_view s) {
 }
 
 // Visible ASCII only: no blanks, controls or bytes past 0x7E in a target.
-bool isTarget(std::string_view s) {
-    return !s.empty() && s[0] == '/' &&
+bool isVisible(std::string_view s) {
+    return !s.empty() &&
            std::all_of(s.begin(), s.end(), [](char c) { return c > 0x20 && c < 0x7F; });
+}
+
+// A host name as typed in a URL; no percent escapes, which no name we answer to needs.
+bool isHostName(std::string_view s) {
+    return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) {
+        return std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '.' || c == '_';
+    });
 }
 
 std::string lower(std::string_view s) {
@@ -40,7 +47,44 @@ std::string_view takeLine(std::string_view& rest) {
     return line;
 }
 
+// "host[:port]" (a Host field, or the authority of an absolute target): the host in lower case,
+// brackets kept around an IPv6 address, or nothing when it is none.
+std::optional<std::string> authorityHost(std::string_view authority) {
+    std::string_view host, port;
+    if (!authority.empty() && authority[0] == '[') {
+        const size_t close = authority.find(']');
+        if (close == std::string_view::npos) return std::nullopt;
+        const std::optional<IpAddress> ip = parseIpAddress(authority.substr(1, close - 1));
+        if (!ip || !ip->v6) return std::nullopt;
+        host = authority.substr(0, close + 1);
+        port = authority.substr(close + 1);
+    } else {
+        const size_t colon = authority.find(':');
+        host = authority.substr(0, colon);
+        port = colon == std::string_view::npos ? "" : authority.substr(colon);
+        if (!isHostName(host)) return std::nullopt;
+    }
+    const auto digit = [](char c) { return c >= '0' && c <= '9'; };
+    if (!port.empty() && (port[0] != ':' || !std::all_of(port.begin() + 1, port.end(), digit)))
+        return std::nullopt;
+    return lower(host);
+}
+
 }  // namespace
+
+bool hostServed(std::string_view host, const std::vector<std::string>& names) {
+    // No name at all: an HTTP/1.0 client, which no browser is.
+    if (host.empty() || host.front() == '[' || host == "localhost" || parseIpAddress(host))
+        return true;
+    return std::find(names.begin(), names.end(), host) != names.end();
+}
+
+ParsedList<std::string> parseHostNames(std::string_view text) {
+    return parseTextList(text, [](std::string_view entry) -> std::optional<std::string> {
+        if (!isHostName(entry)) return std::nullopt;
+        return lower(entry);
+    });
+}
 
 HttpRequestReader::State HttpRequestReader::fail(int status) {
     errorStatus_ = status;
@@ -82,8 +126,24 @@ HttpRequestReader::State HttpRequestReader::parse() {
     const std::string_view method = line.substr(0, sp1);
     std::string_view target = line.substr(sp1 + 1, sp2 - sp1 - 1);
     const std::string_view version = line.substr(sp2 + 1);
-    if (!isToken(method) || !isTarget(target) || (version != "HTTP/1.1" && version != "HTTP/1.0"))
+    // Any HTTP/1.x: the answer is 1.1, which a 1.x client reads.
+    if (!isToken(method) || !isVisible(target) || version.size() != 8 ||
+        version.substr(0, 7) != "HTTP/1." || !std::isdigit(static_cast<unsigned char>(version[7])))
         return fail(400);
+    // The absolute form, as sent to a proxy: its authority names the host, not the Host field.
+    std::optional<std::string> host;
+    std::string path;
+    if (lower(target.substr(0, 7)) == "http://") {
+        target.remove_prefix(7);
+        const size_t pathAt = std::min(target.find_first_of("/?"), target.size());
+        host = authorityHost(target.substr(0, pathAt));
+        if (!host) return fail(400);
+        target.remove_prefix(pathAt);
+        if (target.empty() || target[0] == '?') path = "/";
+    } else if (target[0] != '/' && !(target == "*" && method == "OPTIONS")) {
+        return fail(400);
+    }
+    bool hostField = false;
     for (;;) {
         const std::string_view field = takeLine(rest);
         if (field.empty()) break;
@@ -99,9 +159,18 @@ HttpRequestReader::State HttpRequestReader::parse() {
         // A request with a body is none of ours: its bytes would be read as the next request.
         if (name == "transfer-encoding" || (name == "content-length" && value != "0"))
             return fail(400);
+        if (name == "host") {
+            // One, and a valid one, even where the target's authority overrides it.
+            const std::optional<std::string> named = authorityHost(value);
+            if (hostField || !named) return fail(400);
+            hostField = true;
+            if (!host) host = named;
+        }
     }
+    if (!hostField && version[7] != '0') return fail(400);  // HTTP/1.1 requires it
     method_ = std::string(method);
-    path_ = std::string(target.substr(0, target.find('?')));
+    path_ = path + std::string(target.substr(0, target.find('?')));
+    host_ = host.value_or("");
     return state_ = State::Complete;
 }
 

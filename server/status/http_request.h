@@ -2,8 +2,12 @@
 // Bounded: a head is at most 8 KiB; requests have no body.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include "server/net/ip_address.h"
 
 namespace korrin {
 
@@ -16,11 +20,17 @@ class HttpRequestReader {
     // nothing.
     State feed(std::string_view bytes);
     State state() const { return state_; }
-    // When Bad: 400 (malformed), 414 (request line too long) or 431 (head too long).
+    // When Bad: 400 (malformed, or HTTP/1.1 without one valid Host), 414 (request line too
+    // long) or 431 (head too long).
     int errorStatus() const { return errorStatus_; }
     // When Complete.
     const std::string& method() const { return method_; }
-    const std::string& path() const { return path_; }  // the target without its query
+    // The target without its query: "/..." ("http://host/x" reads as "/x"), or "*" (OPTIONS).
+    const std::string& path() const { return path_; }
+    // The name the request asks for, lower case, without its port: the authority of an
+    // absolute target, else the Host field ("[::1]", "127.0.0.1", "localhost", ...). Empty
+    // only for an HTTP/1.0 request that names none.
+    const std::string& host() const { return host_; }
 
   private:
     State fail(int status);
@@ -29,7 +39,15 @@ class HttpRequestReader {
     std::string head_;
     State state_ = State::Incomplete;
     int errorStatus_ = 0;
-    std::string method_, path_;
+    std::string method_, path_, host_;
 };
+
+// Whether the status port answers to a request's host(): an IP literal, "localhost" or one of
+// `names` (lower case). Any other name may be a stranger's that resolves to this computer (DNS
+// rebinding), which would let the stranger's web pages read the answers.
+bool hostServed(std::string_view host, const std::vector<std::string>& names);
+
+// "StatusHosts": host names separated by commas, any case; read in lower case.
+ParsedList<std::string> parseHostNames(std::string_view text);
 
 }  // namespace korrin

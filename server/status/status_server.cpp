@@ -20,6 +20,8 @@ const char* reason(int status) {
             return "Not Found";
         case 405:
             return "Method Not Allowed";
+        case 421:
+            return "Misdirected Request";
         case 414:
             return "URI Too Long";
         case 431:
@@ -55,7 +57,8 @@ double seconds(Clock::TimePoint::duration d) {
 }  // namespace
 
 StatusSettings readStatusSettings(SettingsStore& store) {
-    return {store.get("StatusPort", ""), store.getList("StatusBind"), store.getList("AllowStatus")};
+    return {store.get("StatusPort", ""), store.getList("StatusBind"), store.getList("AllowStatus"),
+            store.getList("StatusHosts")};
 }
 
 StatusServer::StatusServer(Listener& listener, Relay& relay, SettingsStore& settings,
@@ -99,9 +102,9 @@ std::optional<int32_t> StatusServer::portSetting() {
 
 // A list setting that is wrong is logged; true then.
 bool StatusServer::listWrong(const char* key, const ListText& value,
-                             const std::optional<std::string>& badEntry) {
+                             const std::optional<std::string>& badEntry, const char* entryKind) {
     std::string why = value.error;
-    if (why.empty() && badEntry) why = "\"" + *badEntry + "\" is not an address or a prefix";
+    if (why.empty() && badEntry) why = "\"" + *badEntry + "\" is not " + entryKind;
     if (why.empty()) return false;
     log(relay_.errorNumbers().badSetting,
         std::string(key) + ": " + why + "; the status port stays closed");
@@ -120,11 +123,15 @@ void StatusServer::start() {
     const ListText bindText = defaultBind ? ListText{kDefaultBind, ""} : applied_.bind;
     const ParsedList<IpAddress> bind = parseAddressList(bindText.text);
     const ParsedList<IpPrefix> allow = parsePrefixList(applied_.allow.text);
-    const bool bindWrong = listWrong("StatusBind", bindText, bind.badEntry);
-    const bool allowWrong = listWrong("AllowStatus", applied_.allow, allow.badEntry);
-    if (!port || bindWrong || allowWrong) return;
+    const ParsedList<std::string> hosts = parseHostNames(applied_.hosts.text);
+    const char* addressKind = "an address or a prefix";
+    const bool bindWrong = listWrong("StatusBind", bindText, bind.badEntry, addressKind);
+    const bool allowWrong = listWrong("AllowStatus", applied_.allow, allow.badEntry, addressKind);
+    const bool hostsWrong = listWrong("StatusHosts", applied_.hosts, hosts.badEntry, "a host name");
+    if (!port || bindWrong || allowWrong || hostsWrong) return;
     port_ = *port;
     allow_ = AllowList(allow.entries);
+    hostNames_ = hosts.entries;
     listener_.setLocalPort(port_);
     listener_.setLocalAddresses(bind.entries);
     OpResult r = listener_.setListening(true);
@@ -191,7 +198,12 @@ std::string StatusServer::respond(const HttpRequestReader& request) {
     }
     const std::string& method = request.method();
     const std::string& path = request.path();
-    if (method != "GET" && method != "HEAD") {
+    if (!hostServed(request.host(), hostNames_)) {
+        a.status = 421;
+        a.body =
+            "Not served under this name: ask by IP address or localhost, or list the name in "
+            "StatusHosts.\n";
+    } else if (method != "GET" && method != "HEAD") {
         a.status = 405;
         a.extra = "Allow: GET, HEAD\r\n";
         a.body = "Only GET and HEAD are served here.\n";

@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "server/net/ip_address.h"
 #include "server/net/listener.h"
@@ -20,13 +21,14 @@
 
 namespace korrin {
 
-// "StatusPort" (empty or 0: off), "StatusBind" (absent or empty: this computer only) and
-// "AllowStatus" (absent or empty: whoever reaches the bind addresses), read in one go.
+// "StatusPort" (empty or 0: off), "StatusBind" (absent or empty: this computer only),
+// "AllowStatus" (absent or empty: whoever reaches the bind addresses) and "StatusHosts" (the
+// names it answers to besides IP literals and localhost), read in one go.
 struct StatusSettings {
     std::string port;
-    ListText bind, allow;
+    ListText bind, allow, hosts;
     bool operator==(const StatusSettings& o) const {
-        return port == o.port && bind == o.bind && allow == o.allow;
+        return port == o.port && bind == o.bind && allow == o.allow && hosts == o.hosts;
     }
     bool operator!=(const StatusSettings& o) const { return !(*this == o); }
 };
@@ -70,7 +72,7 @@ class StatusServer final : public ListenerEvents {
     bool switchedOff() const;
     std::optional<int32_t> portSetting();
     bool listWrong(const char* key, const ListText& value,
-                   const std::optional<std::string>& badEntry);
+                   const std::optional<std::string>& badEntry, const char* entryKind);
     void log(int code, const std::string& text);
 
     Listener& listener_;
@@ -86,6 +88,7 @@ class StatusServer final : public ListenerEvents {
     Clock::TimePoint lastTry_;
     int32_t port_ = 0;
     AllowList allow_;
+    std::vector<std::string> hostNames_;  // StatusHosts, lower case
     std::map<int, Conn> conns_;
     std::deque<uint64_t> queueHistory_;
     std::deque<std::pair<uint64_t, uint64_t>> lineCounts_;  // lines in, out; one a second

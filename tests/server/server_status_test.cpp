@@ -38,6 +38,7 @@ class Status : public ::testing::Test {
         s_->setSetting("Port", "4700");
         s_->setSetting("Timer", "1000");
         s_->setSetting("StatusPort", "4780");
+        s_->setSetting("StatusHosts", "relay.lan");
         ASSERT_TRUE(s_->start());
         ASSERT_TRUE(listensWithin(4701, 5000) && listensWithin(4780, 5000));
     }
@@ -79,10 +80,18 @@ TEST_F(Status, AnswersScriptsMonitorsAndStrangersWhileTheRelayGoesOn) {
     struct Case {
         std::string request, head, notIn;
     } cases[] = {
-        {"GET /healthz HTTP/1.1\r\n\r\n", "HTTP/1.1 200 OK\r\n", ""},
-        {"HEAD / HTTP/1.1\r\n\r\n", "HTTP/1.1 200 OK\r\n", "<html"},
-        {"POST / HTTP/1.1\r\n\r\n", "HTTP/1.1 405 Method Not Allowed\r\n", ""},
-        {"GET /nope HTTP/1.1\r\n\r\n", "HTTP/1.1 404 Not Found\r\n", ""},
+        {"GET /healthz HTTP/1.1\r\nHost: 127.0.0.1:4780\r\n\r\n", "HTTP/1.1 200 OK\r\n", ""},
+        {"HEAD / HTTP/1.1\r\nHost: [::1]:4780\r\n\r\n", "HTTP/1.1 200 OK\r\n", "<html"},
+        {"POST / HTTP/1.1\r\nHost: localhost\r\n\r\n", "HTTP/1.1 405 Method Not Allowed\r\n", ""},
+        {"OPTIONS * HTTP/1.1\r\nHost: localhost\r\n\r\n", "HTTP/1.1 405 Method Not Allowed\r\n",
+         ""},
+        {"GET /nope HTTP/1.1\r\nHost: LOCALHOST:4780\r\n\r\n", "HTTP/1.1 404 Not Found\r\n", ""},
+        {"GET /status.json HTTP/1.1\r\nHost: evil.example:4780\r\n\r\n",  // DNS rebinding
+         "HTTP/1.1 421 Misdirected Request\r\n", "\"receivers\""},
+        {"GET /healthz HTTP/1.1\r\nHost: Relay.LAN:4780\r\n\r\n", "HTTP/1.1 200 OK\r\n", ""},
+        {"GET http://relay.lan:4780/healthz HTTP/1.1\r\nHost: x\r\n\r\n", "HTTP/1.1 200 OK\r\n",
+         ""},
+        {"GET /healthz HTTP/1.1\r\n\r\n", "HTTP/1.1 400 Bad Request\r\n", ""},
         {"hello\r\n\r\n", "HTTP/1.1 400 Bad Request\r\n", ""},
         {"GET /" + std::string(9000, 'x'), "HTTP/1.1 414 URI Too Long\r\n", ""},
     };
@@ -94,7 +103,8 @@ TEST_F(Status, AnswersScriptsMonitorsAndStrangersWhileTheRelayGoesOn) {
             EXPECT_EQ(a.find(c.notIn), std::string::npos) << a;
         }
     }
-    EXPECT_NE(ask(4780, "POST / HTTP/1.1\r\n\r\n").find("Allow: GET, HEAD\r\n"), std::string::npos);
+    EXPECT_NE(ask(4780, "POST / HTTP/1.1\r\nHost: localhost\r\n\r\n").find("Allow: GET, HEAD\r\n"),
+              std::string::npos);
 
     // Sixteen clients that say nothing hold every place; the seventeenth is closed at once.
     std::vector<int> idle;
@@ -131,7 +141,9 @@ TEST_F(Status, PageListsReceiversAndShowsANewOneWithoutAReload) {
         "/usr/bin/python3",
         std::string(KORRIN_SOURCE_DIR) + "/tests/server/status_page_check.py",
         "--url",
-        "http://127.0.0.1:4780/",
+        "http://relay.lan:4780/",  // a listed name: the page's own script asks under it too
+        "--map",
+        "relay.lan",
         "--connect",
         "127.0.0.1:4701"};
     if (const char* shot = std::getenv("KORRIN_STATUS_SCREENSHOT")) {

@@ -17,14 +17,18 @@ import websocket  # Debian's python3-websocket
 
 
 class Browser:
-    def __init__(self, width, height):
+    def __init__(self, width, height, names):
         self.profile = tempfile.mkdtemp(prefix="korrin-chromium-")
         # The flags keep a headless Chromium off the network this machine does not have.
         self.proc = subprocess.Popen(
             ["chromium", "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
              "--no-first-run", "--disable-background-networking", "--disable-component-update",
              "--disable-sync", "--hide-scrollbars", "--user-data-dir=" + self.profile,
-             "--remote-debugging-port=0", "--window-size=%d,%d" % (width, height), "about:blank"],
+             "--remote-debugging-port=0", "--window-size=%d,%d" % (width, height)] +
+            # Names the page is asked under, without a DNS server or a proxy to ask.
+            (["--no-proxy-server", "--host-resolver-rules=" +
+              ", ".join("MAP %s 127.0.0.1" % n for n in names)] if names else []) +
+            ["about:blank"],
             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         port_file = os.path.join(self.profile, "DevToolsActivePort")
         deadline = time.time() + 20
@@ -80,12 +84,13 @@ def main():
     ap.add_argument("--connect", help="HOST:PORT of a receiver to connect once the page shows")
     ap.add_argument("--screenshot", help="PNG file to write at the end")
     ap.add_argument("--size", default="1000x1000")
+    ap.add_argument("--map", action="append", default=[], help="NAME that means 127.0.0.1")
     a = ap.parse_args()
     width, height = (int(v) for v in a.size.split("x"))
     rows = "Array.from(document.querySelectorAll('#receivers tr')).map(r => r.cells[0].textContent)"
     seen = {}
     ok = True
-    browser = Browser(width, height)
+    browser = Browser(width, height, a.map)
     extra = None
     try:
         browser.call("Page.enable")
