@@ -2,6 +2,7 @@
 // and driven from outside.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -100,6 +101,49 @@ TEST(LinuxRelay, SighupMovesTheListenersDropsSendersKeepsReceivers) {
     s.stop();
     EXPECT_EQ(s.exitCode(), 0);
     for (int fd : {r, snd, snd2}) closeFd(fd);
+}
+
+// korrin-relay under an open-file limit far below its connection bounds: the senders beyond
+// what fits cost no CPU, and the status port still answers.
+TEST(LinuxRelay, UnderASmallOpenFileLimitItIdlesAndItsStatusPortAnswers) {
+    const std::string relay = relayBinary();
+    if (access(relay.c_str(), X_OK) != 0) GTEST_SKIP() << "no korrin-relay built";
+    char dir[] = "/tmp/korrin-nofile-XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    const std::string wrapper = std::string(dir) + "/korrin-relay";
+    std::ofstream(wrapper) << "#!/bin/sh\nexec prlimit --nofile=64:64 -- '" << relay << "' \"$@\"\n";
+    chmod(wrapper.c_str(), 0755);
+    setenv("KORRIN_RELAY_BIN", wrapper.c_str(), 1);
+    ServerUnderTest s(Program::Linux);
+    s.setSetting("Port", "4294");
+    const bool started = s.start();
+    unsetenv("KORRIN_RELAY_BIN");
+    ASSERT_TRUE(started && listensWithin(4294, 5000));
+    std::vector<int> senders;
+    for (int i = 0; i < 80; ++i) senders.push_back(connectTo(4294));
+    usleep(500 * 1000);
+    // Clock ticks of user and system time, from /proc/PID/stat.
+    const auto cpuTicks = [&] {
+        std::ifstream f("/proc/" + std::to_string(s.pid()) + "/stat");
+        std::string text((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+        std::istringstream rest(text.substr(text.rfind(')') + 2));
+        std::string field;
+        long ticks = 0;
+        for (int i = 3; i <= 15 && rest >> field; ++i)
+            if (i >= 14) ticks += std::stol(field);
+        return ticks;
+    };
+    const long before = cpuTicks();
+    usleep(2000 * 1000);
+    EXPECT_LT(cpuTicks() - before, 20);  // under a tenth of a core, where a spin takes all of it
+    const int status = connectTo(4799);
+    sendAll(status, "GET /healthz HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+    EXPECT_EQ(readFor(status, 15, 3000).substr(0, 15), "HTTP/1.1 200 OK");
+    closeFd(status);
+    for (int fd : senders) closeFd(fd);
+    s.stop();
+    unlink(wrapper.c_str());
+    rmdir(dir);
 }
 
 TEST_F(Server, DefaultsListenOn3001And3002) {
