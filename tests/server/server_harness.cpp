@@ -253,7 +253,7 @@ std::map<std::string, std::string> ServerUnderTest::dumpStatus() {
     const auto port = settings_.count("StatusPort") ? std::stoi(settings_["StatusPort"]) : 4799;
     const int fd = connectTo(port, 1000);
     if (fd < 0) return d;
-    sendAll(fd, "GET /status.json HTTP/1.1\r\n\r\n");
+    sendAll(fd, "GET /status.json HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
     const std::string answer = readFor(fd, 1 << 20, 3000);
     closeFd(fd);
     const size_t body = answer.find("\r\n\r\n");
