@@ -90,6 +90,7 @@ using Lifecycle = ListenerAt<4850>;
 using Sending = ListenerAt<4851>;
 using Pausing = ListenerAt<4852>;
 using Descriptors = ListenerAt<4853>;
+using HalfClose = ListenerAt<4854>;
 
 TEST_F(Lifecycle, ConnectionsLiveFromOpenedToTheirOwnClosedEvent) {
     const int a = connectLoopback(kPort);
@@ -153,7 +154,7 @@ TEST_F(Sending, QueuesWithoutBlockingAndClosesOnceSent) {
     close(a);
 }
 
-TEST_F(Sending, AnAnswerOutlivesThePeersHalfCloseAndEndsWithoutAReset) {
+TEST_F(HalfClose, AnAnswerOutlivesThePeersHalfCloseAndEndsWithoutAReset) {
     const std::string big(EpollListener::kSendCap, 'x');
     const auto pump = [this] { loop.runOnce(5); };
     // Its request done, the peer shuts its side while the answer is still queued.
