@@ -198,6 +198,11 @@ TEST_F(Pausing, APausedSenderWakesTheLoopOnlyWhenItLeaves) {
 }
 
 TEST_F(Descriptors, OutOfDescriptorsAcceptingRestsLogsOnceAndResumes) {
+#ifdef __SANITIZE_ADDRESS__
+    // The sanitizers' runtime opens a pipe to check memory; without descriptors it reports
+    // false faults. The plain build runs this test.
+    GTEST_SKIP() << "no spare descriptors for the sanitizer runtime";
+#endif
     rlimit saved;
     ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
     // The peer's socket first; then every descriptor the lowered limit leaves is taken.
