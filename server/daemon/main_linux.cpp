@@ -155,7 +155,7 @@ class Daemon {
             status_.applySettings();
         } else {
             // The settings in force stay; the file is read again at the next SIGHUP.
-            relay_.inputError(EINVAL, error + "; the settings stay as they were");
+            relay_.logError(EINVAL, error + "; the settings stay as they were");
         }
         notifySystemd("READY=1");
     }

@@ -68,7 +68,7 @@ ListenResult Relay::load(const std::function<void()>& makeLanguage) {
     sendInterval_ = sendIntervalFromText(timer);
     // The pacing cannot stay closed: it takes the default, but not without a word.
     if (!isIntervalNumber(timer))
-        inputError(log_.numbers().badSetting, "Timer: \"" + timer + "\" is no number; the interval is " +
+        logError(log_.numbers().badSetting, "Timer: \"" + timer + "\" is no number; the interval is " +
                                                   std::to_string(sendInterval_) + " ms");
     sendTimer_.setInterval(sendInterval_);
     label4_ = "Updateinterval: " + std::to_string(sendInterval_);
@@ -102,7 +102,7 @@ ListenResult Relay::Init_IP(const ListenerSettings& s) {
     const ParsedList<IpAddress> bind = parseList("Bind", s.bind, parseAddressList, r);
     // Both numbers are checked before either port opens: an input alone relays to nobody.
     if (!ports.input || !ports.output) {
-        inputError(log_.numbers().badSetting,
+        logError(log_.numbers().badSetting,
                    "Port: \"" + s.port +
                        "\" gives no input port and output port (the next number) in 1..65535; "
                        "both ports stay closed");
@@ -177,7 +177,7 @@ ParsedList<T> Relay::parseList(const char* key, const ListText& value,
         why = "\"" + *list.badEntry + "\" is not an address or a prefix";
     }
     if (!why.empty()) {
-        inputError(log_.numbers().badSetting,
+        logError(log_.numbers().badSetting,
                    std::string(key) + ": " + why + "; the port stays closed");
         r.settingWrong = true;
     }
@@ -246,7 +246,7 @@ bool Relay::admit(const AllowList& allow, int32_t port, const IpAddress& peer) {
 }
 
 void Relay::logRefusals(const std::vector<std::string>& lines) {
-    for (const std::string& line : lines) inputError(log_.numbers().refused, line);
+    for (const std::string& line : lines) logError(log_.numbers().refused, line);
 }
 
 bool Relay::senderRequest(const IpAddress& peer) {
@@ -286,35 +286,36 @@ void Relay::unload() {
 void Relay::senderOpened(int id) {
     in_.setLineDelimiter(id, "\n");
     in_.setReceiving(id, true);
-    check_Listbox(id, 1);
+    addSender(id);
 }
 
-void Relay::check_Listbox(int id, int mode) {
-    if (mode == 1) {
-        list1_.push_back(peerEntry(in_, id));
-        if (id >= 0) {
-            if (static_cast<size_t>(id) >= senderLines_.size()) senderLines_.resize(id + 1);
-            senderLines_[id] = 0;
+void Relay::addSender(int id) {
+    list1_.push_back(peerEntry(in_, id));
+    if (id >= 0) {
+        if (static_cast<size_t>(id) >= senderLines_.size()) senderLines_.resize(id + 1);
+        senderLines_[id] = 0;
+    }
+    for (int16_t& slot : senderIds_) {
+        if (slot == -1) {
+            slot = static_cast<int16_t>(id);
+            break;
         }
-        for (int16_t& slot : senderIds_) {
-            if (slot == -1) {
-                slot = static_cast<int16_t>(id);
-                break;
-            }
+    }
+    view_.changed(RelayView::kSenders);
+}
+
+void Relay::removeSender(int id) {
+    for (int16_t& slot : senderIds_) {
+        if (slot == id) {
+            slot = -1;
+            break;
         }
-    } else {
-        for (int16_t& slot : senderIds_) {
-            if (slot == id) {
-                slot = -1;
-                break;
-            }
-        }
-        // The scan runs to its end without yielding, so no handler can shift the list under it.
-        for (size_t i = 0; i < list1_.size(); ++i) {
-            if (list1_[i].id == id) {
-                list1_.erase(list1_.begin() + static_cast<std::ptrdiff_t>(i));
-                break;
-            }
+    }
+    // The scan runs to its end without yielding, so no handler can shift the list under it.
+    for (size_t i = 0; i < list1_.size(); ++i) {
+        if (list1_[i].id == id) {
+            list1_.erase(list1_.begin() + static_cast<std::ptrdiff_t>(i));
+            break;
         }
     }
     view_.changed(RelayView::kSenders);
@@ -328,9 +329,9 @@ void Relay::senderData(int id, std::string_view text, bool endOfLine) {
     queueHeadSelected_ = true;
 }
 
-void Relay::senderClosed(int id) { check_Listbox(id, 0); }
+void Relay::senderClosed(int id) { removeSender(id); }
 
-void Relay::inputError(int code, std::string_view description) {
+void Relay::logError(int code, std::string_view description) {
     std::string line = "Error: " + std::to_string(code) + " - ";
     line.append(description);
     recentLog_.push_back(line);
@@ -364,23 +365,23 @@ void Relay::receiverOpened(int id) {
     receiverHosts_[id] = out_.remoteAddress(id);
     if (id > maxReceiverId_.value_or(0)) maxReceiverId_ = static_cast<int16_t>(id);
     receiverLines_[id] = 0;
-    checkListbox2(id, 1);
+    addReceiver(id);
 }
 
 void Relay::receiverClosed(int id) {
     if (!inTable(id)) return;
     receiverHosts_[id].clear();
     if (maxReceiverId_.value_or(0) == id) maxReceiverId_ = static_cast<int16_t>(id - 1);
-    checkListbox2(id, 0);
+    removeReceiver(id);
 }
 
-void Relay::checkListbox2(int id, int mode) {
-    if (mode == 1) {
-        list3_.push_back(peerEntry(out_, id));
-        label2_.clear();
-        view_.changed(RelayView::kReceivers | RelayView::kLabels);
-        return;
-    }
+void Relay::addReceiver(int id) {
+    list3_.push_back(peerEntry(out_, id));
+    label2_.clear();
+    view_.changed(RelayView::kReceivers | RelayView::kLabels);
+}
+
+void Relay::removeReceiver(int id) {
     for (size_t i = 0; i < list3_.size(); ++i) {
         if (list3_[i].id == id) {
             list3_.erase(list3_.begin() + static_cast<std::ptrdiff_t>(i));
@@ -410,7 +411,7 @@ void Relay::Send_Msg() {
     lastStep_ = now;
     // A minute of refusals past the log's bound is counted once it is over.
     const std::string refusalSummary = refusals_.summaryDue(now);
-    if (!refusalSummary.empty()) inputError(log_.numbers().refused, refusalSummary);
+    if (!refusalSummary.empty()) logError(log_.numbers().refused, refusalSummary);
     if (queue_.empty()) {
         sendTimer_.setInterval(sendInterval_);
         sendTimer_.setEnabled(true);
@@ -451,7 +452,7 @@ void Relay::enqueue(std::string_view line) {
     if (!paused_ && (queue_.size() >= kQueueHighLines || queue_.bytes() >= kQueueHighBytes)) {
         paused_ = true;
         in_.pauseReading(true);
-        inputError(log_.numbers().queueFull, "Send queue full (" + std::to_string(queue_.size()) +
+        logError(log_.numbers().queueFull, "Send queue full (" + std::to_string(queue_.size()) +
                                        " lines): reading from senders paused");
         view_.changed(RelayView::kLabels);
     }
@@ -464,7 +465,7 @@ void Relay::dequeueHead() {
     if (paused_ && queue_.size() <= kQueueHighLines / 2 && queue_.bytes() <= kQueueHighBytes / 2) {
         paused_ = false;
         in_.pauseReading(false);
-        inputError(0, "Send queue down to " + std::to_string(queue_.size()) +
+        logError(0, "Send queue down to " + std::to_string(queue_.size()) +
                           " lines: reading from senders resumed");
         view_.changed(RelayView::kLabels);
     }

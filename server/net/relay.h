@@ -1,9 +1,10 @@
 // The relay's state and handlers: connection tables, peer lists, the send queue and its pacing.
 //
 // Names: the routines, tables and controls that operators, the error log and the test probe
-// know by name keep their historic spelling (Init_IP, Send_Msg, check_Listbox, SenderIds,
-// ReceiverHosts, MaxReceiverId, List1..List3, Label2..Label4), so that each can be found by
-// the name people use for it. Everything else, old or new, is camelCase.
+// know by name keep their historic spelling (Init_IP, Send_Msg, SenderIds, ReceiverHosts,
+// MaxReceiverId, List1..List3, Label2..Label4), so that each can be found by the name people
+// use for it; the window's handlers use them. Everything else, old or new, is camelCase, and
+// new code reads the same state through plain names (senders(), receivers(), lastSendError()).
 #pragma once
 
 #include <array>
@@ -112,7 +113,7 @@ public:
     void senderOpened(int id);
     void senderData(int id, std::string_view text, bool endOfLine);
     void senderClosed(int id);
-    void inputError(int code, std::string_view description);
+    void logError(int code, std::string_view description);
     // entrySerial: the serial of the entry the operator double-clicked; an entry that has
     // gone meanwhile closes nothing.
     void senderDoubleClick(uint64_t entrySerial);
@@ -135,6 +136,10 @@ public:
     std::optional<int16_t> MaxReceiverId() const { return maxReceiverId_; }
     const std::vector<PeerEntry>& List1() const { return list1_; }
     const std::vector<PeerEntry>& List3() const { return list3_; }
+    const std::vector<PeerEntry>& senders() const { return list1_; }
+    const std::vector<PeerEntry>& receivers() const { return list3_; }
+    // The last failed send to a receiver, as Label2 shows it; empty once a receiver connects.
+    const std::string& lastSendError() const { return label2_; }
     const LineQueue& queue() const { return queue_; }
     // Sequence number of the queue's head; it grows by one with each removed line.
     uint64_t queueHeadSeq() const { return queueHeadSeq_; }
@@ -198,8 +203,10 @@ private:
     void showListening(const ParsedList<IpAddress>& bind);
     void logRefusals(const std::vector<std::string>& lines);
 
-    void check_Listbox(int id, int mode);
-    void checkListbox2(int id, int mode);
+    void addSender(int id);
+    void removeSender(int id);
+    void addReceiver(int id);
+    void removeReceiver(int id);
     void enqueue(std::string_view line);
     void dequeueHead();
     std::string maxReceiverText() const;

@@ -15,7 +15,7 @@ class SenderEvents final : public ListenerEvents {
         relay_.senderData(id, text, eol);
     }
     void connectionClosed(int id) override { relay_.senderClosed(id); }
-    void error(int code, std::string_view d) override { relay_.inputError(code, d); }
+    void error(int code, std::string_view d) override { relay_.logError(code, d); }
 
   private:
     Relay& relay_;
@@ -53,12 +53,12 @@ class ListenKeeper {
   private:
     void note(const ListenResult& r, bool isRetry) {
         if (r.ok()) {
-            if (failing_) relay_.inputError(0, "Ports open again");
+            if (failing_) relay_.logError(0, "Ports open again");
             failing_ = false;
             timer_.setEnabled(false);
             return;
         }
-        if (!failing_ || !isRetry) relay_.inputError(r.error, "Error setting Portaddress");
+        if (!failing_ || !isRetry) relay_.logError(r.error, "Error setting Portaddress");
         failing_ = true;
         timer_.setInterval(kRetryMs);
         timer_.setEnabled(true);

@@ -622,8 +622,8 @@ TEST_F(RelayFixture, SenderDoubleClickClosesTheSelectedSender) {
 
 TEST_F(RelayFixture, ErrorEventsAppendOneLineEach) {
     load();
-    relay.inputError(10040, "Message too long");
-    relay.inputError(-5, "odd");
+    relay.logError(10040, "Message too long");
+    relay.logError(-5, "odd");
     EXPECT_EQ(log.text, "Error: 10040 - Message too long\r\nError: -5 - odd\r\n");
 }
 

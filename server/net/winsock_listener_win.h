@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "common/unique_handle.h"
+#include "common/unique_socket_win.h"
 #include "server/net/line_framer.h"
 #include "server/net/listener.h"
 #include "server/net/log_throttle.h"
@@ -20,12 +20,7 @@
 
 namespace korrin {
 
-struct SocketTraits {
-    using type = SOCKET;
-    static type invalid() { return INVALID_SOCKET; }
-    static void close(type s) { closesocket(s); }
-};
-using UniqueSocket = oxa::UniqueHandle<SocketTraits>;
+using oxa::UniqueSocket;
 
 // Its socket messages arrive at a message-only window of its own.
 class WinsockListener final : public Listener, private Window {

@@ -71,7 +71,7 @@ StatusServer::StatusServer(Listener& listener, Relay& relay, SettingsStore& sett
       startedWall_(relay.clock().wallNow()) {}
 
 void StatusServer::log(int code, const std::string& text) {
-    relay_.inputError(code, text);
+    relay_.logError(code, text);
 }
 
 void StatusServer::applySettings() {
@@ -266,12 +266,12 @@ StatusSnapshot StatusServer::snapshot() {
         return PeerStatus{e.id,  e.address, isoUtc(e.since), std::max(0.0, seconds(wall - e.since)),
                           lines, behind};
     };
-    for (const PeerEntry& e : relay_.List3())
+    for (const PeerEntry& e : relay_.receivers())
         s.receivers.push_back(
             peer(e, relay_.receiverLines(e.id), relay_.receiverBytesBehind(e.id)));
-    for (const PeerEntry& e : relay_.List1())
+    for (const PeerEntry& e : relay_.senders())
         s.senders.push_back(peer(e, relay_.senderLines(e.id), 0));
-    s.lastError = relay_.Label2();
+    s.lastError = relay_.lastSendError();
     s.log.assign(relay_.recentLog().begin(), relay_.recentLog().end());
     s.counters = relay_.counters();
     return s;
