@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -114,7 +115,8 @@ class Daemon {
         sendTimer_.setEnabled(true);
         statusTimer_.setInterval(1000);
         statusTimer_.setEnabled(true);
-        loop_.watch(signalFd_, EPOLLIN, [this](uint32_t) { onSignal(); });
+        if (!loop_.watch(signalFd_, EPOLLIN, [this](uint32_t) { onSignal(); }))
+            throw std::runtime_error("the signals cannot be watched");
     }
     ~Daemon() { loop_.unwatch(signalFd_); }
 

@@ -19,14 +19,15 @@ EventLoop::~EventLoop() {
     close(epoll_);
 }
 
-void EventLoop::watch(int fd, uint32_t events, Handler handler) {
+bool EventLoop::watch(int fd, uint32_t events, Handler handler) {
     const uint64_t token = nextToken_++;
     epoll_event ev = {};
     ev.events = events;
     ev.data.u64 = token;
-    epoll_ctl(epoll_, EPOLL_CTL_ADD, fd, &ev);
+    if (epoll_ctl(epoll_, EPOLL_CTL_ADD, fd, &ev) != 0) return false;
     tokenOfFd_[fd] = token;
     handlers_[token] = std::move(handler);
+    return true;
 }
 
 void EventLoop::modify(int fd, uint32_t events) {
@@ -87,7 +88,7 @@ FdTimer::FdTimer(EventLoop& loop, std::function<void()> onTick)
       fd_(timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC)),
       onTick_(std::move(onTick)) {
     if (fd_ < 0) throw std::runtime_error("timerfd_create failed");
-    loop_.watch(fd_, EPOLLIN, [this](uint32_t) {
+    const bool watched = loop_.watch(fd_, EPOLLIN, [this](uint32_t) {
         uint64_t expirations = 0;
         if (read(fd_, &expirations, sizeof expirations) != sizeof expirations) return;
         if (!enabled_ || intervalMs_ <= 0) return;
@@ -98,6 +99,10 @@ FdTimer::FdTimer(EventLoop& loop, std::function<void()> onTick)
         inTick_ = false;
         arm(true);
     });
+    if (!watched) {
+        close(fd_);
+        throw std::runtime_error("the timer cannot be watched");
+    }
 }
 
 FdTimer::~FdTimer() {

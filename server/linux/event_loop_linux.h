@@ -25,7 +25,8 @@ class EventLoop {
 
     // Watches fd for the epoll events; the handler runs for each readiness. A token names the
     // registration: an event of a file the loop no longer watches finds no handler and is lost.
-    void watch(int fd, uint32_t events, Handler handler);
+    // False when epoll refuses the file (errno says why); nothing is then registered.
+    [[nodiscard]] bool watch(int fd, uint32_t events, Handler handler);
     void modify(int fd, uint32_t events);
     void unwatch(int fd);
     // Runs after every event already waiting has been handled, in the order posted.
