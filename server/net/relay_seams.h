@@ -16,11 +16,6 @@ struct ListText {
     bool operator!=(const ListText& o) const { return !(*this == o); }
 };
 
-// Where the settings live: <root>\Software\<application>\<section> in the registry, per user
-// for the window and per machine for the service.
-inline constexpr char kSettingsApplication[] = "Oxa Software";
-inline constexpr char kSettingsSection[] = "VarnelServer";
-
 // Text settings of the server.
 class SettingsStore {
 public:

@@ -1,7 +1,7 @@
 #include "server/win32/registry_settings_win.h"
 
 #include "common/win32_handles.h"
-#include "server/net/registry_list.h"
+#include "server/win32/registry_list.h"
 
 namespace korrin {
 

@@ -9,6 +9,11 @@
 
 namespace korrin {
 
+// Where the settings live: <root>\Software\<application>\<section> in the registry, per user
+// for the window and per machine for the service.
+inline constexpr char kSettingsApplication[] = "Oxa Software";
+inline constexpr char kSettingsSection[] = "VarnelServer";
+
 // <root>\Software\<application>\<section>: text values REG_SZ (any other type reads as a wrong
 // text, see textFromRegistry); lists also REG_EXPAND_SZ and REG_MULTI_SZ. Under
 // HKEY_LOCAL_MACHINE always the 64-bit view.

@@ -1,4 +1,4 @@
-#include "server/net/registry_list.h"
+#include "server/win32/registry_list.h"
 
 #include <gtest/gtest.h>
 
