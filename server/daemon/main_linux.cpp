@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "common/unique_fd.h"
 #include "server/daemon/daemon_config.h"
 #include "server/linux/epoll_listener_linux.h"
 #include "server/linux/event_loop_linux.h"
@@ -101,24 +102,25 @@ int senderBound() {
     return bound;
 }
 
-// The daemon's parts in dependency order: each is made after what it uses and goes before it.
+// The daemon's parts. They go in reverse order: the listeners, which call into the relay and
+// the status server, go before those, and the loop goes after everything watched in it.
 class Daemon {
   public:
-    Daemon(const DaemonOptions& options, std::map<std::string, std::string> values, int signalFd,
-           int maxSenders)
+    Daemon(const DaemonOptions& options, std::map<std::string, std::string> values,
+           oxa::UniqueFd signalFd, int maxSenders)
         : options_(options),
           maxSenders_(maxSenders),
           settings_(std::move(values)),
           log_(options.logFile),
-          signalFd_(signalFd) {
+          signalFd_(std::move(signalFd)) {
         sendTimer_.setInterval(kSendTimerDesignMs);
         sendTimer_.setEnabled(true);
         statusTimer_.setInterval(1000);
         statusTimer_.setEnabled(true);
-        if (!loop_.watch(signalFd_, EPOLLIN, [this](uint32_t) { onSignal(); }))
+        if (!loop_.watch(signalFd_.get(), EPOLLIN, [this](uint32_t) { onSignal(); }))
             throw std::runtime_error("the signals cannot be watched");
     }
-    ~Daemon() { loop_.unwatch(signalFd_); }
+    ~Daemon() { loop_.unwatch(signalFd_.get()); }
 
     int run() {
         keeper_.started(relay_.load(nullptr));
@@ -133,7 +135,7 @@ class Daemon {
 
     void onSignal() {
         signalfd_siginfo info;
-        while (read(signalFd_, &info, sizeof info) == sizeof info) {
+        while (read(signalFd_.get(), &info, sizeof info) == sizeof info) {
             if (info.ssi_signo == SIGHUP) {
                 reload();
             } else {
@@ -180,7 +182,7 @@ class Daemon {
     StatusServer status_{statusListener_, relay_, settings_, KORRIN_VERSION};
     EpollListener statusListener_{loop_, status_, StatusServer::kMaxConnections};
     FdTimer statusTimer_{loop_, [this] { status_.tick(); }};
-    int signalFd_;
+    oxa::UniqueFd signalFd_;
 };
 
 }  // namespace
@@ -214,13 +216,13 @@ int main(int argc, char** argv) {
     for (int s : {SIGHUP, SIGTERM, SIGINT}) sigaddset(&signals, s);
     sigprocmask(SIG_BLOCK, &signals, nullptr);
     signal(SIGPIPE, SIG_IGN);
-    const int signalFd = signalfd(-1, &signals, SFD_NONBLOCK | SFD_CLOEXEC);
-    if (signalFd < 0) {
+    oxa::UniqueFd signalFd(signalfd(-1, &signals, SFD_NONBLOCK | SFD_CLOEXEC));
+    if (!signalFd) {
         perror("korrin-relay: signalfd");
         return 1;
     }
     try {
-        Daemon daemon(o, std::move(values), signalFd, senderBound());
+        Daemon daemon(o, std::move(values), std::move(signalFd), senderBound());
         return daemon.run();
     } catch (const std::exception& e) {
         fprintf(stderr, "korrin-relay: %s\n", e.what());

@@ -12,19 +12,17 @@
 namespace korrin {
 
 EventLoop::EventLoop() : epoll_(epoll_create1(EPOLL_CLOEXEC)) {
-    if (epoll_ < 0) throw std::runtime_error("epoll_create1 failed");
+    if (!epoll_) throw std::runtime_error("epoll_create1 failed");
 }
 
-EventLoop::~EventLoop() {
-    close(epoll_);
-}
+EventLoop::~EventLoop() = default;
 
 bool EventLoop::watch(int fd, uint32_t events, Handler handler) {
     const uint64_t token = nextToken_++;
     epoll_event ev = {};
     ev.events = events;
     ev.data.u64 = token;
-    if (epoll_ctl(epoll_, EPOLL_CTL_ADD, fd, &ev) != 0) return false;
+    if (epoll_ctl(epoll_.get(), EPOLL_CTL_ADD, fd, &ev) != 0) return false;
     tokenOfFd_[fd] = token;
     handlers_[token] = std::move(handler);
     return true;
@@ -36,13 +34,13 @@ void EventLoop::modify(int fd, uint32_t events) {
     epoll_event ev = {};
     ev.events = events;
     ev.data.u64 = it->second;
-    epoll_ctl(epoll_, EPOLL_CTL_MOD, fd, &ev);
+    epoll_ctl(epoll_.get(), EPOLL_CTL_MOD, fd, &ev);
 }
 
 void EventLoop::unwatch(int fd) {
     auto it = tokenOfFd_.find(fd);
     if (it == tokenOfFd_.end()) return;
-    epoll_ctl(epoll_, EPOLL_CTL_DEL, fd, nullptr);
+    epoll_ctl(epoll_.get(), EPOLL_CTL_DEL, fd, nullptr);
     handlers_.erase(it->second);
     tokenOfFd_.erase(it);
 }
@@ -64,7 +62,7 @@ void EventLoop::runOnce(int timeoutMs) {
     }
     if (stopped_) return;
     epoll_event events[64];
-    const int n = epoll_wait(epoll_, events, 64, posted_.empty() ? timeoutMs : 0);
+    const int n = epoll_wait(epoll_.get(), events, 64, posted_.empty() ? timeoutMs : 0);
     if (n < 0 && errno != EINTR) throw std::runtime_error("epoll_wait failed");
     for (int i = 0; i < n && !stopped_; ++i) {
         // An earlier handler of this batch may have let go of this one.
@@ -87,10 +85,10 @@ FdTimer::FdTimer(EventLoop& loop, std::function<void()> onTick)
     : loop_(loop),
       fd_(timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC)),
       onTick_(std::move(onTick)) {
-    if (fd_ < 0) throw std::runtime_error("timerfd_create failed");
-    const bool watched = loop_.watch(fd_, EPOLLIN, [this](uint32_t) {
+    if (!fd_) throw std::runtime_error("timerfd_create failed");
+    const bool watched = loop_.watch(fd_.get(), EPOLLIN, [this](uint32_t) {
         uint64_t expirations = 0;
-        if (read(fd_, &expirations, sizeof expirations) != sizeof expirations) return;
+        if (read(fd_.get(), &expirations, sizeof expirations) != sizeof expirations) return;
         if (!enabled_ || intervalMs_ <= 0) return;
         // One step however late; the next is due an interval after this one ran.
         pacing_.stepRuns(std::chrono::steady_clock::now());
@@ -99,15 +97,11 @@ FdTimer::FdTimer(EventLoop& loop, std::function<void()> onTick)
         inTick_ = false;
         arm(true);
     });
-    if (!watched) {
-        close(fd_);
-        throw std::runtime_error("the timer cannot be watched");
-    }
+    if (!watched) throw std::runtime_error("the timer cannot be watched");
 }
 
 FdTimer::~FdTimer() {
-    loop_.unwatch(fd_);
-    close(fd_);
+    loop_.unwatch(fd_.get());
 }
 
 // One shot at a time: a periodic timerfd would count from the schedule, not from the step.
@@ -117,7 +111,7 @@ void FdTimer::arm(bool afterStep) {
         pacing_.setInterval(std::chrono::milliseconds(intervalMs_));
         timing.it_value = toTimespec(pacing_.armed(std::chrono::steady_clock::now(), inTick_ || afterStep));
     }
-    timerfd_settime(fd_, TFD_TIMER_ABSTIME, &timing, nullptr);
+    timerfd_settime(fd_.get(), TFD_TIMER_ABSTIME, &timing, nullptr);
 }
 
 void FdTimer::setInterval(int ms) {

@@ -9,6 +9,7 @@
 #include <functional>
 #include <map>
 
+#include "common/unique_fd.h"
 #include "server/net/pacing.h"
 #include "server/net/relay_seams.h"
 
@@ -38,7 +39,7 @@ class EventLoop {
     void stop() { stopped_ = true; }
 
   private:
-    int epoll_;
+    oxa::UniqueFd epoll_;
     bool stopped_ = false;
     uint64_t nextToken_ = 1;
     std::map<int, uint64_t> tokenOfFd_;
@@ -59,7 +60,7 @@ class FdTimer final : public Timer {
     // afterStep: counted from the step that just ran.
     void arm(bool afterStep = false);
     EventLoop& loop_;
-    int fd_;
+    oxa::UniqueFd fd_;
     int intervalMs_ = 0;
     bool enabled_ = false;
     bool inTick_ = false;
