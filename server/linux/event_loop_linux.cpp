@@ -76,7 +76,8 @@ void EventLoop::runOnce(int timeoutMs) {
 namespace {
 // steady_clock is CLOCK_MONOTONIC here, the timerfd's clock.
 timespec toTimespec(std::chrono::steady_clock::time_point t) {
-    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(t.time_since_epoch()).count();
+    const auto ns =
+        std::chrono::duration_cast<std::chrono::nanoseconds>(t.time_since_epoch()).count();
     return {static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
 }
 }  // namespace
@@ -89,13 +90,12 @@ FdTimer::FdTimer(EventLoop& loop, std::function<void()> onTick)
     const bool watched = loop_.watch(fd_.get(), EPOLLIN, [this](uint32_t) {
         uint64_t expirations = 0;
         if (read(fd_.get(), &expirations, sizeof expirations) != sizeof expirations) return;
-        if (!enabled_ || intervalMs_ <= 0) return;
-        // One step however late; the next is due an interval after this one ran.
-        pacing_.stepRuns(std::chrono::steady_clock::now());
-        inTick_ = true;
+        if (!schedule_.running()) return;
+        // One tick however late.
+        schedule_.tickStarts(std::chrono::steady_clock::now());
         onTick_();
-        inTick_ = false;
-        arm(true);
+        schedule_.tickEnds();
+        arm();
     });
     if (!watched) throw std::runtime_error("the timer cannot be watched");
 }
@@ -104,24 +104,21 @@ FdTimer::~FdTimer() {
     loop_.unwatch(fd_.get());
 }
 
-// One shot at a time: a periodic timerfd would count from the schedule, not from the step.
-void FdTimer::arm(bool afterStep) {
+// One shot at a time: a periodic timerfd would count from the schedule, not from the tick.
+void FdTimer::arm() {
     itimerspec timing = {};
-    if (enabled_ && intervalMs_ > 0) {
-        pacing_.setInterval(std::chrono::milliseconds(intervalMs_));
-        timing.it_value = toTimespec(pacing_.armed(std::chrono::steady_clock::now(), inTick_ || afterStep));
-    }
+    if (schedule_.running()) timing.it_value = toTimespec(schedule_.due());
     timerfd_settime(fd_.get(), TFD_TIMER_ABSTIME, &timing, nullptr);
 }
 
 void FdTimer::setInterval(int ms) {
-    intervalMs_ = ms < 0 ? 0 : ms;
+    schedule_.setInterval(ms, std::chrono::steady_clock::now());
     arm();
 }
 
 void FdTimer::setEnabled(bool on) {
-    if (enabled_ == on) return;
-    enabled_ = on;
+    if (schedule_.enabled() == on) return;
+    schedule_.setEnabled(on, std::chrono::steady_clock::now());
     arm();
 }
 

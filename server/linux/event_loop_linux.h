@@ -10,7 +10,7 @@
 #include <map>
 
 #include "common/unique_fd.h"
-#include "server/net/pacing.h"
+#include "server/net/tick_schedule.h"
 #include "server/net/relay_seams.h"
 
 namespace korrin {
@@ -47,8 +47,7 @@ class EventLoop {
     std::deque<std::function<void()>> posted_;
 };
 
-// A Timer on a timerfd: while enabled it ticks once per interval, each tick due an interval
-// after the previous one ran (see Pacing), armed one tick at a time.
+// A Timer on a timerfd, armed one tick at a time for the time the TickSchedule names.
 class FdTimer final : public Timer {
   public:
     FdTimer(EventLoop& loop, std::function<void()> onTick);
@@ -57,14 +56,10 @@ class FdTimer final : public Timer {
     void setEnabled(bool on) override;
 
   private:
-    // afterStep: counted from the step that just ran.
-    void arm(bool afterStep = false);
+    void arm();
     EventLoop& loop_;
     oxa::UniqueFd fd_;
-    int intervalMs_ = 0;
-    bool enabled_ = false;
-    bool inTick_ = false;
-    Pacing<std::chrono::steady_clock::time_point> pacing_;  // CLOCK_MONOTONIC, as steady_clock
+    TickSchedule schedule_;  // on steady_clock, which is the timerfd's CLOCK_MONOTONIC
     std::function<void()> onTick_;
 };
 

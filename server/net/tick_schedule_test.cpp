@@ -1,4 +1,4 @@
-#include "server/net/pacing.h"
+#include "server/net/tick_schedule.h"
 
 #include <gtest/gtest.h>
 
@@ -7,15 +7,17 @@
 namespace korrin {
 namespace {
 
-using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
+using TimePoint = TickSchedule::TimePoint;
 
-// Steps run late by the given amounts (a stalled machine, a long step); every gap between two
-// steps is at least the interval, and a late step is not made up for by a short gap after it.
-TEST(Pacing, NoGapBelowTheIntervalAfterLateSteps) {
+const TimePoint kStart = TimePoint{} + milliseconds(1000);
+
+// Ticks run late by the given amounts (a stalled machine, a long tick); every gap between two
+// ticks is at least the interval, and a late tick is not made up for by a short gap or a burst.
+TEST(TickSchedule, NoGapBelowTheIntervalAndNoBurstAfterLateTicks) {
     struct Case {
         const char* name;
-        std::vector<int> lateMs;  // how late each step runs after it was due
+        std::vector<int> lateMs;  // how late each tick runs after it was due
     } cases[] = {
         {"on time", {0, 0, 0, 0}},
         {"one late by 45 of 50", {0, 45, 0, 0}},
@@ -23,19 +25,22 @@ TEST(Pacing, NoGapBelowTheIntervalAfterLateSteps) {
         {"late each time", {7, 13, 49, 1}},
     };
     for (const Case& c : cases) {
-        Pacing<Clock::time_point> pacing;
-        pacing.setInterval(milliseconds(50));
-        Clock::time_point due = pacing.armed(Clock::time_point{} + milliseconds(1000), false);
-        std::vector<Clock::time_point> ran;
+        TickSchedule s;
+        s.setInterval(50, kStart);
+        s.setEnabled(true, kStart);
+        EXPECT_EQ(s.due(), kStart + milliseconds(50)) << c.name;
+        std::vector<TimePoint> ran;
         for (int late : c.lateMs) {
-            const Clock::time_point now = due + milliseconds(late);
+            const TimePoint now = s.due() + milliseconds(late);
             ran.push_back(now);
-            due = pacing.stepRuns(now);
+            s.tickStarts(now);
+            s.tickEnds();
+            EXPECT_EQ(s.due(), now + milliseconds(50)) << c.name;
         }
         for (size_t i = 1; i < ran.size(); ++i) {
             const auto gap = ran[i] - ran[i - 1];
             EXPECT_GE(gap, milliseconds(50)) << c.name << ", gap " << i;
-            // On time after a late step: exactly the interval, no burst to catch up.
+            // On time after a late tick: exactly the interval, nothing to catch up.
             if (c.lateMs[i] == 0) {
                 EXPECT_EQ(gap, milliseconds(50)) << c.name << ", gap " << i;
             }
@@ -43,16 +48,50 @@ TEST(Pacing, NoGapBelowTheIntervalAfterLateSteps) {
     }
 }
 
-// Re-armed from within a step (the interval changed), the next step counts from that step;
-// re-armed outside one, from the moment of arming.
-TEST(Pacing, ArmedWithinAStepCountsFromTheStep) {
-    Pacing<Clock::time_point> pacing;
-    pacing.setInterval(milliseconds(50));
-    const Clock::time_point step = Clock::time_point{} + milliseconds(1000);
-    pacing.stepRuns(step);
-    pacing.setInterval(milliseconds(200));
-    EXPECT_EQ(pacing.armed(step + milliseconds(30), true), step + milliseconds(200));
-    EXPECT_EQ(pacing.armed(step + milliseconds(30), false), step + milliseconds(230));
+// A change 30 ms after a tick at kStart (interval 50 until then): within the tick the wait
+// counts from the tick, outside it from the change.
+TEST(TickSchedule, ChangesCountFromTheTickWithinItAndFromNowOutside) {
+    enum Change { Interval200, Interval0, OffAndOn, OnAgain };
+    struct Case {
+        const char* name;
+        bool inTick;
+        Change change;
+        bool running;
+        int dueMs;  // after kStart
+    } cases[] = {
+        {"interval within the tick", true, Interval200, true, 200},
+        {"interval after the tick", false, Interval200, true, 230},
+        {"switched off and on within the tick", true, OffAndOn, true, 50},
+        {"switched off and on after the tick", false, OffAndOn, true, 80},
+        {"switched on again: no change", false, OnAgain, true, 50},
+        {"interval 0 stops it", false, Interval0, false, 30},
+    };
+    for (const Case& c : cases) {
+        TickSchedule s;
+        s.setInterval(50, kStart - milliseconds(50));
+        s.setEnabled(true, kStart - milliseconds(50));
+        s.tickStarts(kStart);
+        if (!c.inTick) s.tickEnds();
+        const TimePoint now = kStart + milliseconds(30);
+        switch (c.change) {
+            case Interval200:
+                s.setInterval(200, now);
+                break;
+            case Interval0:
+                s.setInterval(0, now);
+                break;
+            case OffAndOn:
+                s.setEnabled(false, now);
+                EXPECT_FALSE(s.running()) << c.name;
+                s.setEnabled(true, now);
+                break;
+            case OnAgain:
+                s.setEnabled(true, now);
+                break;
+        }
+        EXPECT_EQ(s.running(), c.running) << c.name;
+        EXPECT_EQ(s.due(), kStart + milliseconds(c.dueMs)) << c.name;
+    }
 }
 
 }  // namespace

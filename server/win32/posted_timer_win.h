@@ -8,7 +8,7 @@
 #include <mutex>
 #include <thread>
 
-#include "server/net/pacing.h"
+#include "server/net/tick_schedule.h"
 #include "server/net/relay_seams.h"
 
 namespace korrin {
@@ -30,11 +30,11 @@ class PostedTimer final : public Timer {
     bool takeTick();
     // The handler of the tick that takeTick gave has returned.
     void tickDone();
-    int interval() const { return interval_; }
-    bool enabled() const { return enabled_; }
+    int interval() const { return schedule_.interval(); }
+    bool enabled() const { return schedule_.enabled(); }
 
   private:
-    void rearm();  // with mu_ held
+    void rearm();  // the schedule changed: wake the helper thread (with mu_ held)
     void run();
 
     HWND target_;
@@ -42,13 +42,9 @@ class PostedTimer final : public Timer {
     WPARAM id_;
     std::mutex mu_;
     std::condition_variable cv_;
-    int interval_ = 0;
-    bool enabled_ = false;
+    TickSchedule schedule_;
     bool posted_ = false;  // a tick is due and not yet taken; post no second one meanwhile
     bool stop_ = false;
-    std::chrono::steady_clock::time_point due_;
-    bool inTick_ = false;  // between takeTick and tickDone
-    Pacing<std::chrono::steady_clock::time_point> pacing_;
     std::thread thread_;
 };
 
