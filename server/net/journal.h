@@ -1,0 +1,137 @@
+// The spool: every line the relay reads is appended to segment files before it can be sent,
+// and the send step's place is kept beside them, so that a restart sends every line read
+// after the last one sent. Each record is [CRC-32C][length][sequence][bytes], little-endian;
+// the CRC covers length, sequence and bytes. Segments are named by their first sequence and
+// hold at most segmentBytes, so offsets inside one stay small on every platform.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "server/net/journal_files.h"
+
+namespace korrin {
+
+class Journal {
+  public:
+    static constexpr uint64_t kSegmentBytes = 64u * 1024 * 1024;
+    static constexpr size_t kHeaderBytes = 16;
+    static constexpr size_t kMaxLine = 64 * 1024;  // what the line framer lets through
+    static constexpr char kSentFile[] = "sent";
+
+    explicit Journal(JournalFolder& folder, uint64_t segmentBytes = kSegmentBytes);
+    ~Journal();
+    Journal(const Journal&) = delete;
+    Journal& operator=(const Journal&) = delete;
+
+    // Reads what the folder holds. A torn tail is cut; a damaged record ends its segment's
+    // readable part and the reading goes on with the next segment; nothing that could not be
+    // read is deleted (it is renamed ".bad" once its lines are no longer needed). Each thing
+    // done is said in one line of notes. False when the folder cannot be used (error()).
+    bool open(std::vector<std::string>& notes);
+    bool isOpen() const { return open_; }
+    const std::string& error() const { return error_; }
+
+    // The oldest line kept (lastSeq() + 1 when none), the newest appended (0 before the
+    // first), the newest written to the files, the newest on stable storage, the last sent.
+    uint64_t firstSeq() const;
+    uint64_t lastSeq() const { return lastSeq_; }
+    uint64_t writtenSeq() const { return writtenSeq_; }
+    uint64_t syncedSeq() const { return syncedSeq_; }
+    uint64_t sentSeq() const { return sentSeq_; }
+    uint64_t bytes() const { return bytes_ + pendingBytes_; }  // on disk and still to write
+    size_t segments() const { return segments_.size(); }
+
+    // Takes the line as the next sequence; it reaches the files with the next writeOut.
+    uint64_t append(std::string_view line);
+    // Hands the appended lines to the system: from then on a killed process keeps them. On a
+    // failure the lines stay here and the next call writes them again.
+    bool writeOut();
+    // writeOut, then puts the lines and the sent place on stable storage.
+    bool sync();
+    // The send step has sent every line up to seq; written with the next writeOut.
+    void markSent(uint64_t seq);
+    // Deletes the segments whose lines are all sent and older than keepFrom (never the one
+    // being written). A segment with bytes that could not be read is renamed ".bad" instead.
+    void release(uint64_t keepFrom);
+
+    // Reads written lines in order from a sequence on.
+    class Reader {
+      public:
+        Reader() = default;
+        // The next line, and its sequence; false when no written line follows (yet), or on a
+        // read error (then error() of the journal says why and the reader stays put).
+        bool next(std::string& line, uint64_t& seq);
+        uint64_t position() const { return nextSeq_; }  // the sequence asked for next
+
+      private:
+        friend class Journal;
+        Reader(Journal& j, uint64_t from) : journal_(&j), nextSeq_(from) {}
+        Journal* journal_ = nullptr;
+        uint64_t nextSeq_ = 0;
+        uint64_t segmentFirst_ = 0;  // the segment the file below belongs to
+        std::unique_ptr<JournalFile> file_;
+        uint64_t offset_ = 0;  // of the record of nextSeq_ once found
+        bool found_ = false;   // offset_ is where nextSeq_ (or a later one) begins
+        std::string buffer_;   // bytes of the file from bufferAt_
+        uint64_t bufferAt_ = 0;
+    };
+    Reader reader(uint64_t fromSeq) { return Reader(*this, fromSeq); }
+
+    // The segment's file name for its first sequence.
+    static std::string segmentName(uint64_t firstSeq);
+    // One record as it is stored.
+    static void encode(std::string& out, uint64_t seq, std::string_view line);
+    // What a record at the front of bytes is.
+    struct Decoded {
+        enum Kind { kRecord, kShort, kBadLength, kBadCrc } kind;
+        uint64_t seq = 0;
+        std::string_view line;
+        size_t size = 0;  // of the whole record
+    };
+    static Decoded decode(std::string_view bytes);
+
+  private:
+    struct Segment {
+        uint64_t firstSeq = 0;
+        uint64_t lastSeq = 0;   // firstSeq - 1 while it holds none
+        uint64_t readable = 0;  // bytes of sound records from the start
+        uint64_t size = 0;      // bytes in the file
+        bool damaged = false;   // bytes past readable could not be read
+    };
+    struct Pending {
+        uint64_t segmentFirst;  // the segment these records go to
+        uint64_t firstSeq, lastSeq;
+        std::string bytes;
+    };
+    bool scan(Segment& s, std::vector<std::string>& notes);
+    bool openTail(uint64_t firstSeq);
+    bool writeSent();
+    bool fail(const std::string& what);
+    const Segment* segmentOf(uint64_t seq) const;
+
+    JournalFolder& folder_;
+    uint64_t segmentBytes_;
+    bool open_ = false;
+    std::string error_;
+    std::deque<Segment> segments_;
+    std::unique_ptr<JournalFile> tail_;  // the file of segments_.back() while appending to it
+    std::unique_ptr<JournalFile> sentFile_;
+    std::deque<Pending> pending_;
+    uint64_t pendingBytes_ = 0;
+    uint64_t bytes_ = 0;
+    uint64_t lastSeq_ = 0, writtenSeq_ = 0, syncedSeq_ = 0, sentSeq_ = 0;
+    uint64_t sentWritten_ = 0;  // the sent place as last written to its file
+    uint64_t sentWrites_ = 0;   // picks the slot of the sent file to write next
+    bool tailSynced_ = true;
+    bool sentSynced_ = true;
+    // Where the next appended record goes: that segment and its size once pending is written.
+    uint64_t nextSegment_ = 0, nextSegmentSize_ = 0;
+    bool nextSegmentOpen_ = false;
+};
+
+}  // namespace korrin

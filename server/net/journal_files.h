@@ -1,0 +1,44 @@
+// The spool's seam to the file system: the journal never opens a file itself, so the same code
+// and tests serve both platforms and an in-memory folder can stand in for the disk.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace korrin {
+
+// One open file, read and written at 64-bit offsets (a 32-bit program included).
+class JournalFile {
+  public:
+    virtual ~JournalFile() = default;
+    virtual uint64_t size() = 0;
+    // Up to n bytes from offset; fewer only at the end of the file; -1 on a read error.
+    virtual int64_t readAt(uint64_t offset, void* data, size_t n) = 0;
+    // All n bytes at offset, or false (part of them may have been written).
+    virtual bool writeAt(uint64_t offset, const void* data, size_t n) = 0;
+    virtual bool truncate(uint64_t size) = 0;
+    // Puts what was written on stable storage.
+    virtual bool sync() = 0;
+};
+
+// The spool folder. A failed call leaves its reason in lastError().
+class JournalFolder {
+  public:
+    virtual ~JournalFolder() = default;
+    virtual std::string path() const = 0;
+    // Makes the folder (and its parents) when missing.
+    virtual bool create() = 0;
+    // The names of the files in it.
+    virtual bool list(std::vector<std::string>& names) = 0;
+    // Opens a file for reading and writing; create: make it when missing. Null on failure.
+    virtual std::unique_ptr<JournalFile> open(const std::string& name, bool create) = 0;
+    virtual bool remove(const std::string& name) = 0;
+    virtual bool rename(const std::string& from, const std::string& to) = 0;
+    // Puts the folder's entries on stable storage, so that a created or deleted file stays so.
+    virtual bool sync() = 0;
+    virtual std::string lastError() const = 0;
+};
+
+}  // namespace korrin
