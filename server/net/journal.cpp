@@ -368,12 +368,19 @@ void Journal::markSent(uint64_t seq) {
     writeSent();  // a failure is written again by the next writeOut
 }
 
-void Journal::release(uint64_t keepFrom) {
+void Journal::release(uint64_t keepFrom, bool evenTheTail) {
     bool changed = false;
     while (!segments_.empty()) {
         const Segment& s = segments_.front();
         const bool writing = tail_ && segments_.size() == 1;
-        if (writing || s.lastSeq >= keepFrom || s.lastSeq > sentSeq_) break;
+        if ((writing && (!evenTheTail || !pending_.empty())) || s.lastSeq >= keepFrom ||
+            s.lastSeq > sentSeq_)
+            break;
+        if (writing) {
+            if (!tailSynced_) tail_->sync();
+            tail_.reset();
+            nextSegmentOpen_ = false;
+        }
         const std::string name = segmentName(s.firstSeq);
         if (!(s.damaged ? folder_.rename(name, name + ".bad") : folder_.remove(name))) break;
         bytes_ -= s.size;

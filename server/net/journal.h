@@ -55,9 +55,10 @@ class Journal {
     bool sync();
     // The send step has sent every line up to seq; written with the next writeOut.
     void markSent(uint64_t seq);
-    // Deletes the segments whose lines are all sent and older than keepFrom (never the one
-    // being written). A segment with bytes that could not be read is renamed ".bad" instead.
-    void release(uint64_t keepFrom);
+    // Deletes the segments whose lines are all sent and older than keepFrom; the one being
+    // written only with evenTheTail (it is made anew by the next append). A segment with bytes
+    // that could not be read is renamed ".bad" instead.
+    void release(uint64_t keepFrom, bool evenTheTail = false);
 
     // Reads written lines in order from a sequence on.
     class Reader {

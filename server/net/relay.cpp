@@ -2,6 +2,7 @@
 #include "server/net/relay.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "server/net/leading_number.h"
 
@@ -78,6 +79,10 @@ ListenResult Relay::load(const std::function<void()>& makeLanguage) {
         receiverHosts_[i].clear();
         senderIds_[i] = -1;
     }
+    if (makeFolder_) {
+        readSpoolSettings();
+        if (!spool_.folder.empty() && !journal_) openSpool();
+    }
     return Init_IP();
 }
 
@@ -114,7 +119,10 @@ ListenResult Relay::Init_IP(const ListenerSettings& s) {
         keepError(r, OpResult{log_.numbers().badSetting, "Invalid argument"});
         return failed(r);
     }
-    if (!restart(input_, ports.input, bind, s.bind, s.allowSenders, r) || !r.ok()) {
+    // A spool that cannot be written keeps the input closed: nothing is read that could be lost.
+    if (!inputMayOpen()) {
+        shut(input_, bind, s.allowSenders);
+    } else if (!restart(input_, ports.input, bind, s.bind, s.allowSenders, r) || !r.ok()) {
         // The output port stays as it was, unless it listens under rules that are no longer
         // the setting: then it closes too. Left on an old number it does not count as
         // listening, and the retry moves it once the input opens.
@@ -135,7 +143,7 @@ ListenResult Relay::reopenListeners() {
     if (lastResult_.settingWrong) return lastResult_;  // the same wrong setting, logged once
     const ListenPorts ports = listenPortsFromText(applied_.port);
     const ParsedList<IpAddress> bind = parseList("Bind", applied_.bind, parseAddressList, r);
-    if (!input_.listeningAsApplied() &&
+    if (inputMayOpen() && !input_.listeningAsApplied() &&
         !restart(input_, ports.input, bind, applied_.bind, applied_.allowSenders, r))
         return failed(r);
     if (!output_.listeningAsApplied() &&
@@ -272,6 +280,7 @@ void LatenessHistogram::add(double seconds) {
 }
 
 void Relay::unload() {
+    if (journal_) journal_->sync();
     // Nobody new comes in while the peers go.
     for (Port* p : {&input_, &output_}) {
         p->listener.setListening(false);
@@ -412,7 +421,13 @@ void Relay::Send_Msg() {
     // A minute of refusals past the log's bound is counted once it is over.
     const std::string refusalSummary = refusals_.summaryDue(now);
     if (!refusalSummary.empty()) logError(log_.numbers().refused, refusalSummary);
-    if (queue_.empty()) {
+    // With a spool, a line not yet in the journal waits for the next step.
+    const std::optional<std::string_view> front = queue_.front();
+    if (!front) {
+        if (journal_ && !journal_->error().empty() && journal_->error() != spoolError_) {
+            spoolError_ = journal_->error();
+            logError(log_.numbers().spoolFailed, "Spool: " + spoolError_);
+        }
         sendTimer_.setInterval(sendInterval_);
         sendTimer_.setEnabled(true);
         return;
@@ -421,7 +436,7 @@ void Relay::Send_Msg() {
     sendTimer_.setInterval(0);
     sendTimer_.setEnabled(false);
 
-    std::string line(queue_.front());
+    std::string line(*front);
     line += '\n';
     const int last = std::min(maxReceiverId_.value_or(0) + 2, kTableSize - 1);
     for (int id = 0; id <= last; ++id) {
@@ -448,28 +463,169 @@ void Relay::Send_Msg() {
 void Relay::appendToQueue(std::string line) { enqueue(line); }
 
 void Relay::enqueue(std::string_view line) {
-    queue_.push_back(line);
-    if (!paused_ && (queue_.size() >= kQueueHighLines || queue_.bytes() >= kQueueHighBytes)) {
-        paused_ = true;
-        in_.pauseReading(true);
-        logError(log_.numbers().queueFull, "Send queue full (" + std::to_string(queue_.size()) +
-                                       " lines): reading from senders paused");
-        view_.changed(RelayView::kLabels);
-    }
+    queue_.push(line);
+    // A sender that never pauses between reads still gets its lines written in bounded steps.
+    if (journal_ && journal_->lastSeq() - journal_->writtenSeq() >= 4096) flushSpool(false);
+    if (!paused_ && queueFull())
+        pauseInput(log_.numbers().queueFull, "Send queue full (" +
+                                                 std::to_string(queue_.lines()) +
+                                                 " lines): reading from senders paused");
     view_.changed(RelayView::kQueue);
 }
 
 void Relay::dequeueHead() {
-    queue_.pop_front();
-    ++queueHeadSeq_;
-    if (paused_ && queue_.size() <= kQueueHighLines / 2 && queue_.bytes() <= kQueueHighBytes / 2) {
-        paused_ = false;
-        in_.pauseReading(false);
-        logError(0, "Send queue down to " + std::to_string(queue_.size()) +
-                          " lines: reading from senders resumed");
-        view_.changed(RelayView::kLabels);
-    }
+    queue_.pop();
+    // Sent segments go; at the limit, the one being written too, so that room comes back.
+    if (journal_) journal_->release(queue_.headSeq(), paused_);
+    if (paused_ && queueLow())
+        resumeInput("Send queue down to " + std::to_string(queue_.lines()) +
+                    " lines: reading from senders resumed");
     view_.changed(RelayView::kQueue);
+}
+
+bool Relay::queueFull() const {
+    if (journal_) return spoolWriteFailing_ || queue_.bytes() >= spool_.limitBytes;
+    return queue_.lines() >= kQueueHighLines || queue_.bytes() >= kQueueHighBytes;
+}
+
+bool Relay::queueLow() const {
+    if (journal_) return !spoolWriteFailing_ && queue_.bytes() < spool_.limitBytes;
+    return queue_.lines() <= kQueueHighLines / 2 && queue_.bytes() <= kQueueHighBytes / 2;
+}
+
+void Relay::pauseInput(int code, const std::string& why) {
+    paused_ = true;
+    in_.pauseReading(true);
+    logError(code, why);
+    view_.changed(RelayView::kLabels);
+}
+
+void Relay::resumeInput(const std::string& why) {
+    paused_ = false;
+    in_.pauseReading(false);
+    logError(0, why);
+    view_.changed(RelayView::kLabels);
+}
+
+// ---- spool ----
+
+void SyncTimes::add(double seconds) {
+    histogram.add(seconds);
+    recent.push_back(seconds);
+    if (recent.size() > kRecent) recent.pop_front();
+}
+
+double SyncTimes::p99() const {
+    if (recent.empty()) return 0;
+    std::vector<double> sorted(recent.begin(), recent.end());
+    const size_t at = static_cast<size_t>(std::ceil(0.99 * static_cast<double>(sorted.size()))) - 1;
+    std::nth_element(sorted.begin(), sorted.begin() + static_cast<std::ptrdiff_t>(at), sorted.end());
+    return sorted[at];
+}
+
+void Relay::useSpool(FolderMaker makeFolder, Timer& spoolTimer) {
+    makeFolder_ = std::move(makeFolder);
+    spoolTimer_ = &spoolTimer;
+}
+
+namespace {
+// A whole number setting: the default when absent; nothing when it is no number in range.
+std::optional<uint64_t> wholeNumber(const std::string& text, uint64_t low, uint64_t high) {
+    const std::optional<double> n = leadingNumber(text);
+    if (!n || *n < static_cast<double>(low) || *n > static_cast<double>(high)) return std::nullopt;
+    return static_cast<uint64_t>(roundHalfEven(*n));
+}
+}  // namespace
+
+void Relay::readSpoolSettings() {
+    spool_ = SpoolSettings();
+    spool_.folder = settings_.get("Spool", "");
+    const std::string sync = settings_.get("SpoolSync", "200");
+    const std::string limit = settings_.get("SpoolLimit", "1024");
+    if (const auto ms = wholeNumber(sync, 0, 60000)) {
+        spool_.syncMs = static_cast<int>(*ms);
+    } else {
+        logError(log_.numbers().badSetting,
+                 "SpoolSync: \"" + sync + "\" is no number of ms in 0..60000; it is 200");
+    }
+    if (const auto mib = wholeNumber(limit, 1, 1024 * 1024)) {
+        spool_.limitBytes = *mib * 1024 * 1024;
+    } else {
+        logError(log_.numbers().badSetting,
+                 "SpoolLimit: \"" + limit + "\" is no number of MiB in 1..1048576; it is 1024");
+    }
+}
+
+bool Relay::openSpool() {
+    folder_ = makeFolder_(spool_.folder);
+    // Segments of a quarter of the limit at most, so that sending one makes room again.
+    const uint64_t segment =
+        std::max<uint64_t>(1024 * 1024, std::min(Journal::kSegmentBytes, spool_.limitBytes / 4));
+    auto journal = std::make_unique<Journal>(*folder_, segment);
+    std::vector<std::string> notes;
+    const bool ok = journal->open(notes);
+    for (const std::string& note : notes) logError(log_.numbers().spoolFailed, note);
+    if (!ok) {
+        if (spoolError_ != journal->error())
+            logError(log_.numbers().spoolFailed,
+                     "Spool: " + journal->error() + "; the input port stays closed");
+        spoolError_ = journal->error();
+        armSpoolTimer();
+        return false;
+    }
+    if (!spoolError_.empty()) logError(0, "Spool: " + spool_.folder + " works again");
+    spoolError_.clear();
+    journal_ = std::move(journal);
+    queue_.attach(journal_.get());
+    if (queue_.lines() > 0)
+        logError(0, "Spool: " + std::to_string(queue_.lines()) +
+                        " lines recovered; sending from line " +
+                        std::to_string(queue_.headSeq()) + " on");
+    armSpoolTimer();
+    view_.changed(RelayView::kQueue);
+    return true;
+}
+
+void Relay::armSpoolTimer() {
+    // Not open: tried again every 30 s; failing writes: every second; else the flush interval.
+    const int ms = !journal_ ? 30000 : spoolWriteFailing_ || spool_.syncMs == 0 ? 1000 : spool_.syncMs;
+    spoolTimer_->setInterval(ms);
+    spoolTimer_->setEnabled(true);
+}
+
+void Relay::spoolTick() {
+    if (!makeFolder_ || spool_.folder.empty()) return;
+    if (!journal_) {
+        if (openSpool()) reopenListeners();
+        return;
+    }
+    flushSpool(true);
+}
+
+void Relay::senderReadDone() {
+    if (journal_) flushSpool(spool_.syncMs == 0);
+}
+
+void Relay::flushSpool(bool toStableStorage) {
+    const Clock::TimePoint start = clock_.now();
+    const bool ok = toStableStorage ? journal_->sync() : journal_->writeOut();
+    if (ok && toStableStorage)
+        syncTimes_.add(std::chrono::duration<double>(clock_.now() - start).count());
+    if (!ok && !spoolWriteFailing_) {
+        spoolWriteFailing_ = true;
+        spoolError_ = journal_->error();
+        const std::string why = "Spool: " + spoolError_ + "; reading from senders paused";
+        if (paused_) logError(log_.numbers().spoolFailed, why);
+        else pauseInput(log_.numbers().spoolFailed, why);
+        armSpoolTimer();
+    } else if (ok && spoolWriteFailing_) {
+        spoolWriteFailing_ = false;
+        spoolError_.clear();
+        logError(0, "Spool: writing works again");
+        if (paused_ && queueLow()) resumeInput("Send queue down to " + std::to_string(queue_.lines()) +
+                                               " lines: reading from senders resumed");
+        armSpoolTimer();
+    }
 }
 
 }  // namespace korrin

@@ -12,16 +12,19 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "server/net/ip_address.h"
+#include "server/net/journal.h"
 #include "server/net/line_queue.h"
 #include "server/net/listener.h"
 #include "server/net/refusal_log.h"
 #include "server/net/relay_seams.h"
+#include "server/net/send_queue.h"
 
 namespace korrin {
 
@@ -67,6 +70,25 @@ struct ListenerSettings {
 };
 ListenerSettings readListenerSettings(SettingsStore& store);
 
+// The spool under the send queue, read at load: a change takes effect at the next start.
+struct SpoolSettings {
+    std::string folder;                        // "Spool": empty keeps the queue in memory only
+    int syncMs = 200;                          // "SpoolSync": between flushes; 0 after each read
+    uint64_t limitBytes = 1024ull * 1024 * 1024;  // "SpoolLimit", given in MiB
+};
+
+// Makes the file seam of a spool folder on this platform.
+using FolderMaker = std::function<std::unique_ptr<JournalFolder>(const std::string& path)>;
+
+// Durations of the spool's flushes to stable storage, for the status page.
+struct SyncTimes {
+    LatenessHistogram histogram;  // in seconds
+    std::deque<double> recent;    // the last kRecent, in seconds
+    static constexpr size_t kRecent = 1000;
+    void add(double seconds);
+    double p99() const;
+};
+
 // How a (re)start of the listeners went.
 struct ListenResult {
     int error = 0;              // the first failure's Winsock-style code; 0: both listen
@@ -101,6 +123,21 @@ public:
     bool outputListening() const { return output_.listeningAsApplied(); }
     // Switches both listeners off and closes every connection.
     void unload();
+
+    // Lets "Spool" work: the front end's folders, and a timer for the flushes and retries.
+    // Without it the setting is not read and the queue stays in memory.
+    void useSpool(FolderMaker makeFolder, Timer& spoolTimer);
+    // The spool timer's tick.
+    void spoolTick();
+    // What one read from a sender gave has been handed over: its lines reach the journal now,
+    // so that a killed process keeps every line it read.
+    void senderReadDone();
+    const SpoolSettings& spoolSettings() const { return spool_; }
+    // The open journal; null when the queue is in memory only or the spool cannot be used.
+    const Journal* journal() const { return journal_.get(); }
+    // Why the spool cannot be used or written; empty when it works.
+    const std::string& spoolError() const { return spoolError_; }
+    const SyncTimes& spoolSyncTimes() const { return syncTimes_; }
 
     // Whether a peer may connect ("AllowSenders", "AllowReceivers"); a refusal is logged.
     bool senderRequest(const IpAddress& peer);
@@ -140,16 +177,20 @@ public:
     const std::vector<PeerEntry>& receivers() const { return list3_; }
     // The last failed send to a receiver, as Label2 shows it; empty once a receiver connects.
     const std::string& lastSendError() const { return label2_; }
-    const LineQueue& queue() const { return queue_; }
+    // The lines of the queue held in memory, front first: all of them, or with a spool the
+    // oldest ones (as many as its window holds).
+    const LineQueue& queue() const { return queue_.window(); }
+    uint64_t queueLines() const { return queue_.lines(); }
     // Sequence number of the queue's head; it grows by one with each removed line.
-    uint64_t queueHeadSeq() const { return queueHeadSeq_; }
+    uint64_t queueHeadSeq() const { return queue_.headSeq(); }
     const std::string& Label2() const { return label2_; }
     const std::string& Label3() const { return label3_; }
     const std::string& Label4() const { return label4_; }
     const std::string& statusAddress() const { return statusAddress_; }
     const std::string& statusPort() const { return statusPort_; }
     bool readingPaused() const { return paused_; }
-    size_t queueBytes() const { return queue_.bytes(); }
+    // Of the queued lines: their bytes in memory, or with a spool the bytes it holds on disk.
+    uint64_t queueBytes() const { return queue_.bytes(); }
     const RelayCounters& counters() const { return counters_; }
     // Lines received from a sender, sent to a receiver, while connected (by connection id).
     uint64_t senderLines(int id) const;
@@ -209,6 +250,15 @@ private:
     void removeReceiver(int id);
     void enqueue(std::string_view line);
     void dequeueHead();
+    bool queueFull() const;
+    bool queueLow() const;
+    void pauseInput(int code, const std::string& why);
+    void resumeInput(const std::string& why);
+    void readSpoolSettings();
+    bool openSpool();
+    void flushSpool(bool toStableStorage);
+    void armSpoolTimer();
+    bool inputMayOpen() const { return spool_.folder.empty() || journal_ || !makeFolder_; }
     std::string maxReceiverText() const;
     PeerEntry peerEntry(Listener& l, int id);
 
@@ -226,9 +276,16 @@ private:
     std::optional<int16_t> maxReceiverId_;
     std::vector<PeerEntry> list1_;
     std::vector<PeerEntry> list3_;
-    LineQueue queue_;
-    uint64_t queueHeadSeq_ = 0;
+    SendQueue queue_;
     bool paused_ = false;
+    FolderMaker makeFolder_;
+    Timer* spoolTimer_ = nullptr;
+    SpoolSettings spool_;
+    std::unique_ptr<JournalFolder> folder_;
+    std::unique_ptr<Journal> journal_;  // after folder_, which it uses
+    std::string spoolError_;
+    bool spoolWriteFailing_ = false;
+    SyncTimes syncTimes_;
     bool queueHeadSelected_ = false;
     int listenError_ = 0;
     ListenerSettings applied_;

@@ -58,6 +58,7 @@ struct ErrorNumbers {
     int refused = 10013;     // a peer the allow list refuses ("permission denied")
     int badSetting = 10022;  // a wrong setting ("invalid argument")
     int queueFull = 10055;   // reading paused ("no buffer space available")
+    int spoolFailed = 29;    // the spool cannot be written ("write fault")
 };
 
 // Appends one line to "IpError.txt"; a file that cannot be written loses the line.

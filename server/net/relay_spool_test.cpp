@@ -1,0 +1,124 @@
+#include <gtest/gtest.h>
+
+#include "server/net/memory_folder.h"
+#include "server/net/relay.h"
+#include "server/net/relay_test_fakes.h"
+
+namespace korrin {
+namespace {
+
+// Hands the relay the one disk of the test, which outlives each relay run on it.
+struct DiskView final : JournalFolder {
+    MemoryFolder& d;
+    explicit DiskView(MemoryFolder& disk) : d(disk) {}
+    std::string path() const override { return d.path(); }
+    bool create() override { return d.create(); }
+    bool list(std::vector<std::string>& n) override { return d.list(n); }
+    std::unique_ptr<JournalFile> open(const std::string& n, bool c) override {
+        return d.open(n, c);
+    }
+    bool remove(const std::string& n) override { return d.remove(n); }
+    bool rename(const std::string& f, const std::string& t) override { return d.rename(f, t); }
+    bool sync() override { return d.sync(); }
+    std::string lastError() const override { return d.lastError(); }
+};
+
+struct SpoolFixture : ::testing::Test {
+    MemoryFolder disk;
+    FakeSettings settings;
+    FakeTimer timer, spoolTimer;
+    FakeLog log;
+    FakeView view;
+    FakeClock clock;
+    FakeListener in, out;
+    std::unique_ptr<Relay> relay;
+
+    // A start of the program: what it read before is on the disk only.
+    void start() {
+        relay.reset();
+        in = FakeListener();
+        out = FakeListener();
+        settings.values["Spool"] = "/var/spool/korrin";
+        relay = std::make_unique<Relay>(in, out, settings, timer, log, view, clock);
+        relay->useSpool([this](const std::string&) { return std::make_unique<DiskView>(disk); },
+                        spoolTimer);
+        relay->load(nullptr);
+        relay->receiverOpened(0);
+    }
+    void read(int from, int to, size_t extra = 0) {
+        for (int n = from; n <= to; ++n)
+            relay->senderData(0, "line " + std::to_string(n) + std::string(extra, '.'), true);
+        relay->senderReadDone();
+    }
+    std::string sent(int steps) {
+        for (int i = 0; i < steps; ++i) relay->Send_Msg();
+        return out.sent[0];
+    }
+};
+
+TEST_F(SpoolFixture, AStartSendsEveryLineReadAfterTheLastOneSentInOrder) {
+    start();
+    read(1, 10);
+    EXPECT_EQ(sent(4), "line 1\nline 2\nline 3\nline 4\n");
+    start();  // killed: nothing flushed or closed on the way out
+    EXPECT_NE(log.text.find("Spool: 6 lines recovered; sending from line 5 on"), std::string::npos);
+    EXPECT_EQ(relay->queue().size(), 6u);
+    read(11, 11);
+    EXPECT_EQ(sent(8), "line 5\nline 6\nline 7\nline 8\nline 9\nline 10\nline 11\n");
+}
+
+TEST_F(SpoolFixture, AFolderThatCannotBeWrittenKeepsTheInputClosedUntilItCan) {
+    disk.broken = true;
+    start();
+    EXPECT_FALSE(in.listening);
+    EXPECT_TRUE(out.listening);
+    EXPECT_EQ(spoolTimer.interval, 30000);
+    EXPECT_EQ(relay->spoolError(), "cannot create mem: Input/output error");
+    relay->spoolTick();  // still broken: logged once
+    disk.broken = false;
+    relay->spoolTick();
+    EXPECT_TRUE(in.listening);
+    EXPECT_EQ(relay->spoolError(), "");
+    EXPECT_EQ(log.text,
+              "Error: 29 - Spool: cannot create mem: Input/output error; the input port stays "
+              "closed\r\nError: 0 - Spool: /var/spool/korrin works again\r\n");
+}
+
+TEST_F(SpoolFixture, AFullDiskPausesReadingAndLosesNothing) {
+    start();
+    read(1, 2);
+    disk.spaceLeft = 40;
+    read(3, 20);
+    EXPECT_TRUE(in.paused);
+    EXPECT_EQ(sent(5), "line 1\nline 2\n");  // unwritten lines wait
+    disk.spaceLeft = UINT64_MAX;
+    relay->spoolTick();
+    EXPECT_FALSE(in.paused);
+    std::string all;
+    for (int n = 1; n <= 20; ++n) all += "line " + std::to_string(n) + "\n";
+    EXPECT_EQ(sent(20), all);
+    EXPECT_NE(log.text.find("Spool: cannot write"), std::string::npos);
+    EXPECT_NE(log.text.find("Spool: writing works again"), std::string::npos);
+}
+
+TEST_F(SpoolFixture, MemoryHoldsAWindowAndTheLimitPausesUntilSegmentsGo) {
+    settings.values["SpoolLimit"] = "4";
+    start();
+    read(1, 20000);
+    EXPECT_EQ(relay->queueLines(), 20000u);
+    EXPECT_EQ(relay->queue().size(), SendQueue::kWindowLines);
+    EXPECT_FALSE(in.paused);
+    read(20001, 24000, 1000);  // past 4 MiB
+    EXPECT_TRUE(in.paused);
+    const uint64_t queued = relay->queueLines();
+    for (uint64_t i = 0; i < queued && in.paused; ++i) relay->Send_Msg();
+    EXPECT_FALSE(in.paused);
+    EXPECT_LT(relay->queueBytes(), 4u * 1024 * 1024);
+    for (uint64_t i = 0; i < queued; ++i) relay->Send_Msg();
+    const std::string& got = out.sent[0];
+    EXPECT_EQ(std::count(got.begin(), got.end(), '\n'), 24000);
+    EXPECT_EQ(got.substr(got.rfind("line 24000")), "line 24000" + std::string(1000, '.') + "\n");
+}
+
+}  // namespace
+}  // namespace korrin
