@@ -76,8 +76,7 @@ class Journal {
         uint64_t nextSeq_ = 0;
         uint64_t segmentFirst_ = 0;  // the segment the file below belongs to
         std::unique_ptr<JournalFile> file_;
-        uint64_t offset_ = 0;  // of the record of nextSeq_ once found
-        bool found_ = false;   // offset_ is where nextSeq_ (or a later one) begins
+        uint64_t offset_ = 0;  // where the next record to read begins
         std::string buffer_;   // bytes of the file from bufferAt_
         uint64_t bufferAt_ = 0;
     };
