@@ -79,6 +79,7 @@ ListenResult Relay::load(const std::function<void()>& makeLanguage) {
         receiverHosts_[i].clear();
         senderIds_[i] = -1;
     }
+    readCatchUpSettings();
     if (makeFolder_) {
         readSpoolSettings();
         if (!spool_.folder.empty() && !journal_) openSpool();
@@ -375,10 +376,12 @@ void Relay::receiverOpened(int id) {
     if (id > maxReceiverId_.value_or(0)) maxReceiverId_ = static_cast<int16_t>(id);
     receiverLines_[id] = 0;
     addReceiver(id);
+    startCatchUp(id);
 }
 
 void Relay::receiverClosed(int id) {
     if (!inTable(id)) return;
+    leaveCatchUp(id);
     receiverHosts_[id].clear();
     if (maxReceiverId_.value_or(0) == id) maxReceiverId_ = static_cast<int16_t>(id - 1);
     removeReceiver(id);
@@ -442,6 +445,7 @@ void Relay::Send_Msg() {
     for (int id = 0; id <= last; ++id) {
         // A receiver already on its way out is no target, and missing it is no failure.
         if (receiverHosts_[id].empty() || !out_.isOpen(id)) continue;
+        if (catchUps_.count(id)) continue;  // it gets this line in its turn
         OpResult r = out_.send(id, line);
         if (!r.ok()) {
             // One failing receiver is dropped; the others and the pacing carry on.
@@ -453,7 +457,9 @@ void Relay::Send_Msg() {
         }
     }
     ++counters_.linesOut;
+    keepSent(line);
     dequeueHead();
+    feedCatchUps();
     queueHeadSelected_ = false;
     view_.changed(RelayView::kLabels);
     sendTimer_.setInterval(sendInterval_);
@@ -476,7 +482,7 @@ void Relay::enqueue(std::string_view line) {
 void Relay::dequeueHead() {
     queue_.pop();
     // Sent segments go; at the limit, the one being written too, so that room comes back.
-    if (journal_) journal_->release(queue_.headSeq(), paused_);
+    if (journal_) journal_->release(paused_ ? queue_.headSeq() : keepFrom(), paused_);
     if (paused_ && queueLow())
         resumeInput("Send queue down to " + std::to_string(queue_.lines()) +
                     " lines: reading from senders resumed");

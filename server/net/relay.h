@@ -53,6 +53,9 @@ struct RelayCounters {
     uint64_t linesIn = 0;       // complete lines that joined the queue
     uint64_t linesOut = 0;      // lines the send steps took from the queue
     uint64_t sendFailures = 0;  // receivers dropped because a send to them failed
+    uint64_t replayedLines = 0;     // sent lines given again to a receiver that connected
+    uint64_t resumedReceivers = 0;  // receivers that took up their place from before
+    std::map<std::string, uint64_t> linesLost;  // by reason: "not_kept", "damaged"
     std::map<int32_t, uint64_t> refusedByPort;
     LatenessHistogram lateness;
 };
@@ -138,6 +141,9 @@ public:
     // Why the spool cannot be used or written; empty when it works.
     const std::string& spoolError() const { return spoolError_; }
     const SyncTimes& spoolSyncTimes() const { return syncTimes_; }
+    // "ReplayLines", "ResumeSeconds" as read at load.
+    uint64_t replayLines() const { return replayLines_; }
+    int resumeSeconds() const { return resumeSeconds_; }
 
     // Whether a peer may connect ("AllowSenders", "AllowReceivers"); a refusal is logged.
     bool senderRequest(const IpAddress& peer);
@@ -259,6 +265,28 @@ private:
     void flushSpool(bool toStableStorage);
     void armSpoolTimer();
     bool inputMayOpen() const { return spool_.folder.empty() || journal_ || !makeFolder_; }
+
+    // Receivers that get sent lines again ("ReplayLines", "ResumeSeconds"): each is fed the
+    // lines from its place on, as it takes them, and goes live once it has them all.
+    struct CatchUp {
+        uint64_t next = 0;  // the sequence it gets next
+        Journal::Reader reader;
+    };
+    struct Place {
+        uint64_t next;
+        Clock::TimePoint left;
+    };
+    void readCatchUpSettings();
+    uint64_t lastSent() const { return queue_.headSeq() - 1; }
+    uint64_t firstKept() const;
+    uint64_t keepFrom();
+    void startCatchUp(int id);
+    void leaveCatchUp(int id);
+    void keepSent(std::string_view line);
+    void feedCatchUps();
+    // False when the receiver was dropped.
+    bool feed(int id, CatchUp& c);
+    void countLost(const std::string& reason, uint64_t lines, const std::string& who);
     std::string maxReceiverText() const;
     PeerEntry peerEntry(Listener& l, int id);
 
@@ -286,6 +314,12 @@ private:
     std::string spoolError_;
     bool spoolWriteFailing_ = false;
     SyncTimes syncTimes_;
+    uint64_t replayLines_ = 0;
+    int resumeSeconds_ = 0;
+    std::map<int, CatchUp> catchUps_;
+    std::multimap<std::string, Place> places_;  // by the address the receiver came from
+    LineQueue sentLines_;  // without a spool: the last lines sent, while a catch-up may want them
+    uint64_t sentLinesFirst_ = 1;
     bool queueHeadSelected_ = false;
     int listenError_ = 0;
     ListenerSettings applied_;

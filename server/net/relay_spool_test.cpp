@@ -122,3 +122,53 @@ TEST_F(SpoolFixture, MemoryHoldsAWindowAndTheLimitPausesUntilSegmentsGo) {
 
 }  // namespace
 }  // namespace korrin
+
+namespace korrin {
+namespace {
+
+// Catch-ups work the same from memory and from the spool.
+TEST_F(SpoolFixture, ReplayAndResumeGiveMissedLinesInOrderThenTheLiveOnes) {
+    for (bool spool : {false, true}) {
+        SCOPED_TRACE(spool ? "spool" : "memory");
+        disk.files.clear();
+        settings.values = {{"ReplayLines", "3"}, {"ResumeSeconds", "60"}};
+        start();
+        if (!spool) {
+            relay = std::make_unique<Relay>(in, out, settings, timer, log, view, clock);
+            relay->load(nullptr);
+            relay->receiverOpened(0);
+        } else {
+            ASSERT_NE(relay->journal(), nullptr);
+        }
+        read(1, 5);
+        sent(5);
+        out.remote[1] = out.remote[2] = "10.1.1.1";
+        relay->receiverOpened(1);  // new: the last three at once
+        EXPECT_EQ(out.sent[1], "line 3\nline 4\nline 5\n");
+        relay->receiverOpened(2);
+        read(6, 9);
+        sent(1);
+        relay->receiverClosed(2);  // left after line 6
+        sent(1);
+        relay->receiverClosed(1);  // left after line 7
+        sent(2);
+        out.sent.clear();
+        relay->receiverOpened(1);  // each takes up a place, the oldest first
+        relay->receiverOpened(2);
+        EXPECT_EQ(out.sent[1], "line 7\nline 8\nline 9\n");
+        EXPECT_EQ(out.sent[2], "line 8\nline 9\n");
+        read(10, 10);
+        sent(1);
+        EXPECT_EQ(out.sent[0].substr(out.sent[0].size() - 8), "line 10\n");
+        EXPECT_EQ(out.sent[1], "line 7\nline 8\nline 9\nline 10\n");
+        relay->receiverClosed(1);
+        clock.t += std::chrono::seconds(61);  // too late to resume: a replay
+        out.sent.erase(1);
+        relay->receiverOpened(1);
+        EXPECT_EQ(out.sent[1], "line 8\nline 9\nline 10\n");
+        EXPECT_EQ(relay->counters().resumedReceivers, 2u);
+    }
+}
+
+}  // namespace
+}  // namespace korrin
