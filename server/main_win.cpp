@@ -15,32 +15,7 @@
 #include "server/console/modal_win.h"
 #include "server/service/service_win.h"
 #include "server/win32/program_files_win.h"
-
-namespace korrin {
-
-// Reads a registry value as text; false when the key or the value could not be read.
-bool ReadRegistryText(HKEY root, const std::string& subKey, const std::string& valueName,
-                      std::string& result) {
-    oxa::UniqueHkey key;
-    if (RegOpenKeyExA(root, subKey.c_str(), 0, KEY_READ, key.put()) != ERROR_SUCCESS) {
-        result.clear();
-        return false;
-    }
-    char buf[1024] = {};
-    DWORD len = sizeof buf, type = 0;
-    if (RegQueryValueExA(key.get(), valueName.c_str(), nullptr, &type,
-                         reinterpret_cast<BYTE*>(buf), &len) != ERROR_SUCCESS) {
-        result.clear();
-        return false;
-    }
-    std::optional<std::string> text = registryText(type, std::string_view(buf, sizeof buf), len,
-                                                   result);
-    if (!text) return false;  // a value without data bytes: no result
-    result = *text;
-    return true;
-}
-
-}  // namespace korrin
+#include "server/win32/registry_settings_win.h"
 
 namespace {
 
@@ -91,9 +66,9 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
         return 0;
     }
     const std::string LangFile = programDirectory() + "Language.dll";
-    std::string code;
-    ReadRegistryText(HKEY_CURRENT_USER, "Control Panel\\International", "sLanguage", code);
-    const std::string LangSection = languageSection(code);
+    // A code that is missing, or no text, reads as English.
+    RegistrySettings international(HKEY_CURRENT_USER, "Control Panel\\International");
+    const std::string LangSection = languageSection(international.get("sLanguage", ""));
 
     Form1 form1(LangFile, LangSection);
     if (!form1.show()) return 1;

@@ -1,25 +1,15 @@
 // Language detection and text lookup rules of the console, free of any platform call.
 #pragma once
 
-#include <cstdint>
-#include <optional>
 #include <string>
 #include <string_view>
 
 namespace korrin {
 
 // Section of the language text file for a Windows three-letter language code ("sLanguage").
-// The code is upper-cased first; no trimming, so "DEU " is no match and gives "ENG".
+// The code is upper-cased first; no trimming, so "DEU " is no match and gives "ENG". The code
+// is read as any other text setting (textFromRegistry): a value of another type is no code.
 std::string languageSection(std::string_view code);
-
-// Registry value types the registry reader tells apart.
-enum class RegType : uint32_t { String = 1, Dword = 4 };
-
-// ReadRegistryText's rule for the bytes of one value: cut to the reported length, drop one
-// trailing zero byte, then by type: text, the number in decimal, or the caller's text.
-// Nothing when the reported length is 0 (the reader stops with an error).
-std::optional<std::string> registryText(uint32_t type, std::string_view data, uint32_t reported,
-                                        std::string_view callerText);
 
 // GetLangText's rule: a profile answer of 0 or 1 characters reads as the empty text.
 std::string langTextFromProfile(const char* buffer, unsigned copied);

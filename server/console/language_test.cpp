@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "server/win32/registry_list.h"
+
 namespace korrin {
 namespace {
 
@@ -18,25 +20,22 @@ TEST(LanguageSection, MapsWindowsCodesToTheThreeSections) {
     for (const Case& c : cases) EXPECT_EQ(languageSection(c.code), c.section) << c.code;
 }
 
-TEST(RegistryText, CutsToTheReportedLengthAndDropsOneTrailingZero) {
-    using std::string;
+// The code as the registry holds it: text with or without its ending NULs; a value of another
+// type or one that cannot be read is no code.
+TEST(LanguageSection, OfTheRegistryValue) {
+    using namespace std::string_literals;
     struct Case {
+        long readError;
         uint32_t type;
-        string data;
-        uint32_t reported;
-        std::optional<string> want;
+        std::string data, section;
     } cases[] = {
-        {1, string("DEU\0", 4), 4, "DEU"},               // stored with its zero byte
-        {1, string("DEU", 3), 3, "DEU"},                 // stored without it
-        {1, string("DE\0\0", 4), 4, string("DE\0", 3)},  // only one zero byte goes
-        {4, string("\x05\x01\0\0", 4), 4, "261"},
-        {4, string("\xff\xff\xff\xff", 4), 4, "-1"},
-        {4, string("\x05\x07\x07\x07", 4), 1, "5"},  // a short value: bytes past it do not count
-        {3, string("\x01\x02", 2), 2, "caller"},         // other types keep the caller's text
-        {1, string(), 0, std::nullopt},                  // no data bytes: no result
+        {0, 1, "DEU\0"s, "DEU"},        {0, 1, "DEU"s, "DEU"}, {0, 1, "nlb\0\0"s, "NLD"},
+        {0, 1, "DE\0U\0"s, "ENG"},      {0, 1, ""s, "ENG"},    {0, 2, "DEU\0"s, "ENG"},
+        {0, 4, "\x05\x01\0\0"s, "ENG"}, {0, 3, "DEU"s, "ENG"}, {5, 1, "DEU\0"s, "ENG"},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(registryText(c.type, c.data, c.reported, "caller"), c.want) << c.data;
+        EXPECT_EQ(languageSection(textFromRegistry(c.readError, c.type, c.data)), c.section)
+            << c.type << " " << c.data;
 }
 
 TEST(LangText, OneCharacterReadsAsEmpty) {

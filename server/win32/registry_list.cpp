@@ -6,7 +6,13 @@ namespace korrin {
 
 namespace {
 constexpr uint32_t kSz = 1, kExpandSz = 2, kMultiSz = 7;
+
+// A text value's bytes without the NULs that end it: stored with one, several or none.
+std::string withoutEndNuls(std::string_view data) {
+    while (!data.empty() && data.back() == '\0') data.remove_suffix(1);
+    return std::string(data);
 }
+}  // namespace
 
 std::string registryTypeName(uint32_t type) {
     static const char* const names[] = {"REG_NONE",
@@ -28,8 +34,7 @@ std::string registryTypeName(uint32_t type) {
 ListText listTextFromRegistry(uint32_t type, std::string_view data) {
     ListText v;
     if (type == kSz || type == kExpandSz) {
-        while (!data.empty() && data.back() == '\0') data.remove_suffix(1);
-        v.text = std::string(data);
+        v.text = withoutEndNuls(data);
     } else if (type == kMultiSz) {
         const bool hasBytes = !data.empty();
         // The whole value by its length: an empty string (from .reg hex(7) imports and
@@ -53,8 +58,7 @@ ListText listTextFromRegistry(uint32_t type, std::string_view data) {
 std::string textFromRegistry(long readError, uint32_t type, std::string_view data) {
     if (readError != 0) return "(cannot be read: error " + std::to_string(readError) + ")";
     if (type != kSz) return "(a " + registryTypeName(type) + " value, not REG_SZ)";
-    while (!data.empty() && data.back() == '\0') data.remove_suffix(1);
-    return std::string(data);
+    return withoutEndNuls(data);
 }
 
 }  // namespace korrin

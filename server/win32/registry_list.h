@@ -1,5 +1,6 @@
-// How a registry value of any type reads as a list setting ("Bind", "AllowSenders", ...).
-// Portable, so that every type's rule is tested without Windows.
+// How a registry value of any type reads as a setting: a list ("Bind", "AllowSenders", ...) or
+// a text ("Port", the user's language code). Portable, so that every type's rule is tested
+// without Windows.
 #pragma once
 
 #include <cstdint>
@@ -16,10 +17,11 @@ namespace korrin {
 // bytes but no entry is no list; any other type is no list.
 ListText listTextFromRegistry(uint32_t type, std::string_view data);
 
-// A text setting ("Port", "Timer", "StatusPort") that exists. readError: the registry's code
-// for reading it (0: read). A REG_SZ reads as its text; another type or a failed read reads as
-// a text in brackets that says why, which is never a number: the setting is taken for wrong,
-// its port stays closed, and the log line that quotes it names the type.
+// A text setting ("Port", "Timer", "StatusPort", the user's "sLanguage") that exists.
+// readError: the registry's code for reading it (0: read). A REG_SZ reads as its text without
+// the NULs that end it; another type or a failed read reads as a text in brackets that says
+// why, which is never a number nor a language code: the setting is taken for wrong, its port
+// stays closed, and the log line that quotes it names the type.
 std::string textFromRegistry(long readError, uint32_t type, std::string_view data);
 
 // The name of a registry type for the log ("REG_DWORD"; "type 42" for an unknown one).

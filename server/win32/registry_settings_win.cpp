@@ -1,16 +1,21 @@
 #include "server/win32/registry_settings_win.h"
 
+#include <utility>
+
 #include "common/win32_handles.h"
 #include "server/win32/registry_list.h"
 
 namespace korrin {
 
 RegistrySettings::RegistrySettings(HKEY root, std::string application, std::string section)
+    : RegistrySettings(root, "Software\\" + application + "\\" + section) {}
+
+RegistrySettings::RegistrySettings(HKEY root, std::string subKey)
     : root_(root),
       // A 32-bit program on 64-bit Windows would read HKLM from the redirected WOW6432Node,
       // not where an administrator's 64-bit tools write; 32-bit Windows ignores the flag.
       view_(root == HKEY_LOCAL_MACHINE ? KEY_WOW64_64KEY : 0),
-      subKey_("Software\\" + application + "\\" + section) {}
+      subKey_(std::move(subKey)) {}
 
 LONG RegistrySettings::read(std::string_view key, DWORD& type, std::string& data) {
     oxa::UniqueHkey k;

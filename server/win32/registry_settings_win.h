@@ -20,6 +20,8 @@ inline constexpr char kSettingsSection[] = "VarnelServer";
 class RegistrySettings final : public SettingsStore {
   public:
     RegistrySettings(HKEY root, std::string application, std::string section);
+    // Any other key: <root>\<subKey>.
+    RegistrySettings(HKEY root, std::string subKey);
     std::string get(std::string_view key, std::string_view defaultValue) override;
     ListText getList(std::string_view key) override;
     void save(std::string_view key, std::string_view value) override;
