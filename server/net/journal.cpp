@@ -142,7 +142,7 @@ bool Journal::open(std::vector<std::string>& notes) {
     pending_.clear();
     tail_.reset();
     sentFile_.reset();
-    pendingBytes_ = bytes_ = 0;
+    pendingBytes_ = bytes_ = missingAtOpen_ = 0;
     nextSegmentOpen_ = false;
     if (!folder_.create()) return fail("cannot create " + folder_.path());
     std::vector<std::string> names;
@@ -187,6 +187,7 @@ bool Journal::open(std::vector<std::string>& notes) {
             }
             continue;
         }
+        if (!segments_.empty() && first > before + 1) missingAtOpen_ += first - before - 1;
         if (!segments_.empty() && first > before + 1)
             notes.push_back("Spool: lines " + std::to_string(before + 1) + " to " +
                             std::to_string(first - 1) + " are missing");

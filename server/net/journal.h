@@ -45,6 +45,8 @@ class Journal {
     uint64_t sentSeq() const { return sentSeq_; }
     uint64_t bytes() const { return bytes_ + pendingBytes_; }  // on disk and still to write
     size_t segments() const { return segments_.size(); }
+    // Lines the last open found missing between segments (damaged, or taken away by hand).
+    uint64_t missingAtOpen() const { return missingAtOpen_; }
 
     // Takes the line as the next sequence; it reaches the files with the next writeOut.
     uint64_t append(std::string_view line);
@@ -123,6 +125,7 @@ class Journal {
     std::unique_ptr<JournalFile> sentFile_;
     std::deque<Pending> pending_;
     uint64_t pendingBytes_ = 0;
+    uint64_t missingAtOpen_ = 0;
     uint64_t bytes_ = 0;
     uint64_t lastSeq_ = 0, writtenSeq_ = 0, syncedSeq_ = 0, sentSeq_ = 0;
     uint64_t sentWritten_ = 0;  // the sent place as last written to its file

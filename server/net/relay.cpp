@@ -11,7 +11,9 @@ namespace korrin {
 namespace {
 constexpr char kPortError[] = "Error setting Portaddress";
 
-bool inTable(int id) { return id >= 0 && id < Relay::kTableSize; }
+bool inTable(int id) {
+    return id >= 0 && id < Relay::kTableSize;
+}
 
 // Whether "Timer" holds a number the way sendIntervalFromText reads it: blanks and a sign may
 // come first.
@@ -69,8 +71,9 @@ ListenResult Relay::load(const std::function<void()>& makeLanguage) {
     sendInterval_ = sendIntervalFromText(timer);
     // The pacing cannot stay closed: it takes the default, but not without a word.
     if (!isIntervalNumber(timer))
-        logError(log_.numbers().badSetting, "Timer: \"" + timer + "\" is no number; the interval is " +
-                                                  std::to_string(sendInterval_) + " ms");
+        logError(log_.numbers().badSetting, "Timer: \"" + timer +
+                                                "\" is no number; the interval is " +
+                                                std::to_string(sendInterval_) + " ms");
     sendTimer_.setInterval(sendInterval_);
     label4_ = "Updateinterval: " + std::to_string(sendInterval_);
     view_.changed(RelayView::kLabels);
@@ -94,7 +97,9 @@ void keepError(ListenResult& r, const OpResult& op) {
 }
 }  // namespace
 
-ListenResult Relay::Init_IP() { return Init_IP(readListenerSettings(settings_)); }
+ListenResult Relay::Init_IP() {
+    return Init_IP(readListenerSettings(settings_));
+}
 
 ListenResult Relay::Init_IP(const ListenerSettings& s) {
     applied_ = s;
@@ -109,9 +114,9 @@ ListenResult Relay::Init_IP(const ListenerSettings& s) {
     // Both numbers are checked before either port opens: an input alone relays to nobody.
     if (!ports.input || !ports.output) {
         logError(log_.numbers().badSetting,
-                   "Port: \"" + s.port +
-                       "\" gives no input port and output port (the next number) in 1..65535; "
-                       "both ports stay closed");
+                 "Port: \"" + s.port +
+                     "\" gives no input port and output port (the next number) in 1..65535; "
+                     "both ports stay closed");
         r.settingWrong = true;
     }
     if (!ports.input || !ports.output || bind.badEntry) {
@@ -187,7 +192,7 @@ ParsedList<T> Relay::parseList(const char* key, const ListText& value,
     }
     if (!why.empty()) {
         logError(log_.numbers().badSetting,
-                   std::string(key) + ": " + why + "; the port stays closed");
+                 std::string(key) + ": " + why + "; the port stays closed");
         r.settingWrong = true;
     }
     return list;
@@ -270,7 +275,9 @@ uint64_t Relay::senderLines(int id) const {
     return id >= 0 && static_cast<size_t>(id) < senderLines_.size() ? senderLines_[id] : 0;
 }
 
-uint64_t Relay::receiverLines(int id) const { return inTable(id) ? receiverLines_[id] : 0; }
+uint64_t Relay::receiverLines(int id) const {
+    return inTable(id) ? receiverLines_[id] : 0;
+}
 
 void LatenessHistogram::add(double seconds) {
     size_t b = 0;
@@ -339,7 +346,9 @@ void Relay::senderData(int id, std::string_view text, bool endOfLine) {
     queueHeadSelected_ = true;
 }
 
-void Relay::senderClosed(int id) { removeSender(id); }
+void Relay::senderClosed(int id) {
+    removeSender(id);
+}
 
 void Relay::logError(int code, std::string_view description) {
     std::string line = "Error: " + std::to_string(code) + " - ";
@@ -466,15 +475,16 @@ void Relay::Send_Msg() {
     sendTimer_.setEnabled(true);
 }
 
-void Relay::appendToQueue(std::string line) { enqueue(line); }
+void Relay::appendToQueue(std::string line) {
+    enqueue(line);
+}
 
 void Relay::enqueue(std::string_view line) {
     queue_.push(line);
     // A sender that never pauses between reads still gets its lines written in bounded steps.
     if (journal_ && journal_->lastSeq() - journal_->writtenSeq() >= 4096) flushSpool(false);
     if (!paused_ && queueFull())
-        pauseInput(log_.numbers().queueFull, "Send queue full (" +
-                                                 std::to_string(queue_.lines()) +
+        pauseInput(log_.numbers().queueFull, "Send queue full (" + std::to_string(queue_.lines()) +
                                                  " lines): reading from senders paused");
     view_.changed(RelayView::kQueue);
 }
@@ -525,7 +535,8 @@ double SyncTimes::p99() const {
     if (recent.empty()) return 0;
     std::vector<double> sorted(recent.begin(), recent.end());
     const size_t at = static_cast<size_t>(std::ceil(0.99 * static_cast<double>(sorted.size()))) - 1;
-    std::nth_element(sorted.begin(), sorted.begin() + static_cast<std::ptrdiff_t>(at), sorted.end());
+    std::nth_element(sorted.begin(), sorted.begin() + static_cast<std::ptrdiff_t>(at),
+                     sorted.end());
     return sorted[at];
 }
 
@@ -582,11 +593,12 @@ bool Relay::openSpool() {
     if (!spoolError_.empty()) logError(0, "Spool: " + spool_.folder + " works again");
     spoolError_.clear();
     journal_ = std::move(journal);
+    if (journal_->missingAtOpen() > 0) counters_.linesLost["damaged"] += journal_->missingAtOpen();
     queue_.attach(journal_.get());
     if (queue_.lines() > 0)
         logError(0, "Spool: " + std::to_string(queue_.lines()) +
-                        " lines recovered; sending from line " +
-                        std::to_string(queue_.headSeq()) + " on");
+                        " lines recovered; sending from line " + std::to_string(queue_.headSeq()) +
+                        " on");
     armSpoolTimer();
     view_.changed(RelayView::kQueue);
     return true;
@@ -594,7 +606,9 @@ bool Relay::openSpool() {
 
 void Relay::armSpoolTimer() {
     // Not open: tried again every 30 s; failing writes: every second; else the flush interval.
-    const int ms = !journal_ ? 30000 : spoolWriteFailing_ || spool_.syncMs == 0 ? 1000 : spool_.syncMs;
+    const int ms = !journal_                                  ? 30000
+                   : spoolWriteFailing_ || spool_.syncMs == 0 ? 1000
+                                                              : spool_.syncMs;
     spoolTimer_->setInterval(ms);
     spoolTimer_->setEnabled(true);
 }
@@ -621,15 +635,18 @@ void Relay::flushSpool(bool toStableStorage) {
         spoolWriteFailing_ = true;
         spoolError_ = journal_->error();
         const std::string why = "Spool: " + spoolError_ + "; reading from senders paused";
-        if (paused_) logError(log_.numbers().spoolFailed, why);
-        else pauseInput(log_.numbers().spoolFailed, why);
+        if (paused_)
+            logError(log_.numbers().spoolFailed, why);
+        else
+            pauseInput(log_.numbers().spoolFailed, why);
         armSpoolTimer();
     } else if (ok && spoolWriteFailing_) {
         spoolWriteFailing_ = false;
         spoolError_.clear();
         logError(0, "Spool: writing works again");
-        if (paused_ && queueLow()) resumeInput("Send queue down to " + std::to_string(queue_.lines()) +
-                                               " lines: reading from senders resumed");
+        if (paused_ && queueLow())
+            resumeInput("Send queue down to " + std::to_string(queue_.lines()) +
+                        " lines: reading from senders resumed");
         armSpoolTimer();
     }
 }

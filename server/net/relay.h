@@ -50,9 +50,9 @@ struct LatenessHistogram {
 
 // What the relay has done since it started, for the status page.
 struct RelayCounters {
-    uint64_t linesIn = 0;       // complete lines that joined the queue
-    uint64_t linesOut = 0;      // lines the send steps took from the queue
-    uint64_t sendFailures = 0;  // receivers dropped because a send to them failed
+    uint64_t linesIn = 0;           // complete lines that joined the queue
+    uint64_t linesOut = 0;          // lines the send steps took from the queue
+    uint64_t sendFailures = 0;      // receivers dropped because a send to them failed
     uint64_t replayedLines = 0;     // sent lines given again to a receiver that connected
     uint64_t resumedReceivers = 0;  // receivers that took up their place from before
     std::map<std::string, uint64_t> linesLost;  // by reason: "not_kept", "damaged"
@@ -75,8 +75,8 @@ ListenerSettings readListenerSettings(SettingsStore& store);
 
 // The spool under the send queue, read at load: a change takes effect at the next start.
 struct SpoolSettings {
-    std::string folder;                        // "Spool": empty keeps the queue in memory only
-    int syncMs = 200;                          // "SpoolSync": between flushes; 0 after each read
+    std::string folder;                           // "Spool": empty keeps the queue in memory only
+    int syncMs = 200;                             // "SpoolSync": between flushes; 0 after each read
     uint64_t limitBytes = 1024ull * 1024 * 1024;  // "SpoolLimit", given in MiB
 };
 
@@ -100,7 +100,7 @@ struct ListenResult {
 };
 
 class Relay {
-public:
+  public:
     static constexpr int kTableSize = 31;
     // Past either mark the server stops reading from senders until the queue is down to half.
     static constexpr size_t kQueueHighLines = 100000;
@@ -214,7 +214,7 @@ public:
     // List2's selection: the head after a sender's line was appended, nothing after a send step.
     bool queueHeadSelected() const { return queueHeadSelected_; }
 
-private:
+  private:
     // One listener and the rules it runs with.
     struct Port {
         Port(Listener& l, const char* key, std::vector<PeerEntry>& list)

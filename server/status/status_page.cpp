@@ -22,6 +22,8 @@ table{border-collapse:collapse;width:100%;font-variant-numeric:tabular-nums}
 th,td{text-align:left;padding:.2em .5em;border-bottom:1px solid #ddd;overflow-wrap:anywhere}
 .scroll{overflow-x:auto}
 svg{width:100%;height:4em;background:#fff;border:1px solid #ddd}polyline{fill:none;stroke:#2a6;stroke-width:1.5}
+.chart{display:grid;grid-template-columns:max-content 1fr;gap:0 .4em;font-size:.8em;color:#555}
+.chart .top{align-self:start}.chart .span{grid-column:2;display:flex;justify-content:space-between}
 pre{background:#fff;border:1px solid #ddd;padding:.5em;overflow-x:auto;white-space:pre-wrap;overflow-wrap:anywhere;font-size:.85em}
 .bad{color:#b00;font-weight:600}footer{color:#777;font-size:.85em;margin:1em 0}
 )CSS";
@@ -53,6 +55,12 @@ const char kScript[] = R"JS(
       return (i + 300 - history.length) + ',' + (60 - 56 * v / max).toFixed(1);
     }).join(' ');
   }
+  function spool(p) {
+    if (!p.folder) return 'none: the queue is in memory';
+    return p.folder + ': ' + p.bytes + ' bytes in ' + p.segments + ' segments; lines ' + p.first_seq +
+      ' to ' + p.last_seq + ', sent to ' + p.sent_seq + ', on disk to ' + p.synced_seq +
+      '; flush p99 ' + p.sync_p99_ms.toFixed(1) + ' ms' + (p.error ? '; ' + p.error : '');
+  }
   function show(s) {
     set('input-port', port(s.ports.input, s.ports.input_listening));
     set('output-port', port(s.ports.output, s.ports.output_listening));
@@ -64,11 +72,15 @@ const char kScript[] = R"JS(
     set('paused', s.queue.paused ? 'paused: the queue is full' : 'reading');
     el('paused').className = s.queue.paused ? 'bad' : '';
     set('last-error', s.last_error || 'none');
+    set('spool', spool(s.spool));
+    el('spool').className = s.spool.error ? 'bad' : '';
     set('queue-lines', s.queue.lines);
     set('queue-bytes', s.queue.bytes);
     set('rate-in', s.rates.lines_in_per_second.toFixed(1));
     set('rate-out', s.rates.lines_out_per_second.toFixed(1));
     el('chart-line').setAttribute('points', points(s.queue.history));
+    set('chart-max', Math.max.apply(null, s.queue.history.concat([0])));
+    set('chart-span', s.queue.history.length + ' s ago');
     set('receiver-count', s.receivers.length);
     set('sender-count', s.senders.length);
     fill('receivers', s.receivers, [function (p) { return p.address; }, function (p) { return p.id; },
@@ -245,6 +257,16 @@ std::string renderStatusJson(const StatusSnapshot& s) {
           {"bytes", s.queueBytes},
           {"paused", s.paused},
           {"history", s.queueHistory}}},
+        {"spool",
+         {{"folder", latin1ToUtf8(s.spool.folder)},
+          {"bytes", s.spool.bytes},
+          {"segments", s.spool.segments},
+          {"first_seq", s.spool.firstSeq},
+          {"sent_seq", s.spool.sentSeq},
+          {"last_seq", s.spool.lastSeq},
+          {"synced_seq", s.spool.syncedSeq},
+          {"sync_p99_ms", s.spool.syncP99Ms},
+          {"error", latin1ToUtf8(s.spool.error)}}},
         {"rates",
          {{"lines_in_per_second", s.linesInPerSecond},
           {"lines_out_per_second", s.linesOutPerSecond}}},
@@ -260,6 +282,33 @@ std::string renderStatusJson(const StatusSnapshot& s) {
     };
     return j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
 }
+
+namespace {
+void histogram(std::string& out, const std::string& name, const std::string& help,
+               const LatenessHistogram& h) {
+    out += "# HELP " + name + " " + help + "\n# TYPE " + name + " histogram\n";
+    uint64_t cumulative = 0;
+    for (size_t b = 0; b <= LatenessHistogram::kBuckets; ++b) {
+        cumulative += h.counts[b];
+        const std::string le =
+            b < LatenessHistogram::kBuckets ? number(LatenessHistogram::kBounds[b], "%g") : "+Inf";
+        out += name + "_bucket{le=\"" + le + "\"} " + std::to_string(cumulative) + "\n";
+    }
+    out += name + "_sum " + number(h.sum, "%.6f") + "\n" + name + "_count " +
+           std::to_string(h.count) + "\n";
+}
+
+std::string spoolText(const SpoolStatus& p) {
+    if (p.folder.empty()) return "none: the queue is in memory";
+    char flush[32];
+    snprintf(flush, sizeof flush, "%.1f", p.syncP99Ms);
+    return p.folder + ": " + std::to_string(p.bytes) + " bytes in " + std::to_string(p.segments) +
+           " segments; lines " + std::to_string(p.firstSeq) + " to " + std::to_string(p.lastSeq) +
+           ", sent to " + std::to_string(p.sentSeq) + ", on disk to " +
+           std::to_string(p.syncedSeq) + "; flush p99 " + flush + " ms" +
+           (p.error.empty() ? "" : "; " + p.error);
+}
+}  // namespace
 
 std::string renderMetrics(const StatusSnapshot& s) {
     std::string out;
@@ -291,20 +340,28 @@ std::string renderMetrics(const StatusSnapshot& s) {
     for (const auto& [port, n] : s.counters.refusedByPort)
         out += "korrin_refused_total{port=\"" + std::to_string(port) + "\"} " + std::to_string(n) +
                "\n";
-    const LatenessHistogram& h = s.counters.lateness;
+    histogram(out, "korrin_pacing_lateness_seconds",
+              "How late each send step ran against its due time.", s.counters.lateness);
+    metric(out, "korrin_spool_bytes", "gauge", "Bytes the spool holds on disk.",
+           std::to_string(s.spool.bytes));
+    metric(out, "korrin_spool_segments", "gauge", "Segment files of the spool.",
+           std::to_string(s.spool.segments));
+    histogram(out, "korrin_spool_sync_seconds",
+              "How long each flush of the spool to stable storage took.", s.spool.syncSeconds);
+    metric(out, "korrin_replayed_lines_total", "counter",
+           "Sent lines given again to receivers that connected.",
+           std::to_string(s.counters.replayedLines));
+    metric(out, "korrin_resumed_receivers_total", "counter",
+           "Receivers that took up their place from before.",
+           std::to_string(s.counters.resumedReceivers));
     out +=
-        "# HELP korrin_pacing_lateness_seconds How late each send step ran against its due "
-        "time.\n# TYPE korrin_pacing_lateness_seconds histogram\n";
-    uint64_t cumulative = 0;
-    for (size_t b = 0; b <= LatenessHistogram::kBuckets; ++b) {
-        cumulative += h.counts[b];
-        const std::string le =
-            b < LatenessHistogram::kBuckets ? number(LatenessHistogram::kBounds[b], "%g") : "+Inf";
-        out += "korrin_pacing_lateness_seconds_bucket{le=\"" + le + "\"} " +
-               std::to_string(cumulative) + "\n";
+        "# HELP korrin_lines_lost_total Lines a receiver or the spool could no longer have.\n"
+        "# TYPE korrin_lines_lost_total counter\n";
+    for (const char* reason : {"not_kept", "damaged"}) {
+        const auto it = s.counters.linesLost.find(reason);
+        out += std::string("korrin_lines_lost_total{reason=\"") + reason + "\"} " +
+               std::to_string(it == s.counters.linesLost.end() ? 0 : it->second) + "\n";
     }
-    out += "korrin_pacing_lateness_seconds_sum " + number(h.sum, "%.6f") +
-           "\nkorrin_pacing_lateness_seconds_count " + std::to_string(h.count) + "\n";
     return out;
 }
 
@@ -340,15 +397,24 @@ std::string renderStatusPage(const StatusSnapshot& s) {
     p += "<dt>Reading from senders</dt><dd id=\"paused\"" +
          std::string(paused ? " class=\"bad\">paused: the queue is full" : ">reading") + "</dd>";
     p += "<dt>Last send error</dt><dd id=\"last-error\">" +
-         (s.lastError.empty() ? "none" : escapeHtml(s.lastError)) + "</dd></dl></section>\n";
+         (s.lastError.empty() ? "none" : escapeHtml(s.lastError)) + "</dd>";
+    p += "<dt>Spool</dt><dd id=\"spool\"" +
+         std::string(s.spool.error.empty() ? "" : " class=\"bad\"") + ">" +
+         escapeHtml(spoolText(s.spool)) + "</dd></dl></section>\n";
     p += "<section><h2>Queue</h2><p><span id=\"queue-lines\">" + std::to_string(s.queueLines) +
          "</span> lines, <span id=\"queue-bytes\">" + std::to_string(s.queueBytes) +
          "</span> bytes; lines in <span id=\"rate-in\">" + number(s.linesInPerSecond) +
          "</span>/s, out <span id=\"rate-out\">" + number(s.linesOutPerSecond) +
-         "</span>/s</p>\n<svg viewBox=\"0 0 300 60\" preserveAspectRatio=\"none\" role=\"img\" "
+         "</span>/s</p>\n<div class=\"chart\"><span class=\"top\" id=\"chart-max\">" +
+         std::to_string(s.queueHistory.empty()
+                            ? 0
+                            : *std::max_element(s.queueHistory.begin(), s.queueHistory.end())) +
+         "</span><svg viewBox=\"0 0 300 60\" preserveAspectRatio=\"none\" role=\"img\" "
          "aria-label=\"Lines in the queue over the last five minutes\"><polyline id=\"chart-line\" "
          "points=\"" +
-         chartPoints(s.queueHistory) + "\"/></svg></section>\n";
+         chartPoints(s.queueHistory) + "\"/></svg><span class=\"span\"><span id=\"chart-span\">" +
+         std::to_string(s.queueHistory.size()) +
+         " s ago</span><span>now</span></span></div></section>\n";
     p += "<section><h2>Receivers (<span id=\"receiver-count\">" +
          std::to_string(s.receivers.size()) +
          "</span>)</h2><div class=\"scroll\"><table><thead><tr><th>Address</th><th>Id</th>"

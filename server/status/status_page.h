@@ -21,6 +21,16 @@ struct PeerStatus {
     uint64_t bytesBehind = 0;  // receivers: queued and not yet taken by the network
 };
 
+// The spool under the queue; folder empty while the queue is in memory only.
+struct SpoolStatus {
+    std::string folder;
+    uint64_t bytes = 0, segments = 0;
+    uint64_t firstSeq = 0, sentSeq = 0, lastSeq = 0, syncedSeq = 0;
+    double syncP99Ms = 0;
+    std::string error;  // why it cannot be used or written; empty when it works
+    LatenessHistogram syncSeconds;
+};
+
 struct StatusSnapshot {
     std::string version;
     std::string startedAt;  // UTC, ISO 8601
@@ -32,6 +42,7 @@ struct StatusSnapshot {
     uint64_t queueLines = 0, queueBytes = 0;
     bool paused = false;
     std::vector<uint64_t> queueHistory;  // lines, one sample a second, oldest first
+    SpoolStatus spool;
     double linesInPerSecond = 0, linesOutPerSecond = 0;
     std::vector<PeerStatus> receivers, senders;
     std::string lastError;         // the window's last send failure

@@ -24,6 +24,11 @@ StatusSnapshot madeUp() {
     s.log = {"Bind: \"\x01\0\xFF\" is not an address"s, "Error: 0 - </pre><script>"};
     s.counters.refusedByPort = {{3001, 2}};
     for (double late : {0.0005, 0.003, 0.003, 2.0}) s.counters.lateness.add(late);
+    s.spool.folder = "/var/lib/korrin-relay/spool";
+    s.spool.sentSeq = 5000000000, s.spool.bytes = 4096;
+    s.spool.syncSeconds.add(0.02);
+    s.counters.linesLost["not_kept"] = 3;
+    s.queueHistory = {4, 17, 2};
     return s;
 }
 
@@ -39,6 +44,8 @@ TEST(StatusPage, JsonStaysValidWhateverBytesTheLogHolds) {
     EXPECT_EQ(j["counters"]["refused"]["3001"], 2);
     EXPECT_EQ(j["last_error"], "Error: 10054 \u00e9t\u00e9");  // 8-bit text read as Latin-1
     EXPECT_EQ(j["log"][0], "Bind: \"\x01\0\u00ff\" is not an address"s);
+    EXPECT_EQ(j["spool"]["sent_seq"], 5000000000u);
+    EXPECT_EQ(j["spool"]["folder"], "/var/lib/korrin-relay/spool");
 }
 
 TEST(StatusPage, MetricsFollowTheTextFormatWithACumulativeHistogram) {
@@ -49,12 +56,16 @@ TEST(StatusPage, MetricsFollowTheTextFormatWithACumulativeHistogram) {
         if (line[0] != '#') {
             EXPECT_TRUE(std::regex_match(line, sample)) << line;
         }
-    for (const char* want : {"korrin_refused_total{port=\"3001\"} 2\n",
-                             "korrin_pacing_lateness_seconds_bucket{le=\"0.001\"} 1\n",
-                             "korrin_pacing_lateness_seconds_bucket{le=\"0.005\"} 3\n",
-                             "korrin_pacing_lateness_seconds_bucket{le=\"1\"} 3\n",
-                             "korrin_pacing_lateness_seconds_bucket{le=\"+Inf\"} 4\n",
-                             "korrin_pacing_lateness_seconds_count 4\n", "korrin_receivers 1\n"})
+    for (const char* want :
+         {"korrin_refused_total{port=\"3001\"} 2\n",
+          "korrin_pacing_lateness_seconds_bucket{le=\"0.001\"} 1\n",
+          "korrin_pacing_lateness_seconds_bucket{le=\"0.005\"} 3\n",
+          "korrin_pacing_lateness_seconds_bucket{le=\"1\"} 3\n",
+          "korrin_pacing_lateness_seconds_bucket{le=\"+Inf\"} 4\n",
+          "korrin_pacing_lateness_seconds_count 4\n", "korrin_receivers 1\n",
+          "korrin_spool_bytes 4096\n", "korrin_spool_sync_seconds_bucket{le=\"0.025\"} 1\n",
+          "korrin_lines_lost_total{reason=\"not_kept\"} 3\n",
+          "korrin_lines_lost_total{reason=\"damaged\"} 0\n"})
         EXPECT_NE(m.find(want), std::string::npos) << want;
 }
 
@@ -63,6 +74,9 @@ TEST(StatusPage, PageEscapesPeerTextAndItsPolicyNamesItsOwnBlocks) {
     EXPECT_EQ(page.find("<b>"), std::string::npos);
     EXPECT_NE(page.find("&lt;b&gt;&quot;x&quot;&lt;/b&gt;"), std::string::npos);
     EXPECT_EQ(page.find("</pre><script>"), std::string::npos);
+    // The chart's scale: its highest value and the time it spans.
+    EXPECT_NE(page.find("id=\"chart-max\">17<"), std::string::npos);
+    EXPECT_NE(page.find("id=\"chart-span\">3 s ago<"), std::string::npos);
     // The browser hashes the exact text between the tags.
     for (const char* tag : {"script", "style"}) {
         const size_t open = page.find(std::string("<") + tag + ">") + strlen(tag) + 2;
