@@ -26,6 +26,11 @@ constexpr Key kKeys[] = {
     {"StatusBind", nullptr},
     {"AllowStatus", nullptr},
     {"StatusHosts", nullptr},
+    {"Spool", "--spool"},
+    {"SpoolSync", "--spool-sync"},
+    {"SpoolLimit", "--spool-limit"},
+    {"ReplayLines", "--replay-lines"},
+    {"ResumeSeconds", "--resume-seconds"},
 };
 
 bool sameIgnoringCase(std::string_view a, std::string_view b) {
@@ -48,11 +53,13 @@ std::string_view trim(std::string_view s) {
 const char kUsage[] =
     "usage: korrin-relay [--config FILE] [--port N] [--timer MS] [--bind LIST]\n"
     "                    [--allow-senders LIST] [--allow-receivers LIST] [--status-port N]\n"
-    "                    [--log-file PATH]\n"
+    "                    [--spool DIR] [--spool-sync MS] [--spool-limit MIB]\n"
+    "                    [--replay-lines N] [--resume-seconds S] [--log-file PATH]\n"
     "       korrin-relay --help | --version\n"
     "Relays LF-ended text lines from the senders on port N to every receiver on port N+1,\n"
     "one line per tick of a pacing timer. Settings come from FILE (default\n"
     "/etc/korrin-relay/korrin-relay.conf, \"Key = value\" lines); flags override it.\n"
+    "With --spool every line read is kept in DIR until it is sent, across restarts.\n"
     "SIGHUP re-reads the file; SIGTERM and SIGINT stop the relay.\n";
 
 ParsedOptions parseArguments(const std::vector<std::string>& args) {
