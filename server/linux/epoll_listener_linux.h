@@ -22,7 +22,6 @@ namespace korrin {
 
 class EpollListener final : public Listener {
   public:
-    static constexpr size_t kSendCap = SendBuffer::kCap;
     // Out of descriptors: accepting rests this long instead of spinning on a readable socket.
     static constexpr std::chrono::milliseconds kAcceptRest{1000};
     // After a close-when-sent answer: how long what the peer still sends is read and dropped.

@@ -134,7 +134,7 @@ TEST_F(Lifecycle, ConnectionsLiveFromOpenedToTheirOwnClosedEvent) {
 TEST_F(Sending, QueuesWithoutBlockingAndClosesOnceSent) {
     const int a = connectLoopback(kPort);
     until(1);
-    const std::string big(EpollListener::kSendCap, 'x');
+    const std::string big(SendBuffer::kCap, 'x');
     EXPECT_TRUE(listener.send(0, big).ok());  // the kernel takes part, the rest waits
     EXPECT_EQ(listener.send(0, big).code, ENOBUFS);
     EXPECT_GT(listener.pendingBytes(0), 0u);
@@ -155,7 +155,7 @@ TEST_F(Sending, QueuesWithoutBlockingAndClosesOnceSent) {
 }
 
 TEST_F(HalfClose, AnAnswerOutlivesThePeersHalfCloseAndEndsWithoutAReset) {
-    const std::string big(EpollListener::kSendCap, 'x');
+    const std::string big(SendBuffer::kCap, 'x');
     const auto pump = [this] { loop.runOnce(5); };
     // Its request done, the peer shuts its side while the answer is still queued.
     const int a = connectLoopback(kPort);

@@ -10,7 +10,7 @@
 
 #include "server/net/relay.h"
 #include "server/net/relay_events.h"
-#include "server/net/winsock_listener_win.h"
+#include "server/win32/winsock_listener_win.h"
 #include "server/status/status_server.h"
 #include "server/win32/posted_timer_win.h"
 #include "server/win32/program_files_win.h"

@@ -1,6 +1,6 @@
 // Winsock listener. Events are re-checked against the live tables: a socket message may arrive
 // for a connection an earlier handler already closed.
-#include "server/net/winsock_listener_win.h"
+#include "server/win32/winsock_listener_win.h"
 
 #include <ws2tcpip.h>
 

@@ -25,9 +25,6 @@ using oxa::UniqueSocket;
 // Its socket messages arrive at a message-only window of its own.
 class WinsockListener final : public Listener, private Window {
 public:
-    // Unsent data a connection may hold before a send to it fails.
-    static constexpr size_t kSendCap = SendBuffer::kCap;
-
     // maxConnections: further peers are accepted and closed at once, without any event.
     WinsockListener(ListenerEvents& events, int maxConnections);
     ~WinsockListener() override;
