@@ -92,7 +92,7 @@ bool Form1::show() {
     if (!create(cls, shape)) return false;
     createControls();
     wiring_ = std::make_unique<RelayWiring>(HKEY_CURRENT_USER, programDirectory() + "IpError.txt",
-                                            *this);
+                                            *this, UnattendedRelay::RelayPorts::LeftToTheOperator);
     timer1_ = std::make_unique<PostedTimer>(hwnd(), kMsgTimer1, 0);
     timer1_->setInterval(kTimer1Ms);
     beforeDispatch() = [this] { runDueTicks(); };
@@ -138,7 +138,7 @@ void Form1::createControls() {
 }
 
 void Form1::runDueTicks() {
-    if (wiring_) wiring_->runDueTick();
+    if (wiring_) wiring_->runDueTicks();
     if (timer1_ && timer1_->takeTick()) {
         testTick();
         timer1_->tickDone();
@@ -146,11 +146,10 @@ void Form1::runDueTicks() {
 }
 
 void Form1::onLoad() {
-    relay().load([this] {
+    wiring_->driver().start([this] {
         SetWindowTextA(hwnd(), kTitle);
         make_Language();
     });
-    wiring_->status().applySettings();
     sync();
 }
 
@@ -318,8 +317,8 @@ void Form1::setup() {
     if (!answer || answer->empty()) return;
     settings.save("Port", *answer);
     if (*answer == current) return;
-    relay().Init_IP();
-    wiring_->status().applySettings();
+    relay().Init_IP();  // another port typed: a restart, whatever the applied settings are
+    wiring_->driver().settingsMayHaveChanged();
 }
 
 void Form1::about() {

@@ -28,7 +28,7 @@ public:
 
     // The about box's picture switches between the compact and the expanded view.
     void toggleView();
-    // Runs the ticks of SendTimer and Timer1 that are due.
+    // Runs the ticks that are due: SendTimer, the ports' retry and Timer1.
     void runDueTicks();
 
 private:

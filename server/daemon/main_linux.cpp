@@ -19,6 +19,7 @@
 
 #include "common/unique_fd.h"
 #include "server/daemon/daemon_config.h"
+#include "server/headless/unattended_relay.h"
 #include "server/linux/epoll_listener_linux.h"
 #include "server/linux/event_loop_linux.h"
 #include "server/net/relay.h"
@@ -50,12 +51,6 @@ class StderrLog final : public ErrorLog {
 
   private:
     std::string path_;
-};
-
-class NoView final : public RelayView {
-  public:
-    void changed(unsigned) override {}
-    void messageBox(std::string_view) override {}  // the results say what failed
 };
 
 // systemd's notification protocol: one datagram to $NOTIFY_SOCKET; nothing without it.
@@ -123,8 +118,7 @@ class Daemon {
     ~Daemon() { loop_.unwatch(signalFd_.get()); }
 
     int run() {
-        keeper_.started(relay_.load(nullptr));
-        status_.applySettings();
+        driver_.start();
         notifySystemd("READY=1");
         loop_.run();
         return 0;
@@ -154,9 +148,7 @@ class Daemon {
         std::string error;
         if (loadSettings(options_, LoadTime::Reload, values, &error)) {
             settings_.replace(std::move(values));
-            const ListenerSettings now = readListenerSettings(settings_);
-            if (now != relay_.listenerSettings()) keeper_.started(relay_.Init_IP(now));
-            status_.applySettings();
+            driver_.settingsMayHaveChanged();
         } else {
             // The settings in force stay; the file is read again at the next SIGHUP.
             relay_.logError(EINVAL, error + "; the settings stay as they were");
@@ -177,11 +169,11 @@ class Daemon {
     ReceiverEvents receivers_{relay_};
     EpollListener input_{loop_, senders_, maxSenders_};
     EpollListener output_{loop_, receivers_, Relay::kTableSize};
-    FdTimer retryTimer_{loop_, [this] { keeper_.retry(readListenerSettings(settings_)); }};
-    ListenKeeper keeper_{relay_, retryTimer_};
     StatusServer status_{statusListener_, relay_, settings_, KORRIN_VERSION};
     EpollListener statusListener_{loop_, status_, StatusServer::kMaxConnections};
     FdTimer statusTimer_{loop_, [this] { status_.tick(); }};
+    FdTimer retryTimer_{loop_, [this] { driver_.retryTick(); }};
+    UnattendedRelay driver_{relay_, status_, settings_, retryTimer_};
     oxa::UniqueFd signalFd_;
 };
 

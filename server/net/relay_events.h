@@ -34,38 +34,4 @@ class ReceiverEvents final : public ListenerEvents {
     Relay& relay_;
 };
 
-// For a front end without an operator (the service, the Linux daemon): a failed start of the
-// listeners is logged once and tried again on a timer, only the port that does not listen,
-// until it works; then the recovery is logged.
-class ListenKeeper {
-  public:
-    static constexpr int kRetryMs = 30 * 1000;
-    ListenKeeper(Relay& relay, Timer& retryTimer) : relay_(relay), timer_(retryTimer) {}
-
-    // After a start or a restart by the operator's hand (load, paramchange, SIGHUP).
-    void started(const ListenResult& r) { note(r, false); }
-    // The retry timer's tick: settings changed meanwhile restart both ports.
-    void retry(const ListenerSettings& now) {
-        note(now != relay_.listenerSettings() ? relay_.Init_IP(now) : relay_.reopenListeners(),
-             true);
-    }
-
-  private:
-    void note(const ListenResult& r, bool isRetry) {
-        if (r.ok()) {
-            if (failing_) relay_.logError(0, "Ports open again");
-            failing_ = false;
-            timer_.setEnabled(false);
-            return;
-        }
-        if (!failing_ || !isRetry) relay_.logError(r.error, "Error setting Portaddress");
-        failing_ = true;
-        timer_.setInterval(kRetryMs);
-        timer_.setEnabled(true);
-    }
-    Relay& relay_;
-    Timer& timer_;
-    bool failing_ = false;
-};
-
 }  // namespace korrin

@@ -17,7 +17,6 @@ namespace {
 
 constexpr UINT kMsgStop = WM_APP + 2;
 constexpr UINT kMsgParamChange = WM_APP + 3;
-constexpr UINT kMsgRetry = WM_APP + 4;
 constexpr DWORD kPendingHintMs = 10000;
 constexpr DWORD kUnexpectedFault = 1;  // service-specific exit code: an exception ended the run
 constexpr char kWindowClass[] = "KorrinServiceHost";
@@ -39,15 +38,9 @@ std::string logDirectory() {
 }
 
 // One run of the service: owns the status handle and the host window, and is the context of
-// the control handler.
-class ServiceHost final : public RelayView, private Window {
+// the control handler. The service manager's requests map onto the relay's driver.
+class ServiceHost final : private Window {
 public:
-    ~ServiceHost() override {
-        keeper_.reset();
-        retryTimer_.reset();
-        wiring_.reset();
-    }
-
     // From the service's main function to its stop.
     void serve() {
         const bool haveWindow = createMessageOnly(kWindowClass);
@@ -62,12 +55,10 @@ public:
         DWORD specific = 0;
         try {
             wiring_ = std::make_unique<RelayWiring>(HKEY_LOCAL_MACHINE,
-                                                    logDirectory() + "IpError.txt", *this);
+                                                    logDirectory() + "IpError.txt", view_,
+                                                    UnattendedRelay::RelayPorts::Retried);
             report(SERVICE_RUNNING);
-            retryTimer_ = std::make_unique<PostedTimer>(hwnd(), kMsgRetry, 0);
-            keeper_ = std::make_unique<ListenKeeper>(relay(), *retryTimer_);
-            keeper_->started(relay().load(nullptr));
-            wiring_->status().applySettings();
+            wiring_->driver().start();
             run();
         } catch (...) {
             // Nothing may leave through the service manager's thread; a stop with an error
@@ -77,10 +68,6 @@ public:
         wiring_.reset();
         report(SERVICE_STOPPED, specific ? ERROR_SERVICE_SPECIFIC_ERROR : NO_ERROR, specific);
     }
-
-    void changed(unsigned) override {}
-    // Nobody is there to read a message box: the result of each start says what failed.
-    void messageBox(std::string_view) override {}
 
 private:
     // Runs on the service manager's thread: only reports and posts.
@@ -130,16 +117,9 @@ private:
                 stop();
                 return;
             }
-            wiring_->runDueTick();
-            runDueRetry();
+            wiring_->runDueTicks();
             DispatchMessageA(&m);
         }
-    }
-
-    void runDueRetry() {
-        if (!retryTimer_->takeTick()) return;
-        keeper_->retry(readListenerSettings(wiring_->settings()));
-        retryTimer_->tickDone();
     }
 
     // Nobody new comes in, and every peer goes, before the rest is taken down.
@@ -152,14 +132,8 @@ private:
         switch (msg) {
         case kMsgStop:  // the loop stops before it
             return 0;
-        case kMsgParamChange: {
-            const ListenerSettings now = readListenerSettings(wiring_->settings());
-            if (now != relay().listenerSettings()) keeper_->started(relay().Init_IP(now));
-            wiring_->status().applySettings();
-            return 0;
-        }
-        case kMsgRetry:
-            runDueRetry();
+        case kMsgParamChange:
+            wiring_->driver().settingsMayHaveChanged();
             return 0;
         }
         return Window::onMessage(msg, wp, lp);
@@ -168,9 +142,8 @@ private:
     SERVICE_STATUS_HANDLE status_ = nullptr;
     std::atomic<DWORD> checkPoint_{0};
     std::atomic<bool> stopAsked_{false};
+    NoView view_;
     std::unique_ptr<RelayWiring> wiring_;
-    std::unique_ptr<PostedTimer> retryTimer_;  // needs the window, made in serve()
-    std::unique_ptr<ListenKeeper> keeper_;
 };
 
 void WINAPI serviceMain(DWORD, LPSTR*) {

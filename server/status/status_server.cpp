@@ -114,7 +114,6 @@ bool StatusServer::listWrong(const char* key, const ListText& value,
 void StatusServer::start() {
     listener_.setListening(false);
     listening_ = retrying_ = false;
-    lastTry_ = relay_.clock().now();
     // Who may ask: a narrowed list holds for the connections already open too.
     for (const auto& [id, c] : conns_) listener_.closeConnection(id);
     if (switchedOff()) return;
@@ -155,14 +154,13 @@ void StatusServer::tick() {
     if (lineCounts_.size() > kRateSeconds + 1) lineCounts_.pop_front();
     for (const auto& [id, c] : conns_)
         if (now - c.opened >= kIdle) listener_.closeConnection(id);
-    if (retrying_ && now - lastTry_ >= kRetry) {
-        lastTry_ = now;
-        if (listener_.setListening(true).ok()) {
-            listening_ = true;
-            retrying_ = false;
-            log(0, "Status port " + std::to_string(port_) + " open again");
-        }
-    }
+}
+
+void StatusServer::retry() {
+    if (!retrying_ || !listener_.setListening(true).ok()) return;
+    listening_ = true;
+    retrying_ = false;
+    log(0, "Status port " + std::to_string(port_) + " open again");
 }
 
 bool StatusServer::connectionRequest(const IpAddress& peer) {

@@ -39,7 +39,6 @@ class StatusServer final : public ListenerEvents {
     static constexpr int kMaxConnections = 16;
     static constexpr std::chrono::seconds kIdle{10};   // a connection's whole life at most
     static constexpr size_t kHistorySamples = 300;     // five minutes, one a second
-    static constexpr std::chrono::seconds kRetry{30};  // a port that could not be opened
     static constexpr char kDefaultBind[] = "127.0.0.1, ::1";
 
     StatusServer(Listener& listener, Relay& relay, SettingsStore& settings, std::string version);
@@ -47,10 +46,13 @@ class StatusServer final : public ListenerEvents {
     // Reads the settings and (re)starts the status port when they changed since the last call
     // (the first call starts it). The relay's ports are not touched.
     void applySettings();
-    // Once a second: a sample for the chart and the rates, connections past their time, and
-    // another try at a port that could not be opened.
+    // Once a second: a sample for the chart and the rates, and connections past their time.
     void tick();
     bool listening() const { return listening_; }
+    // The port could not be opened, though its settings are right: retry() may open it later.
+    bool retrying() const { return retrying_; }
+    // Another try at opening the port (the caller's retry timer decides when); logs success.
+    void retry();
 
     // The whole answer (head and body) to a request head.
     std::string respond(const HttpRequestReader& request);
@@ -85,7 +87,6 @@ class StatusServer final : public ListenerEvents {
     bool everApplied_ = false;
     bool listening_ = false;
     bool retrying_ = false;  // the port failed for another reason than a wrong setting
-    Clock::TimePoint lastTry_;
     int32_t port_ = 0;
     AllowList allow_;
     std::vector<std::string> hostNames_;  // StatusHosts, lower case

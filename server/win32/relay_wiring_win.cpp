@@ -8,8 +8,8 @@ RelayWiring::TickWindow::TickWindow(RelayWiring& w) : wiring_(w) {
 
 LRESULT RelayWiring::TickWindow::onMessage(UINT msg, WPARAM wp, LPARAM lp) {
     if (msg != kMsgTick) return Window::onMessage(msg, wp, lp);
-    if (wp == kSendTimer) {
-        wiring_.runDueTick();
+    if (wp != kStatusTimer) {
+        wiring_.runDueTicks();
     } else if (wiring_.statusTimer_.takeTick()) {
         wiring_.status_.tick();
         wiring_.statusTimer_.tickDone();
@@ -17,7 +17,8 @@ LRESULT RelayWiring::TickWindow::onMessage(UINT msg, WPARAM wp, LPARAM lp) {
     return 0;
 }
 
-RelayWiring::RelayWiring(HKEY settingsRoot, std::string logPath, RelayView& view)
+RelayWiring::RelayWiring(HKEY settingsRoot, std::string logPath, RelayView& view,
+                         UnattendedRelay::RelayPorts relayPorts)
     : tickWindow_(*this),
       settings_(settingsRoot, kSettingsApplication, kSettingsSection),
       errorLog_(std::move(logPath)),
@@ -29,17 +30,23 @@ RelayWiring::RelayWiring(HKEY settingsRoot, std::string logPath, RelayView& view
       output_(outputEvents_, Relay::kTableSize),
       statusTimer_(tickWindow_.hwnd(), TickWindow::kMsgTick, TickWindow::kStatusTimer),
       status_(statusListener_, relay_, settings_, KORRIN_VERSION),
-      statusListener_(status_, StatusServer::kMaxConnections) {
+      statusListener_(status_, StatusServer::kMaxConnections),
+      retryTimer_(tickWindow_.hwnd(), TickWindow::kMsgTick, TickWindow::kRetryTimer),
+      driver_(relay_, status_, settings_, retryTimer_, relayPorts) {
     sendTimer_.setInterval(kSendTimerDesignMs);
     sendTimer_.setEnabled(true);
     statusTimer_.setInterval(1000);
     statusTimer_.setEnabled(true);
 }
 
-void RelayWiring::runDueTick() {
+void RelayWiring::runDueTicks() {
     if (sendTimer_.takeTick()) {
         relay_.Send_Msg();
         sendTimer_.tickDone();
+    }
+    if (retryTimer_.takeTick()) {
+        driver_.retryTick();
+        retryTimer_.tickDone();
     }
 }
 

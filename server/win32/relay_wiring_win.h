@@ -1,13 +1,15 @@
 // The relay put together with its Win32 parts: listeners, settings store, error log, clock,
-// the pacing timer with the window its ticks are posted to, and the status port beside it. The
-// operator window and the service each own one; they differ only in the settings root, the log path
-// and the view.
+// the pacing timer with the window its ticks are posted to, the status port beside it, and the
+// driver that starts both and retries what could not be opened. The operator window and the
+// service each own one; they differ only in the settings root, the log path, the view and
+// whether a failed relay port is retried.
 #pragma once
 
 #include <windows.h>
 
 #include <string>
 
+#include "server/headless/unattended_relay.h"
 #include "server/net/relay.h"
 #include "server/net/relay_events.h"
 #include "server/win32/winsock_listener_win.h"
@@ -27,24 +29,26 @@ class RelayWiring {
     static constexpr int kSendTimerDesignMs = 1000;
 
     // settingsRoot: HKEY_CURRENT_USER or HKEY_LOCAL_MACHINE.
-    RelayWiring(HKEY settingsRoot, std::string logPath, RelayView& view);
+    RelayWiring(HKEY settingsRoot, std::string logPath, RelayView& view,
+                UnattendedRelay::RelayPorts relayPorts);
     RelayWiring(const RelayWiring&) = delete;
     RelayWiring& operator=(const RelayWiring&) = delete;
 
     Relay& relay() { return relay_; }
     SettingsStore& settings() { return settings_; }
-    // Call after the relay's load and whenever settings may have changed.
-    StatusServer& status() { return status_; }
-    // Runs the send step when its tick is due. The tick's own message calls it; front ends
-    // also call it before dispatching any message, so socket floods cannot hold the pacing up.
-    void runDueTick();
+    // Starts the relay and the status port and keeps them listening.
+    UnattendedRelay& driver() { return driver_; }
+    // Runs the send step and the retry when their ticks are due. The ticks' own messages call
+    // it; front ends also call it before dispatching any message, so socket floods cannot hold
+    // the pacing up.
+    void runDueTicks();
 
   private:
     class TickWindow final : public Window {
       public:
         explicit TickWindow(RelayWiring& w);
         static constexpr UINT kMsgTick = WM_APP + 1;  // wParam: which timer
-        static constexpr WPARAM kSendTimer = 0, kStatusTimer = 1;
+        static constexpr WPARAM kSendTimer = 0, kStatusTimer = 1, kRetryTimer = 2;
 
       private:
         LRESULT onMessage(UINT msg, WPARAM wp, LPARAM lp) override;
@@ -64,6 +68,8 @@ class RelayWiring {
     PostedTimer statusTimer_;
     StatusServer status_;
     WinsockListener statusListener_;
+    PostedTimer retryTimer_;
+    UnattendedRelay driver_;
 };
 
 }  // namespace korrin
