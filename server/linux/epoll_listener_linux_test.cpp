@@ -14,23 +14,10 @@
 #include <string>
 #include <vector>
 
+#include "server/net/recording_events.h"
+
 namespace korrin {
 namespace {
-
-// What the listener told, as one sequence of words.
-struct Recorder : ListenerEvents {
-    std::vector<std::string> seen;
-    bool admit = true;
-    bool connectionRequest(const IpAddress&) override { return admit; }
-    void connectionOpened(int id) override { seen.push_back("open " + std::to_string(id)); }
-    void dataIn(int id, std::string_view t, bool eol) override {
-        seen.push_back((eol ? "line " : "piece ") + std::to_string(id) + " " + std::string(t));
-    }
-    void connectionClosed(int id) override { seen.push_back("closed " + std::to_string(id)); }
-    void error(int code, std::string_view) override {
-        seen.push_back("error " + std::to_string(code));
-    }
-};
 
 int connectLoopback(int port) {
     const int fd = socket(AF_INET, SOCK_STREAM, 0);
@@ -46,7 +33,7 @@ template <int Port>
 struct ListenerAt : ::testing::Test {
     static constexpr int kPort = Port;
     EventLoop loop;
-    Recorder events;
+    RecordingEvents events;
     EpollListener listener{loop, events, 2};
     void SetUp() override {
         listener.setLocalAddresses({ipv4(127, 0, 0, 1)});

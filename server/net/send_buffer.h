@@ -1,5 +1,4 @@
-// What both listeners keep per connection the same way, whatever their sockets: the unsent
-// bytes, and the lowest free connection id.
+// A connection's unsent bytes, kept the same way by both listeners.
 #pragma once
 
 #include <cstddef>
@@ -39,16 +38,5 @@ class SendBuffer {
     std::string bytes_;
     size_t sent_ = 0;
 };
-
-// The lowest id that no entry of a map ordered by id holds.
-template <class Map>
-int lowestFreeId(const Map& byId) {
-    int id = 0;
-    for (const auto& entry : byId) {
-        if (entry.first != id) break;
-        ++id;
-    }
-    return id;
-}
 
 }  // namespace korrin

@@ -1,80 +1,53 @@
 // The listener contract on Winsock: non-blocking sockets whose events arrive through
-// WSAAsyncSelect on a message-only window, so every event runs on the GUI thread.
+// WSAAsyncSelect on a message-only window, so every event runs on the GUI thread; their
+// connections kept by the ConnectionTable as on Linux.
 #pragma once
 
-#include <winsock2.h>
-#include <windows.h>
+#include <winsock2.h>  // before windows.h, which it includes
 
 #include <deque>
 #include <map>
-#include <memory>
 #include <string>
 #include <vector>
 
 #include "common/unique_socket_win.h"
-#include "server/net/line_framer.h"
-#include "server/net/listener.h"
-#include "server/net/log_throttle.h"
-#include "server/net/send_buffer.h"
+#include "server/net/connection_table.h"
 #include "server/win32/window_win.h"
 
 namespace korrin {
 
 using oxa::UniqueSocket;
 
-// Its socket messages arrive at a message-only window of its own.
-class WinsockListener final : public Listener, private Window {
-public:
-    // maxConnections: further peers are accepted and closed at once, without any event.
+// Its socket messages arrive at a message-only window of its own. The sockets close with their
+// owners; the window, the first base, goes last, with no message left to handle.
+class WinsockListener final : private Window, public ConnectionTable {
+  public:
     WinsockListener(ListenerEvents& events, int maxConnections);
-    ~WinsockListener() override;
-    WinsockListener(const WinsockListener&) = delete;
-    WinsockListener& operator=(const WinsockListener&) = delete;
-
-    OpResult setListening(bool on) override;
-    OpResult setLocalPort(int32_t port) override;
-    OpResult setLocalAddresses(const std::vector<IpAddress>& addresses) override;
     std::string localAddress() override;
-    OpResult setLineDelimiter(int id, std::string_view delimiter) override;
-    OpResult setReceiving(int id, bool on) override;
-    std::string remoteAddress(int id) override;
-    std::string localAddressOf(int id) override;
-    OpResult closeConnection(int id) override;
-    OpResult send(int id, std::string_view bytes) override;
-    size_t pendingBytes(int id) override;
-    OpResult closeWhenSent(int id) override;
     void pauseReading(bool paused) override;
 
-    bool isOpen(int id) override;
-
-private:
-    struct Conn;
-    class FramerSink;
-
+  private:
     LRESULT onMessage(UINT msg, WPARAM wp, LPARAM lp) override;
     void onSocketEvent(UINT message, SOCKET s, int event, int error);
+    struct Conn;
+    static Conn& of(Connection& c);
+
+    // Listening and accepting.
+    int listenOn(const IpAddress& address, int32_t port) override;
+    void closeListenSockets() override { listenSockets_.clear(); }
+    bool isListenSocket(SOCKET s) const;
     void onAccept(SOCKET listenSocket);
-    // Steps of onAccept.
-    int liveConnections() const;
-    // Every free id is still held by a closing connection: the peer waits in the backlog.
-    bool mustWaitForAnId();
-    // The peer is refused by the allow list or by the bound: closed at once, true.
-    bool turnAway(const IpAddress& peer, int live);
-    void registerConnection(UniqueSocket s, const IpAddress& peer);
+    void acceptAgain() override;
+
+    // A connection's socket.
     // drain: read everything waiting, ignoring the pause and the per-event share.
     void onRead(Conn& c, bool drain = false);
-    // Writes what is buffered; 0, or the Winsock error of a write that failed.
-    int flush(Conn& c);
-    void onWrite(Conn& c);
-    // The peer shut its side in an orderly way: a later failed write is its doing, not ours.
-    static bool peerClosedOrderly(const Conn& c);
-    void onPeerClosed(Conn& c, int error);
-    // Reads what the network holds for the connection now, and no more.
-    static std::string takeWaiting(Conn& c);
-    // Closes the socket now; the id stays taken until the closed event has been delivered.
-    void beginClose(Conn& c);
-    void deliverClosed(int id);
-    Conn* find(int id);
+    int write(Connection& c, std::string_view bytes, size_t* written) override;
+    // The peer shut its side in an orderly way: a failed write is its doing, not ours.
+    bool peerLeft(Connection& c, int error) override;
+    std::string takeWaiting(Connection& c) override;
+    void closeSocket(Connection& c) override;
+    void released(Connection& c) override;
 
     // Each connection selects its socket's events under a message number of its own, taken
     // back only when its closed event has been delivered: every message Winsock queued for the
@@ -83,19 +56,8 @@ private:
     UINT takeMessage();
     void returnMessage(UINT message);
 
-    // Listens on one address; the socket, or none with *error set.
-    UniqueSocket listenOn(const IpAddress& address, int* error);
-    bool isListenSocket(SOCKET s) const;
-
-    ListenerEvents& events_;
-    int maxConnections_;
     std::vector<UniqueSocket> listenSockets_;
-    std::vector<IpAddress> addresses_;
-    int32_t port_ = 0;
     bool paused_ = false;
-    bool acceptWaiting_ = false;
-    LogThrottle turnedAwayLog_;  // peers turned away at the connection bound: a line a minute
-    std::map<int, std::unique_ptr<Conn>> conns_;
     std::map<UINT, int> byMessage_;  // connection message number -> id
     std::deque<UINT> freeMessages_;  // oldest returned first
     UINT nextMessage_;

@@ -1,0 +1,152 @@
+#include "server/net/connection_table.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "server/net/recording_events.h"
+
+namespace korrin {
+namespace {
+
+using Seen = std::vector<std::string>;
+
+// The listener's part played by hand: sockets are strings, the event queue a list.
+class FakeSockets final : public ConnectionTable {
+  public:
+    using ConnectionTable::deliverClosed;
+    using ConnectionTable::find;
+    using ConnectionTable::peerClosed;
+    using ConnectionTable::received;
+    using ConnectionTable::writable;
+
+    FakeSockets(ListenerEvents& e, int max)
+        : ConnectionTable(e, max,
+                          {ENOTSOCK, ENOTCONN, ENOBUFS, EMFILE, EMSGSIZE, EADDRNOTAVAIL,
+                           [](int c) { return std::string(strerror(c)); }}) {}
+
+    size_t room = 1 << 20;  // bytes the network takes until it is full
+    int writeError = 0;
+    bool peerGone = false;  // a failed write found the peer gone in an orderly way
+    std::string written, waiting;
+    std::vector<int> queued;  // closed events
+    int acceptAgains = 0;
+
+    // A peer connects: its id, or -1 when turned away, -2 when it waits for an id.
+    int connect() {
+        if (!idFree()) return -2;
+        if (turnAway(ipv4(10, 0, 0, 1))) return -1;
+        Connection& c = add(std::make_unique<Connection>(), ipv4(10, 0, 0, 1), "10.0.0.9");
+        opened(c);
+        return c.id;
+    }
+    void deliverQueued() {
+        for (int id : std::exchange(queued, {})) deliverClosed(id);
+    }
+    std::string localAddress() override { return {}; }
+    void pauseReading(bool) override {}
+
+  private:
+    int listenOn(const IpAddress&, int32_t) override { return 0; }
+    void closeListenSockets() override {}
+    int write(Connection&, std::string_view bytes, size_t* n) override {
+        *n = writeError ? 0 : std::min(room, bytes.size());
+        room -= *n;
+        written.append(bytes.substr(0, *n));
+        return writeError;
+    }
+    bool peerLeft(Connection&, int) override { return peerGone; }
+    std::string takeWaiting(Connection&) override { return std::exchange(waiting, {}); }
+    void closeSocket(Connection& c) override { queued.push_back(c.id); }
+    void acceptAgain() override { ++acceptAgains; }
+};
+
+struct Table : ::testing::Test {
+    RecordingEvents events;
+    FakeSockets table{events, 3};
+};
+
+TEST_F(Table, AdmitsUpToTheBoundAndLogsTheTurnedAwayOnceAMinute) {
+    EXPECT_EQ(table.connect(), 0);
+    events.admit = false;
+    EXPECT_EQ(table.connect(), -1);  // refused by the events: no id, no log
+    events.admit = true;
+    EXPECT_EQ(table.connect(), 1);
+    EXPECT_EQ(table.connect(), 2);
+    EXPECT_EQ(table.connect(), -1);
+    EXPECT_EQ(table.connect(), -1);
+    EXPECT_EQ(events.seen, (Seen{"open 0", "open 1", "open 2", "error " + std::to_string(EMFILE)}));
+}
+
+TEST_F(Table, IdsAreLowestFreeOnceClosedAndSerialsNeverReturn) {
+    for (int i = 0; i < 3; ++i) table.connect();
+    const uint64_t old = table.find(1)->serial;
+    ASSERT_TRUE(table.closeConnection(1).ok());
+    EXPECT_FALSE(table.isOpen(1));
+    EXPECT_EQ(table.connect(), -2);  // id 1 is held until its closed event
+    table.deliverQueued();
+    EXPECT_EQ(table.acceptAgains, 1);
+    EXPECT_EQ(table.connect(), 1);
+    EXPECT_EQ(table.find(1, old), nullptr);  // the old connection's events find nothing
+    EXPECT_NE(table.find(1, table.find(1)->serial), nullptr);
+    EXPECT_EQ(table.closeConnection(7).code, ENOTSOCK);
+}
+
+TEST_F(Table, ClosesWhenSentOnlyOnceAllIsOut) {
+    table.connect();
+    table.room = 4;
+    ASSERT_TRUE(table.send(0, "answer").ok());
+    ASSERT_TRUE(table.closeWhenSent(0).ok());
+    EXPECT_TRUE(table.isOpen(0));
+    EXPECT_EQ(table.pendingBytes(0), 2u);
+    table.room = 100;
+    table.writable(*table.find(0));
+    EXPECT_EQ(table.written, "answer");
+    EXPECT_FALSE(table.isOpen(0));
+    table.connect();  // id 1: nothing queued, so it closes at once
+    ASSERT_TRUE(table.closeWhenSent(1).ok());
+    table.deliverQueued();
+    EXPECT_EQ(events.seen, (Seen{"open 0", "open 1", "closed 0", "closed 1"}));
+}
+
+TEST_F(Table, AFailedSendFailsUnlessThePeerLeftInOrder) {
+    struct Case {
+        bool peerGone;
+        int code;
+        bool open;
+    };
+    for (const Case& k : {Case{false, ECONNRESET, true}, Case{true, 0, false}}) {
+        const int id = table.connect();
+        table.writeError = ECONNRESET;
+        table.peerGone = k.peerGone;
+        EXPECT_EQ(table.send(id, "x").code, k.code);
+        EXPECT_EQ(table.isOpen(id), k.open);
+    }
+}
+
+TEST_F(Table, TheLinesAPeerLeftAreDeliveredBeforeItsClose) {
+    struct Case {
+        bool closedHere;  // by closeConnection, with bytes still waiting in the network
+        Seen seen;
+    };
+    for (const Case& k :
+         {Case{false, {"open 0", "line 0 one", "piece 0 tw", "closed 0"}},
+          Case{true, {"open 0", "line 0 one", "line 0 two", "piece 0 3", "closed 0"}}}) {
+        events.seen.clear();
+        table.connect();
+        table.setReceiving(0, true);
+        table.received(*table.find(0), "one\ntw");
+        if (k.closedHere) {
+            table.waiting = "o\n3";
+            table.closeConnection(0);
+        } else {
+            table.peerClosed(*table.find(0), 0);
+        }
+        table.deliverQueued();
+        EXPECT_EQ(events.seen, k.seen);
+    }
+}
+
+}  // namespace
+}  // namespace korrin
