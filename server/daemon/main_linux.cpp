@@ -15,6 +15,7 @@
 #include <cstring>
 #include <stdexcept>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "common/unique_fd.h"
@@ -113,7 +114,8 @@ class Daemon {
         statusTimer_.setInterval(1000);
         statusTimer_.setEnabled(true);
         if (!loop_.watch(signalFd_.get(), EPOLLIN, [this](uint32_t) { onSignal(); }))
-            throw std::runtime_error("the signals cannot be watched");
+            throw std::system_error(errno, std::generic_category(),
+                                    "the signals cannot be watched");
     }
     ~Daemon() { loop_.unwatch(signalFd_.get()); }
 

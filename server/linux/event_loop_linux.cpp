@@ -8,6 +8,7 @@
 #include <chrono>
 #include <ctime>
 #include <stdexcept>
+#include <system_error>
 
 namespace korrin {
 
@@ -97,7 +98,8 @@ FdTimer::FdTimer(EventLoop& loop, std::function<void()> onTick)
         schedule_.tickEnds();
         arm();
     });
-    if (!watched) throw std::runtime_error("the timer cannot be watched");
+    if (!watched)
+        throw std::system_error(errno, std::generic_category(), "the timer cannot be watched");
 }
 
 FdTimer::~FdTimer() {
