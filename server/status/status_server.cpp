@@ -148,7 +148,7 @@ void StatusServer::start() {
 
 void StatusServer::tick() {
     const Clock::TimePoint now = relay_.clock().now();
-    queueHistory_.push_back(relay_.queue().size());
+    queueHistory_.push_back(relay_.queueLines());
     if (queueHistory_.size() > kHistorySamples) queueHistory_.pop_front();
     lineCounts_.emplace_back(relay_.counters().linesIn, relay_.counters().linesOut);
     if (lineCounts_.size() > kRateSeconds + 1) lineCounts_.pop_front();
@@ -218,7 +218,7 @@ std::string StatusServer::respond(const HttpRequestReader& request) {
         a.body = renderMetrics(snapshot());
     } else if (path == "/healthz") {
         const bool in = relay_.inputListening(), out = relay_.outputListening();
-        if (in && out) {
+        if (in && out && relay_.spoolError().empty()) {
             a.body = "ok\n";
         } else {
             a.status = 503;
@@ -228,6 +228,9 @@ std::string StatusServer::respond(const HttpRequestReader& request) {
             if (!out)
                 a.body +=
                     "output port " + std::to_string(relay_.outputPort()) + " is not listening\n";
+            if (!relay_.spoolError().empty())
+                a.body +=
+                    "spool " + relay_.spoolSettings().folder + ": " + relay_.spoolError() + "\n";
         }
     } else {
         a.status = 404;
@@ -249,10 +252,22 @@ StatusSnapshot StatusServer::snapshot() {
     s.outputListening = relay_.outputListening();
     s.bind = relay_.listenerSettings().bind.text;
     s.intervalMs = relay_.SendInterval();
-    s.queueLines = relay_.queue().size();
+    s.queueLines = relay_.queueLines();
     s.queueBytes = relay_.queueBytes();
     s.paused = relay_.readingPaused();
     s.queueHistory.assign(queueHistory_.begin(), queueHistory_.end());
+    s.spool.folder = relay_.spoolSettings().folder;
+    s.spool.error = relay_.spoolError();
+    if (const Journal* j = relay_.journal()) {
+        s.spool.bytes = j->bytes();
+        s.spool.segments = j->segments();
+        s.spool.firstSeq = j->firstSeq();
+        s.spool.sentSeq = j->sentSeq();
+        s.spool.lastSeq = j->lastSeq();
+        s.spool.syncedSeq = j->syncedSeq();
+    }
+    s.spool.syncP99Ms = relay_.spoolSyncTimes().p99() * 1000;
+    s.spool.syncSeconds = relay_.spoolSyncTimes().histogram;
     if (lineCounts_.size() >= 2) {
         const double span = static_cast<double>(lineCounts_.size() - 1);
         s.linesInPerSecond =
