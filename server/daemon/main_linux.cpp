@@ -23,6 +23,7 @@
 #include "server/headless/unattended_relay.h"
 #include "server/linux/epoll_listener_linux.h"
 #include "server/linux/event_loop_linux.h"
+#include "server/linux/journal_folder_linux.h"
 #include "server/net/relay.h"
 #include "server/net/relay_events.h"
 #include "server/status/status_server.h"
@@ -48,7 +49,7 @@ class StderrLog final : public ErrorLog {
         (void)written;
         close(fd);
     }
-    ErrorNumbers numbers() const override { return {EACCES, EINVAL, ENOBUFS}; }
+    ErrorNumbers numbers() const override { return {EACCES, EINVAL, ENOBUFS, EIO}; }
 
   private:
     std::string path_;
@@ -113,6 +114,9 @@ class Daemon {
         sendTimer_.setEnabled(true);
         statusTimer_.setInterval(1000);
         statusTimer_.setEnabled(true);
+        spoolTimer_.setEnabled(false);
+        relay_.useSpool([](const std::string& path) { return std::make_unique<PosixFolder>(path); },
+                        spoolTimer_);
         if (!loop_.watch(signalFd_.get(), EPOLLIN, [this](uint32_t) { onSignal(); }))
             throw std::system_error(errno, std::generic_category(),
                                     "the signals cannot be watched");
@@ -175,6 +179,7 @@ class Daemon {
     EpollListener statusListener_{loop_, status_, StatusServer::kMaxConnections};
     FdTimer statusTimer_{loop_, [this] { status_.tick(); }};
     FdTimer retryTimer_{loop_, [this] { driver_.retryTick(); }};
+    FdTimer spoolTimer_{loop_, [this] { relay_.spoolTick(); }};
     UnattendedRelay driver_{relay_, status_, settings_, retryTimer_};
     oxa::UniqueFd signalFd_;
 };

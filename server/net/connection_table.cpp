@@ -227,8 +227,10 @@ void ConnectionTable::received(Connection& c, std::string_view bytes) {
         events_.dataIn(c.id, bytes, false);
         return;
     }
-    FramerSink sink(*this, c.id);
+    const int id = c.id;
+    FramerSink sink(*this, id);
     c.framer.feed(bytes, sink);
+    events_.readDone(id);
 }
 
 void ConnectionTable::writable(Connection& c) {

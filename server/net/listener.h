@@ -19,7 +19,7 @@ struct OpResult {
 
 // Events one listener delivers, one at a time, never inside another handler.
 class ListenerEvents {
-public:
+  public:
     virtual ~ListenerEvents() = default;
     virtual void connectionOpened(int id) = 0;
     // A peer knocks: true accepts it. A refused peer is closed at once and gets no id.
@@ -30,10 +30,12 @@ public:
     virtual void dataIn(int id, std::string_view text, bool endOfLine) = 0;
     virtual void connectionClosed(int id) = 0;
     virtual void error(int code, std::string_view description) = 0;
+    // Everything one read from a connection gave has been delivered.
+    virtual void readDone(int id) { (void)id; }
 };
 
 class Listener {
-public:
+  public:
     virtual ~Listener() = default;
     virtual OpResult setListening(bool on) = 0;
     virtual OpResult setLocalPort(int32_t port) = 0;

@@ -15,6 +15,7 @@ class SenderEvents final : public ListenerEvents {
         relay_.senderData(id, text, eol);
     }
     void connectionClosed(int id) override { relay_.senderClosed(id); }
+    void readDone(int) override { relay_.senderReadDone(); }
     void error(int code, std::string_view d) override { relay_.logError(code, d); }
 
   private:

@@ -1,0 +1,164 @@
+// The spool's promise against the running program: killed at random moments during a burst,
+// it sends every line it read after the restart, in order, with at most one line twice per
+// kill.
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <mutex>
+#include <random>
+#include <sstream>
+#include <thread>
+
+#include "tests/server/server_harness.h"
+
+namespace korrin::blackbox {
+namespace {
+
+constexpr int kPort = 4870, kStatusPort = 4872, kRounds = 20, kBurst = 40;
+
+// A receiver that connects again at once whenever the relay went away, so that it is there
+// before the first send step of each start.
+class Receiver {
+  public:
+    explicit Receiver(int port) : thread_([this, port] { run(port); }) {}
+    ~Receiver() {
+        stop_ = true;
+        thread_.join();
+    }
+    std::string text() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return text_;
+    }
+
+  private:
+    void run(int port) {
+        while (!stop_) {
+            const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            sockaddr_in a = {};
+            a.sin_family = AF_INET;
+            a.sin_port = htons(static_cast<uint16_t>(port));
+            a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+                close(fd);
+                usleep(1000);
+                continue;
+            }
+            timeval t = {0, 100000};
+            setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &t, sizeof t);
+            char buf[4096];
+            for (;;) {
+                const ssize_t n = recv(fd, buf, sizeof buf, 0);
+                if (n > 0) {
+                    std::lock_guard<std::mutex> lock(mutex_);
+                    text_.append(buf, static_cast<size_t>(n));
+                } else if (n == 0 || errno != EAGAIN || stop_) {
+                    break;
+                }
+            }
+            close(fd);
+        }
+    }
+    std::atomic<bool> stop_{false};
+    std::mutex mutex_;
+    std::string text_;
+    std::thread thread_;
+};
+
+// Every line received, with each line that came again right after itself taken out once.
+struct Received {
+    std::vector<std::pair<int, int>> lines;  // round, number
+    int repeats = 0;
+};
+Received parse(const std::string& text) {
+    Received r;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        int round = -1, number = -1;
+        sscanf(line.c_str(), "round %d line %d", &round, &number);
+        if (!r.lines.empty() && r.lines.back() == std::make_pair(round, number)) {
+            ++r.repeats;
+            continue;
+        }
+        r.lines.emplace_back(round, number);
+    }
+    return r;
+}
+
+class Spool : public ::testing::TestWithParam<Program> {};
+
+TEST_P(Spool, KilledDuringABurstItSendsEveryLineItReadInOrder) {
+    ServerUnderTest s(GetParam());
+    s.setSetting("Port", std::to_string(kPort));
+    s.setSetting("StatusPort", std::to_string(kStatusPort));
+    s.setSetting("Timer", "50");
+    s.setSetting("Spool", s.dir() + "/spool");
+    const unsigned seed = static_cast<unsigned>(time(nullptr));
+    std::mt19937 rnd(seed);
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    Receiver receiver(kPort + 1);
+    for (int round = 0; round < kRounds; ++round) {
+        ASSERT_TRUE(s.start()) << "round " << round;
+        const int fd = connectTo(kPort);
+        ASSERT_GE(fd, 0);
+        // Every other round the kill comes once the whole burst was read: all of it must come.
+        const bool wholeBurst = round % 2 == 1;
+        const int killAt = wholeBurst ? kBurst : static_cast<int>(rnd() % (kBurst + 1));
+        for (int n = 0; n < kBurst; ++n) {
+            if (n == killAt) kill(s.pid(), SIGKILL);
+            sendAll(fd, "round " + std::to_string(round) + " line " + std::to_string(n) + "\n");
+            if (n % 4 == 3) usleep(static_cast<useconds_t>(rnd() % 3000));
+        }
+        // Asked without a pause, so the kill comes within a few ms of the last read.
+        for (int ask = 0; wholeBurst && ask < 2000; ++ask)
+            if (s.dump()["lines_in"] == std::to_string(kBurst)) break;
+        if (killAt == kBurst) kill(s.pid(), SIGKILL);
+        for (int i = 0; i < 200 && s.running(); ++i) usleep(10000);
+        closeFd(fd);
+    }
+    ASSERT_TRUE(s.start());
+    // Drained: nothing new for two seconds (the pace is 20 lines a second).
+    for (size_t before = 0;;) {
+        sleep(2);
+        const size_t now = receiver.text().size();
+        if (now == before) break;
+        before = now;
+    }
+    s.stop();
+    const Received got = parse(receiver.text());
+    EXPECT_LE(got.repeats, kRounds);
+    // Each round's lines: the first ones of its burst, all of them, in order, rounds in turn.
+    int round = -1, next = 0, total = 0;
+    const auto roundDone = [&] {
+        if (round % 2 == 1) {
+            EXPECT_EQ(next, kBurst) << "round " << round << " was read whole";
+        }
+    };
+    for (const auto& [r, n] : got.lines) {
+        if (r != round) {
+            ASSERT_GT(r, round) << "round " << r << " after round " << round;
+            roundDone();
+            round = r;
+            next = 0;
+        }
+        ASSERT_EQ(n, next) << "round " << r << ": line " << n << " where " << next << " was due";
+        ++next;
+        ++total;
+    }
+    roundDone();
+    EXPECT_EQ(round, kRounds - 1);
+    // Most of each burst was read before its kill.
+    EXPECT_GT(total, kRounds * kBurst / 4);
+    EXPECT_EQ(s.readFile("IpError.txt").find("Error: 22"), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(Programs, Spool, ::testing::Values(Program::Linux),
+                         [](const auto& p) { return std::string(programName(p.param)); });
+
+}  // namespace
+}  // namespace korrin::blackbox
