@@ -32,11 +32,15 @@ RelayWiring::RelayWiring(HKEY settingsRoot, std::string logPath, RelayView& view
       status_(statusListener_, relay_, settings_, KORRIN_VERSION),
       statusListener_(status_, StatusServer::kMaxConnections),
       retryTimer_(tickWindow_.hwnd(), TickWindow::kMsgTick, TickWindow::kRetryTimer),
-      driver_(relay_, status_, settings_, retryTimer_, relayPorts) {
+      driver_(relay_, status_, settings_, retryTimer_, relayPorts),
+      spoolTimer_(tickWindow_.hwnd(), TickWindow::kMsgTick, TickWindow::kSpoolTimer) {
     sendTimer_.setInterval(kSendTimerDesignMs);
     sendTimer_.setEnabled(true);
     statusTimer_.setInterval(1000);
     statusTimer_.setEnabled(true);
+    spoolTimer_.setEnabled(false);
+    relay_.useSpool([](const std::string& path) { return std::make_unique<WinFolder>(path); },
+                    spoolTimer_);
 }
 
 void RelayWiring::runDueTicks() {
@@ -47,6 +51,10 @@ void RelayWiring::runDueTicks() {
     if (retryTimer_.takeTick()) {
         driver_.retryTick();
         retryTimer_.tickDone();
+    }
+    if (spoolTimer_.takeTick()) {
+        relay_.spoolTick();
+        spoolTimer_.tickDone();
     }
 }
 

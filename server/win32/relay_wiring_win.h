@@ -12,12 +12,13 @@
 #include "server/headless/unattended_relay.h"
 #include "server/net/relay.h"
 #include "server/net/relay_events.h"
-#include "server/win32/winsock_listener_win.h"
 #include "server/status/status_server.h"
+#include "server/win32/journal_folder_win.h"
 #include "server/win32/posted_timer_win.h"
 #include "server/win32/program_files_win.h"
 #include "server/win32/registry_settings_win.h"
 #include "server/win32/window_win.h"
+#include "server/win32/winsock_listener_win.h"
 
 namespace korrin {
 
@@ -48,7 +49,7 @@ class RelayWiring {
       public:
         explicit TickWindow(RelayWiring& w);
         static constexpr UINT kMsgTick = WM_APP + 1;  // wParam: which timer
-        static constexpr WPARAM kSendTimer = 0, kStatusTimer = 1, kRetryTimer = 2;
+        static constexpr WPARAM kSendTimer = 0, kStatusTimer = 1, kRetryTimer = 2, kSpoolTimer = 3;
 
       private:
         LRESULT onMessage(UINT msg, WPARAM wp, LPARAM lp) override;
@@ -70,6 +71,7 @@ class RelayWiring {
     WinsockListener statusListener_;
     PostedTimer retryTimer_;
     UnattendedRelay driver_;
+    PostedTimer spoolTimer_;
 };
 
 }  // namespace korrin
