@@ -73,9 +73,11 @@ TEST_F(Status, AnswersScriptsMonitorsAndStrangersWhileTheRelayGoesOn) {
                   &families),
               0);
     EXPECT_EQ(families,
-              "korrin_lines_in korrin_lines_out korrin_pacing_lateness_seconds korrin_paused "
-              "korrin_port_listening korrin_queue_bytes korrin_queue_lines korrin_receivers "
-              "korrin_refused korrin_send_failures korrin_senders\n");
+              "korrin_lines_in korrin_lines_lost korrin_lines_out korrin_pacing_lateness_seconds "
+              "korrin_paused korrin_port_listening korrin_queue_bytes korrin_queue_lines "
+              "korrin_receivers korrin_refused korrin_replayed_lines korrin_resumed_receivers "
+              "korrin_send_failures korrin_senders korrin_spool_bytes korrin_spool_segments "
+              "korrin_spool_sync_seconds\n");
 
     struct Case {
         std::string request, head, notIn;
