@@ -1,10 +1,14 @@
 // Installing, removing and asking after the service through the service manager.
 #include <windows.h>
+#include <aclapi.h>
+#include <shlobj.h>
 
 #include <string>
 
 #include "common/win32_handles.h"
 #include "server/service/service_win.h"
+#include "server/win32/journal_folder_win.h"
+#include "server/win32/registry_settings_win.h"
 
 namespace korrin {
 
@@ -51,6 +55,49 @@ std::string serviceCommand() {
     return "\"" + std::string(path) + "\" /service";
 }
 
+// The service runs as LocalService: the spool folder must be its to write, whoever made it.
+void grantLocalService(const std::string& path) {
+    BYTE sid[SECURITY_MAX_SID_SIZE];
+    DWORD sidSize = sizeof sid;
+    if (!CreateWellKnownSid(WinLocalServiceSid, nullptr, sid, &sidSize)) return;
+    PACL old = nullptr, updated = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (GetNamedSecurityInfoA(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                              nullptr, &old, nullptr, &descriptor) != ERROR_SUCCESS)
+        return;
+    EXPLICIT_ACCESS_A access = {};
+    access.grfAccessPermissions = GENERIC_ALL;
+    access.grfAccessMode = GRANT_ACCESS;
+    access.grfInheritance = SUB_CONTAINERS_AND_OBJECTS_INHERIT;
+    access.Trustee.TrusteeForm = TRUSTEE_IS_SID;
+    access.Trustee.TrusteeType = TRUSTEE_IS_WELL_KNOWN_GROUP;
+    access.Trustee.ptstrName = reinterpret_cast<LPSTR>(sid);
+    if (SetEntriesInAclA(1, &access, old, &updated) == ERROR_SUCCESS)
+        SetNamedSecurityInfoA(const_cast<char*>(path.c_str()), SE_FILE_OBJECT,
+                              DACL_SECURITY_INFORMATION, nullptr, nullptr, updated, nullptr);
+    LocalFree(updated);
+    LocalFree(descriptor);
+}
+
+// A service keeps what it read across restarts unless told otherwise: "Spool" is set to a
+// folder under the machine's program data when it is absent. One already set stays as it is.
+void setDefaultSpool() {
+    oxa::UniqueHkey key;
+    const std::string sub = std::string("Software\\") + kSettingsApplication + "\\" + kSettingsSection;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, sub.c_str(), 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY,
+                      key.put()) == ERROR_SUCCESS &&
+        RegQueryValueExA(key.get(), "Spool", nullptr, nullptr, nullptr, nullptr) !=
+            ERROR_FILE_NOT_FOUND)
+        return;
+    char data[MAX_PATH];
+    if (FAILED(SHGetFolderPathA(nullptr, CSIDL_COMMON_APPDATA, nullptr, 0, data))) return;
+    const std::string folder = std::string(data) + "\\Oxa Software\\Korrin Server\\Spool";
+    RegistrySettings(HKEY_LOCAL_MACHINE, kSettingsApplication, kSettingsSection)
+        .save("Spool", folder);
+    WinFolder spool(folder);
+    if (spool.create()) grantLocalService(folder);
+}
+
 }  // namespace
 
 int installService() {
@@ -85,6 +132,7 @@ int installService() {
         BOOL fFailureActionsOnNonCrashFailures;  // SERVICE_FAILURE_ACTIONS_FLAG, Vista headers
     } onErrors = {TRUE};
     ChangeServiceConfig2A(svc.get(), SERVICE_CONFIG_FAILURE_ACTIONS_FLAG, &onErrors);
+    setDefaultSpool();
     return static_cast<int>(startService(svc.get()));
 }
 
