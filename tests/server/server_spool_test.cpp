@@ -157,6 +157,50 @@ TEST_P(Spool, KilledDuringABurstItSendsEveryLineItReadInOrder) {
     EXPECT_EQ(s.readFile("IpError.txt").find("Error: 22"), std::string::npos);
 }
 
+// The service, killed as an administrator would (taskkill /F) while it holds a queue, sends it
+// all once started again. Its copy has an image name of its own, so that the window that keeps
+// the Wine session alive survives the kill.
+TEST(SpoolService, KilledByTaskkillItSendsItsQueueAfterTheRestart) {
+    KORRIN_NEED_WINDOWS_BUILD();
+    const std::string key = "HKLM\\Software\\Oxa Software\\VarnelServer";
+    const std::string spool =
+        std::string(getenv("WINEPREFIX")) + "/drive_c/ProgramData/Oxa Software/Korrin Server/Spool";
+    ServerUnderTest window;
+    window.setSetting("Port", "4890");
+    ASSERT_TRUE(window.start());
+    const std::string service = window.dir() + "/KorrinService.exe";
+    run({"cp", window.dir() + "/KorrinServer.exe", service});
+    run({"rm", "-rf", spool});
+    run({wineLoader(), "reg", "delete", key, "/f"});
+    for (const auto& [name, value] : {std::pair{"Port", "4880"}, std::pair{"Timer", "50"}})
+        ASSERT_EQ(run({wineLoader(), "reg", "add", key, "/v", name, "/d", value, "/f"}), 0);
+    ASSERT_EQ(run({wineLoader(), service, "/install"}), 0);
+    ASSERT_TRUE(listensWithin(4880, 10000) && listensWithin(4881, 5000));
+    Receiver receiver(4881);
+    usleep(300 * 1000);
+    const int sender = connectTo(4880);
+    constexpr int kLines = 300;
+    for (int n = 0; n < kLines; ++n) sendAll(sender, "round 0 line " + std::to_string(n) + "\n");
+    usleep(1500 * 1000);  // read whole; some 30 lines sent
+    EXPECT_EQ(run({wineLoader(), "taskkill", "/F", "/IM", "KorrinService.exe"}), 0);
+    EXPECT_TRUE(closesWithin(4880, 5000));
+    closeFd(sender);
+    ASSERT_EQ(run({wineLoader(), "net", "start", "KorrinServer"}), 0);
+    for (size_t before = 0;;) {
+        sleep(2);
+        const size_t now = receiver.text().size();
+        if (now == before) break;
+        before = now;
+    }
+    run({wineLoader(), service, "/uninstall"});
+    run({wineLoader(), "reg", "delete", key, "/f"});
+    run({"rm", "-rf", spool});
+    const Received got = parse(receiver.text());
+    EXPECT_LE(got.repeats, 1);
+    ASSERT_EQ(got.lines.size(), static_cast<size_t>(kLines));
+    for (int n = 0; n < kLines; ++n) ASSERT_EQ(got.lines[n].second, n);
+}
+
 INSTANTIATE_TEST_SUITE_P(Programs, Spool, ::testing::Values(Program::Linux),
                          [](const auto& p) { return std::string(programName(p.param)); });
 
