@@ -52,8 +52,8 @@ static void expect(int ok) {
 static void text_result(const char* call, BSTR result, const char* expected) {
     UINT len = SysStringByteLen(result); /* 0 for NULL */
     printf("%-40s \"%.*s\"\n", call, (int)len, result ? (const char*)result : "");
-    expect(len == strlen(expected) && (len == 0 ? result == NULL
-                                                : memcmp(result, expected, len) == 0));
+    expect(len == strlen(expected) &&
+           (len == 0 ? result == NULL : memcmp(result, expected, len) == 0));
     SysFreeString(result); /* NULL is fine too */
 }
 

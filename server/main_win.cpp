@@ -40,9 +40,10 @@ int reportToConsole(int code, const char* what) {
         snprintf(text, sizeof text, "Korrin Server: %s.\r\n", what);
     } else {
         char reason[256] = {};
-        FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
-                       0, reason, sizeof reason, nullptr);
-        snprintf(text, sizeof text, "Korrin Server: %s failed, error %d: %s\r\n", what, code, reason);
+        FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
+                       reason, sizeof reason, nullptr);
+        snprintf(text, sizeof text, "Korrin Server: %s failed, error %d: %s\r\n", what, code,
+                 reason);
     }
     DWORD written = 0;
     WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), text, static_cast<DWORD>(strlen(text)), &written,
@@ -57,7 +58,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
     using namespace korrin;
     const std::string mode = modeOf(commandLine);
     if (mode == "/service") return runService();
-    if (mode == "/install") return reportToConsole(installService(), "service installed and started");
+    if (mode == "/install")
+        return reportToConsole(installService(), "service installed and started");
     if (mode == "/uninstall") return reportToConsole(uninstallService(), "service removed");
     // One instance per user session: a second start only beeps.
     const oxa::UniqueKernelHandle mutex(CreateMutexA(nullptr, FALSE, ids::kInstanceMutex));

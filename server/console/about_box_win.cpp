@@ -13,26 +13,26 @@ namespace {
 constexpr char kTitle[] = "Korrin Server";
 
 class AboutBox final : public Window {
-public:
+  public:
     explicit AboutBox(const std::function<void()>& toggle) : toggle_(toggle) {}
     bool done = false;
 
-private:
+  private:
     LRESULT onMessage(UINT msg, WPARAM wp, LPARAM lp) override {
         switch (msg) {
-        case WM_COMMAND:
-            if (LOWORD(wp) == ids::kAboutCommand1 || LOWORD(wp) == IDCANCEL) {
+            case WM_COMMAND:
+                if (LOWORD(wp) == ids::kAboutCommand1 || LOWORD(wp) == IDCANCEL) {
+                    done = true;
+                    return 0;
+                }
+                if (LOWORD(wp) == ids::kAboutPicture1 && HIWORD(wp) == STN_CLICKED) {
+                    if (toggle_) toggle_();
+                    return 0;
+                }
+                break;
+            case WM_CLOSE:
                 done = true;
                 return 0;
-            }
-            if (LOWORD(wp) == ids::kAboutPicture1 && HIWORD(wp) == STN_CLICKED) {
-                if (toggle_) toggle_();
-                return 0;
-            }
-            break;
-        case WM_CLOSE:
-            done = true;
-            return 0;
         }
         return Window::onMessage(msg, wp, lp);
     }
@@ -60,15 +60,15 @@ void showAboutBox(HWND owner, const std::string& closeCaption,
     AboutBox about(togglePicture);
     if (!about.create(boxClass(ids::kForm2Class),
                       boxShape(owner, kTitle, WS_POPUP | WS_CAPTION | WS_SYSMENU, tw.x(100),
-                              tw.y(100), tw.x(6000), tw.y(2595))))
+                               tw.y(100), tw.x(6000), tw.y(2595))))
         return;
     HWND box = about.hwnd();
     HFONT font = static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
-    auto child = [&](const char* cls, const std::string& text, DWORD s, int id, int x, int y,
-                     int w, int h) {
-        HWND c = CreateWindowExA(0, cls, text.c_str(), WS_CHILD | WS_VISIBLE | s, tw.x(x),
-                                 tw.y(y), tw.x(w), tw.y(h), box,
-                                 reinterpret_cast<HMENU>(INT_PTR(id)), inst, nullptr);
+    auto child = [&](const char* cls, const std::string& text, DWORD s, int id, int x, int y, int w,
+                     int h) {
+        HWND c = CreateWindowExA(0, cls, text.c_str(), WS_CHILD | WS_VISIBLE | s, tw.x(x), tw.y(y),
+                                 tw.x(w), tw.y(h), box, reinterpret_cast<HMENU>(INT_PTR(id)), inst,
+                                 nullptr);
         SendMessageA(c, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
         return c;
     };
@@ -84,7 +84,8 @@ void showAboutBox(HWND owner, const std::string& closeCaption,
         SetWindowPos(c, nullptr, 0, 0, sz.cx, tw.y(195), SWP_NOMOVE | SWP_NOZORDER);
     };
     const VersionInfo v = ownVersion();
-    HWND picture = child("STATIC", "", SS_ICON | SS_NOTIFY, ids::kAboutPicture1, 390, 450, 480, 480);
+    HWND picture =
+        child("STATIC", "", SS_ICON | SS_NOTIFY, ids::kAboutPicture1, 390, 450, 480, 480);
     SendMessageA(picture, STM_SETICON,
                  reinterpret_cast<WPARAM>(LoadIconA(inst, MAKEINTRESOURCEA(1))), 0);
     label(ids::kAboutLabel1, kTitle, 1290, 540);

@@ -9,10 +9,10 @@ constexpr int kLabel2 = 102;
 constexpr int kLabel3 = 103;
 constexpr int kLabel4 = 104;
 constexpr int kPausedNotice = 105;  // shown while reading from senders is paused
-constexpr int kList1 = 111;  // senders
-constexpr int kList2 = 112;  // send queue
-constexpr int kList3 = 113;  // receivers
-constexpr int kCommand2 = 121;  // "Testmodus"
+constexpr int kList1 = 111;         // senders
+constexpr int kList2 = 112;         // send queue
+constexpr int kList3 = 113;         // receivers
+constexpr int kCommand2 = 121;      // "Testmodus"
 constexpr int kStatusBar1 = 131;
 
 // Menu commands: 200..299.

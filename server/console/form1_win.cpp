@@ -70,9 +70,9 @@ bool Form1::show() {
     InitCommonControlsEx(&icc);
     WindowClass cls{ids::kForm1Class};
     cls.icon = LoadIconA(inst, MAKEINTRESOURCEA(1));
-    cls.smallIcon = static_cast<HICON>(
-        LoadImageA(inst, MAKEINTRESOURCEA(1), IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
-                   GetSystemMetrics(SM_CYSMICON), 0));
+    cls.smallIcon = static_cast<HICON>(LoadImageA(inst, MAKEINTRESOURCEA(1), IMAGE_ICON,
+                                                  GetSystemMetrics(SM_CXSMICON),
+                                                  GetSystemMetrics(SM_CYSMICON), 0));
     cls.cursor = LoadCursor(nullptr, IDC_ARROW);
     cls.background = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
 
@@ -126,9 +126,9 @@ void Form1::createControls() {
         DWORD style = WS_CHILD | c.style;
         if (c.id != ids::kList2 && c.id != ids::kCommand2 && c.id != ids::kPausedNotice)
             style |= WS_VISIBLE;
-        HWND h = CreateWindowExA(0, c.cls, c.text, style, tw.x(c.x), tw.y(c.y), tw.x(c.w),
-                                 tw.y(c.h), hwnd(), reinterpret_cast<HMENU>(INT_PTR(c.id)), inst,
-                                 nullptr);
+        HWND h =
+            CreateWindowExA(0, c.cls, c.text, style, tw.x(c.x), tw.y(c.y), tw.x(c.w), tw.y(c.h),
+                            hwnd(), reinterpret_cast<HMENU>(INT_PTR(c.id)), inst, nullptr);
         SendMessageA(h, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
     }
     HWND sb = CreateWindowExA(0, STATUSCLASSNAMEA, "", WS_CHILD | WS_VISIBLE, 0, 0, 0, 0, hwnd(),
@@ -204,8 +204,8 @@ void Form1::setLabel(HWND label, const std::string& text) {
     // Labels are sized to their text.
     SIZE sz = {};
     if (oxa::UniqueWindowDc dc = oxa::getWindowDc(label)) {
-        HGDIOBJ old = SelectObject(dc.get().dc,
-                                   reinterpret_cast<HGDIOBJ>(SendMessageA(label, WM_GETFONT, 0, 0)));
+        HGDIOBJ old = SelectObject(
+            dc.get().dc, reinterpret_cast<HGDIOBJ>(SendMessageA(label, WM_GETFONT, 0, 0)));
         GetTextExtentPoint32A(dc.get().dc, text.c_str(), static_cast<int>(text.size()), &sz);
         SelectObject(dc.get().dc, old);
     }
@@ -252,8 +252,10 @@ void Form1::syncPeers(HWND list, const std::vector<PeerEntry>& entries,
 void Form1::doubleClick(int listId, const std::vector<uint64_t>& shown) {
     const int sel = static_cast<int>(SendMessageA(control(listId), LB_GETCURSEL, 0, 0));
     if (sel < 0 || sel >= static_cast<int>(shown.size())) return;
-    if (listId == ids::kList1) relay().senderDoubleClick(shown[sel]);
-    else relay().receiverDoubleClick(shown[sel]);
+    if (listId == ids::kList1)
+        relay().senderDoubleClick(shown[sel]);
+    else
+        relay().receiverDoubleClick(shown[sel]);
 }
 
 void Form1::syncQueue() {
@@ -364,41 +366,47 @@ void Form1::testTick() {
 
 void Form1::onCommand(int id, int code) {
     switch (id) {
-    case ids::kMenuSetup: setup(); break;
-    case ids::kMenuEnd: PostMessageA(hwnd(), WM_CLOSE, 0, 0); break;
-    case ids::kMenuAbout: about(); break;
-    case ids::kCommand2:
-        if (code == BN_CLICKED) toggleTestMode();
-        break;
-    case ids::kList1:
-        if (code == LBN_DBLCLK) doubleClick(id, shownSenders_);
-        break;
-    case ids::kList3:
-        if (code == LBN_DBLCLK) doubleClick(id, shownReceivers_);
-        break;
+        case ids::kMenuSetup:
+            setup();
+            break;
+        case ids::kMenuEnd:
+            PostMessageA(hwnd(), WM_CLOSE, 0, 0);
+            break;
+        case ids::kMenuAbout:
+            about();
+            break;
+        case ids::kCommand2:
+            if (code == BN_CLICKED) toggleTestMode();
+            break;
+        case ids::kList1:
+            if (code == LBN_DBLCLK) doubleClick(id, shownSenders_);
+            break;
+        case ids::kList3:
+            if (code == LBN_DBLCLK) doubleClick(id, shownReceivers_);
+            break;
     }
 }
 
 LRESULT Form1::onMessage(UINT msg, WPARAM wp, LPARAM lp) {
     switch (msg) {
-    case kMsgTimer1:
-        runDueTicks();
-        return 0;
-    case kMsgSync:
-        sync();
-        return 0;
-    case WM_COMMAND:
-        onCommand(LOWORD(wp), HIWORD(wp));
-        return 0;
-    case WM_SIZE:
-        SendMessageA(control(ids::kStatusBar1), WM_SIZE, 0, 0);
-        return 0;
-    case WM_CLOSE:
-        onUnload();
-        return 0;
-    case WM_DESTROY:
-        PostQuitMessage(0);
-        return 0;
+        case kMsgTimer1:
+            runDueTicks();
+            return 0;
+        case kMsgSync:
+            sync();
+            return 0;
+        case WM_COMMAND:
+            onCommand(LOWORD(wp), HIWORD(wp));
+            return 0;
+        case WM_SIZE:
+            SendMessageA(control(ids::kStatusBar1), WM_SIZE, 0, 0);
+            return 0;
+        case WM_CLOSE:
+            onUnload();
+            return 0;
+        case WM_DESTROY:
+            PostQuitMessage(0);
+            return 0;
     }
     return Window::onMessage(msg, wp, lp);
 }

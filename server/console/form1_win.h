@@ -16,7 +16,7 @@
 namespace korrin {
 
 class Form1 final : public RelayView, public Window {
-public:
+  public:
     Form1(std::string langFile, std::string langSection);
     ~Form1() override;
 
@@ -31,7 +31,7 @@ public:
     // Runs the ticks that are due: SendTimer, the ports' retry and Timer1.
     void runDueTicks();
 
-private:
+  private:
     LRESULT onMessage(UINT msg, WPARAM wp, LPARAM lp) override;
     Relay& relay() { return wiring_->relay(); }
     void onCommand(int id, int code);

@@ -44,8 +44,7 @@ struct ScratchPort {
         oxa::UniqueHkey k;
         RegCreateKeyExA(HKEY_CURRENT_USER, kKey, 0, nullptr, 0, KEY_WRITE, nullptr, k.put(),
                         nullptr);
-        RegSetValueExA(k.get(), "Port", 0, REG_SZ, reinterpret_cast<const BYTE*>(v),
-                       strlen(v) + 1);
+        RegSetValueExA(k.get(), "Port", 0, REG_SZ, reinterpret_cast<const BYTE*>(v), strlen(v) + 1);
     }
     static constexpr const char* kKey = "Software\\Oxa Software\\VarnelServer";
 };
@@ -56,7 +55,9 @@ TEST(Form1Window, MenuCaptionsComeFromTheLanguageSection) {
         std::string file, section;
         std::string m1, setup, end, about;
     } cases[] = {
-        {KORRIN_LANGUAGE_FILE, "DEU", "Datei", "Einstellungen", "Beenden", "\xdc" "ber"},
+        {KORRIN_LANGUAGE_FILE, "DEU", "Datei", "Einstellungen", "Beenden",
+         "\xdc"
+         "ber"},
         {KORRIN_LANGUAGE_FILE, "NLD", "Bestand", "Instellingen", "Afsluiten", "Info"},
         {KORRIN_LANGUAGE_FILE, "ENG", "File", "Setup", "End", "About"},
         {"/nonexistent/Language.dll", "ENG", "", "", "", ""},
@@ -171,8 +172,8 @@ TEST(Form1Window, PictureClickTogglesBetweenTheTwoViews) {
 }
 
 TEST(VersionResource, ProgramCarriesTheVersionAndMakerTheAboutBoxShows) {
-    HMODULE exe = LoadLibraryExA(winPath(KORRIN_SERVER_EXE).c_str(), nullptr,
-                                 LOAD_LIBRARY_AS_DATAFILE);
+    HMODULE exe =
+        LoadLibraryExA(winPath(KORRIN_SERVER_EXE).c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
     ASSERT_TRUE(exe);
     HRSRC res = FindResourceA(exe, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(16));
     ASSERT_TRUE(res);

@@ -9,7 +9,7 @@
 namespace korrin {
 
 // The typed text after OK; nothing after Cancel or closing the box.
-std::optional<std::string> InputBox(HWND owner, const std::string& prompt,
-                                    const std::string& title, const std::string& preset);
+std::optional<std::string> InputBox(HWND owner, const std::string& prompt, const std::string& title,
+                                    const std::string& preset);
 
 }  // namespace korrin

@@ -19,7 +19,7 @@ struct LangKey {
     int key;
     int slot;
 };
-inline constexpr LangKey kLangKeys[] = {{100, 0}, {101, 1}, {102, 2}, {103, 3},
+inline constexpr LangKey kLangKeys[] = {{100, 0}, {101, 1},  {102, 2}, {103, 3},
                                         {105, 5}, {106, 10}, {107, 11}};
 inline constexpr int kLangSlots = 12;
 

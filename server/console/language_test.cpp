@@ -12,9 +12,9 @@ TEST(LanguageSection, MapsWindowsCodesToTheThreeSections) {
         const char* code;
         const char* section;
     } cases[] = {
-        {"DEU", "DEU"}, {"DEC", "DEU"}, {"DEL", "DEU"}, {"DEA", "DEU"}, {"DES", "DEU"},
-        {"deu", "DEU"}, {"NLD", "NLD"}, {"NLB", "NLD"}, {"nlb", "NLD"}, {"ENU", "ENG"},
-        {"ENG", "ENG"}, {"FRA", "ENG"}, {"", "ENG"},    {"DEU ", "ENG"}, {" DEU", "ENG"},
+        {"DEU", "DEU"}, {"DEC", "DEU"},  {"DEL", "DEU"}, {"DEA", "DEU"},  {"DES", "DEU"},
+        {"deu", "DEU"}, {"NLD", "NLD"},  {"NLB", "NLD"}, {"nlb", "NLD"},  {"ENU", "ENG"},
+        {"ENG", "ENG"}, {"FRA", "ENG"},  {"", "ENG"},    {"DEU ", "ENG"}, {" DEU", "ENG"},
         {"DE", "ENG"},  {"DEUX", "ENG"}, {"261", "ENG"},
     };
     for (const Case& c : cases) EXPECT_EQ(languageSection(c.code), c.section) << c.code;

@@ -50,7 +50,7 @@ inline WindowClass boxClass(const char* name) {
 
 // A modal box placed relative to its owner, sized to a client area in pixels.
 inline WindowShape boxShape(HWND owner, const char* title, DWORD style, int dx, int dy,
-                          int clientWidth, int clientHeight) {
+                            int clientWidth, int clientHeight) {
     WindowShape shape;
     shape.title = title;
     shape.style = style;

@@ -24,8 +24,7 @@ TEST(TestMode, MessagesStayInsideTheTypedBounds) {
         const char* upper;
         long long minN, maxN;
     } cases[] = {
-        {"99", "111", 99, 111},
-        {"5", "5", 5, 5},
+        {"99", "111", 99, 111},  {"5", "5", 5, 5},
         {"111", "99", 100, 111},  // reversed: from upper + 1 to lower
         {"", "", 0, 0},           // both prompts cancelled
         {"0", "12abc", 0, 12},

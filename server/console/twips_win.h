@@ -8,7 +8,7 @@
 namespace korrin {
 
 class Twips {
-public:
+  public:
     Twips() {
         if (oxa::UniqueWindowDc dc = oxa::getWindowDc(nullptr)) {
             dpiX_ = GetDeviceCaps(dc.get().dc, LOGPIXELSX);
@@ -19,7 +19,7 @@ public:
     int y(int twips) const { return MulDiv(twips, dpiY_, 1440); }
     int toTwipsY(int px) const { return MulDiv(px, 1440, dpiY_); }
 
-private:
+  private:
     int dpiX_ = 96, dpiY_ = 96;
 };
 

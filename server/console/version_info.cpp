@@ -16,7 +16,9 @@ uint16_t u16(std::string_view b, size_t at) {
 uint32_t u32(std::string_view b, size_t at) {
     return u16(b, at) | static_cast<uint32_t>(u16(b, at + 2)) << 16;
 }
-size_t align4(size_t n) { return (n + 3) & ~size_t(3); }
+size_t align4(size_t n) {
+    return (n + 3) & ~size_t(3);
+}
 
 // A UTF-16 text from `at` up to its NUL, narrowed (the texts of our resource are ASCII).
 std::string utf16(std::string_view b, size_t at, size_t end, size_t* after) {

@@ -92,8 +92,9 @@ bool parseV6(std::string_view s, uint8_t* out) {
     } else {
         const std::string_view before = s.substr(0, gap), after = s.substr(gap + 2);
         // A dotted tail belongs at the end only.
-        if (before.find('.') != std::string_view::npos || after.find("::") != std::string_view::npos ||
-            !parseGroups(before, head) || !parseGroups(after, tail) || head.size() + tail.size() > 7)
+        if (before.find('.') != std::string_view::npos ||
+            after.find("::") != std::string_view::npos || !parseGroups(before, head) ||
+            !parseGroups(after, tail) || head.size() + tail.size() > 7)
             return false;
     }
     head.resize(8 - tail.size(), 0);

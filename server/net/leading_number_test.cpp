@@ -10,12 +10,23 @@ TEST(LeadingNumber, ReadsTheNumberATextBeginsWith) {
         const char* text;
         std::optional<double> want;
     } cases[] = {
-        {"3001", 3001},  {" 4000 ", 4000}, {"12abc", 12},       {"1.5", 1.5},  {"5.", 5},
-        {"abc", std::nullopt}, {"", std::nullopt}, {" ", std::nullopt}, {".", std::nullopt},
-        {"1e3", 1},   {"00042", 42},
+        {"3001", 3001},
+        {" 4000 ", 4000},
+        {"12abc", 12},
+        {"1.5", 1.5},
+        {"5.", 5},
+        {"abc", std::nullopt},
+        {"", std::nullopt},
+        {" ", std::nullopt},
+        {".", std::nullopt},
+        {"1e3", 1},
+        {"00042", 42},
         // A sign, a tab or a leading "." begins no number.
-        {".25", std::nullopt}, {"-7", std::nullopt}, {"+8", std::nullopt},
-        {"\t4000", std::nullopt}, {" +4000", std::nullopt},
+        {".25", std::nullopt},
+        {"-7", std::nullopt},
+        {"+8", std::nullopt},
+        {"\t4000", std::nullopt},
+        {" +4000", std::nullopt},
     };
     for (const Case& c : cases) EXPECT_EQ(leadingNumber(c.text), c.want) << c.text;
 }
@@ -23,8 +34,8 @@ TEST(LeadingNumber, ReadsTheNumberATextBeginsWith) {
 TEST(LeadingNumber, RoundsHalvesToTheEvenNeighbour) {
     struct Case {
         double in, want;
-    } cases[] = {{0.5, 0}, {1.5, 2}, {2.5, 2}, {3.5, 4}, {2.4999, 2}, {2.5001, 3}, {-1.5, -2},
-                 {3001.5, 3002}, {3000.5, 3000}};
+    } cases[] = {{0.5, 0},    {1.5, 2},   {2.5, 2},       {3.5, 4},      {2.4999, 2},
+                 {2.5001, 3}, {-1.5, -2}, {3001.5, 3002}, {3000.5, 3000}};
     for (const Case& c : cases) EXPECT_EQ(roundHalfEven(c.in), c.want) << c.in;
 }
 
@@ -32,8 +43,8 @@ TEST(SendInterval, ClampsToFiftyThroughOneThousand) {
     struct Case {
         const char* text;
         int want;
-    } cases[] = {{"500", 500}, {"20", 50},  {"5000", 1000}, {"50", 50},   {"1000", 1000},
-                 {"49.5", 50}, {"abc", 500}, {"", 500},     {"-3", 50},   {"99999999999", 1000},
+    } cases[] = {{"500", 500},   {"20", 50},     {"5000", 1000}, {"50", 50},  {"1000", 1000},
+                 {"49.5", 50},   {"abc", 500},   {"", 500},      {"-3", 50},  {"99999999999", 1000},
                  {"250.5", 250}, {"251.5", 252}, {"120ms", 120}, {"+80", 80}, {"\t90", 90}};
     for (const Case& c : cases) EXPECT_EQ(sendIntervalFromText(c.text), c.want) << c.text;
 }

@@ -8,12 +8,12 @@
 namespace korrin {
 
 class LineFramer {
-public:
+  public:
     // Longest line kept; a longer one is dropped whole, up to and including its delimiter.
     static constexpr size_t kMaxLine = 64 * 1024;
 
     class Sink {
-    public:
+      public:
         virtual ~Sink() = default;
         virtual void line(std::string_view text) = 0;
         // Called once per dropped line, when it first passes the maximum.
@@ -31,12 +31,12 @@ public:
     std::string takeRest();
     bool empty() const { return pending_.empty(); }
 
-private:
+  private:
     static constexpr size_t kKeptRoom = 4096;  // buffer kept between reads at most
     std::string delimiter_ = "\n";
     std::string pending_;
-    size_t scanned_ = 0;      // bytes of pending_ known to hold no delimiter start
-    bool dropping_ = false;   // inside a line that passed the maximum
+    size_t scanned_ = 0;     // bytes of pending_ known to hold no delimiter start
+    bool dropping_ = false;  // inside a line that passed the maximum
     size_t maxLine_;
 };
 

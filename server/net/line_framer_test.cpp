@@ -58,8 +58,7 @@ TEST(LineFramer, MultiByteDelimiterSplitAcrossReads) {
     LineFramer f;
     f.setDelimiter("--");
     Collect sink;
-    for (char c : std::string("a--b-c--"))
-        f.feed(std::string_view(&c, 1), sink);
+    for (char c : std::string("a--b-c--")) f.feed(std::string_view(&c, 1), sink);
     EXPECT_EQ(sink.lines, (std::vector<std::string>{"a", "b-c"}));
 }
 

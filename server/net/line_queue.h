@@ -14,9 +14,9 @@
 namespace korrin {
 
 class LineQueue {
-public:
+  public:
     class Iterator {
-    public:
+      public:
         using iterator_category = std::forward_iterator_tag;
         using value_type = std::string_view;
         using difference_type = std::ptrdiff_t;
@@ -31,7 +31,7 @@ public:
         bool operator==(const Iterator& o) const { return i_ == o.i_; }
         bool operator!=(const Iterator& o) const { return i_ != o.i_; }
 
-    private:
+      private:
         const LineQueue* q_;
         size_t i_;
     };
@@ -79,7 +79,7 @@ public:
         }
     }
 
-private:
+  private:
     struct Block {
         std::string bytes;       // never grows past its first capacity
         uint64_t firstLine = 0;  // the number of its first line, counted since the start

@@ -8,7 +8,7 @@
 namespace korrin {
 
 class LogThrottle {
-public:
+  public:
     using TimePoint = std::chrono::steady_clock::time_point;
     static constexpr std::chrono::minutes kPeriod{1};
 
@@ -26,7 +26,7 @@ public:
         return true;
     }
 
-private:
+  private:
     // Many distinct keys (addresses) must not grow the table without bound either.
     static constexpr size_t kMaxKeys = 4096;
     void forgetOlderThanAPeriod(TimePoint now) {

@@ -16,7 +16,10 @@ TEST(LogThrottle, OneLinePerKeyAndMinute) {
         {"a", 1000, true},   {"a", 1001, false}, {"b", 1001, true},
         {"a", 60999, false}, {"a", 61000, true}, {"a", 61001, false},
     };
-    for (const Step& s : steps) EXPECT_EQ(t.allow(s.key, LogThrottle::TimePoint(std::chrono::milliseconds(s.nowMs))), s.want) << s.key << s.nowMs;
+    for (const Step& s : steps)
+        EXPECT_EQ(t.allow(s.key, LogThrottle::TimePoint(std::chrono::milliseconds(s.nowMs))),
+                  s.want)
+            << s.key << s.nowMs;
 }
 
 }  // namespace
@@ -36,9 +39,9 @@ TEST(RefusalLog, PerPeerAndMinuteIpv6Per64AndATotalCapWithACount) {
         int port, ms;
         size_t lines;
     } steps[] = {
-        {"2001:db8::1", 1, 0, 1},      {"2001:db8::ffff", 1, 1, 0},   // the same /64
-        {"2001:db8:0:1::1", 1, 2, 1},  {"2001:db8::1", 2, 3, 1},      // another /64, port
-        {"10.0.0.1", 1, 4, 1},         {"10.0.0.1", 1, 5, 0},         {"10.0.0.2", 1, 6, 1},
+        {"2001:db8::1", 1, 0, 1},     {"2001:db8::ffff", 1, 1, 0},  // the same /64
+        {"2001:db8:0:1::1", 1, 2, 1}, {"2001:db8::1", 2, 3, 1},     // another /64, port
+        {"10.0.0.1", 1, 4, 1},        {"10.0.0.1", 1, 5, 0},       {"10.0.0.2", 1, 6, 1},
     };
     for (const Step& s : steps) EXPECT_EQ(lines(s.peer, s.port, s.ms), s.lines) << s.peer;
     for (int i = 0; i < 30; ++i) lines(("10.1.0." + std::to_string(i)).c_str(), 1, 100 + i);

@@ -18,7 +18,7 @@ struct ListText {
 
 // Text settings of the server.
 class SettingsStore {
-public:
+  public:
     virtual ~SettingsStore() = default;
     // A text value ("Port", "Timer"); the default when it is missing or is no text.
     virtual std::string get(std::string_view key, std::string_view defaultValue) = 0;
@@ -29,7 +29,7 @@ public:
 
 // A repeating timer: while enabled it ticks every interval; setting the interval restarts it.
 class Timer {
-public:
+  public:
     virtual ~Timer() = default;
     virtual void setInterval(int ms) = 0;
     virtual void setEnabled(bool on) = 0;
@@ -37,7 +37,7 @@ public:
 
 // Where the relay takes the time from, so that tests can pass made-up times.
 class Clock {
-public:
+  public:
     using TimePoint = std::chrono::steady_clock::time_point;
     using WallTime = std::chrono::system_clock::time_point;
     virtual ~Clock() = default;
@@ -47,7 +47,7 @@ public:
 };
 
 class SteadyClock final : public Clock {
-public:
+  public:
     TimePoint now() override { return std::chrono::steady_clock::now(); }
     WallTime wallNow() override { return std::chrono::system_clock::now(); }
 };
@@ -63,7 +63,7 @@ struct ErrorNumbers {
 
 // Appends one line to "IpError.txt"; a file that cannot be written loses the line.
 class ErrorLog {
-public:
+  public:
     virtual ~ErrorLog() = default;
     virtual void append(std::string_view line) = 0;
     virtual ErrorNumbers numbers() const { return {}; }
@@ -71,7 +71,7 @@ public:
 
 // What the relay asks of the window that mirrors its state.
 class RelayView {
-public:
+  public:
     enum Change : unsigned {
         kSenders = 1,    // List1
         kQueue = 2,      // List2

@@ -98,12 +98,25 @@ TEST_F(RelayFixture, ExposureSettingsChooseWhereToListenAndWhoMayConnect) {
     } cases[] = {
         {{}, true, true, false, "10.0.0.5", ""},
         {{{"Bind", " 127.0.0.1 , ::1"}}, true, true, false, "127.0.0.1", ""},
-        {{{"Bind", "127.0.0.1, localhost"}}, false, false, true, "10.0.0.5",  // kept from before
-         "Error: 10022 - Bind: \"localhost\" is not an address or a prefix; the port stays closed\r\n"},
-        {{{"AllowSenders", "10.0.0.0/33"}}, false, true, true, "10.0.0.5",  // output rules unchanged
+        {{{"Bind", "127.0.0.1, localhost"}},
+         false,
+         false,
+         true,
+         "10.0.0.5",  // kept from before
+         "Error: 10022 - Bind: \"localhost\" is not an address or a prefix; the port stays "
+         "closed\r\n"},
+        {{{"AllowSenders", "10.0.0.0/33"}},
+         false,
+         true,
+         true,
+         "10.0.0.5",  // output rules unchanged
          "Error: 10022 - AllowSenders: \"10.0.0.0/33\" is not an address or a prefix; the port "
          "stays closed\r\n"},
-        {{{"AllowReceivers", ","}}, true, false, true, "10.0.0.5",
+        {{{"AllowReceivers", ","}},
+         true,
+         false,
+         true,
+         "10.0.0.5",
          "Error: 10022 - AllowReceivers: \",\" is not an address or a prefix; the port stays "
          "closed\r\n"},
     };
@@ -139,23 +152,63 @@ TEST_F(RelayFixture, RestartsLeaveNoPortOpenOrPeerConnectedUnderOldRules) {
     } cases[] = {
         {"new port taken, same rules", {{"Port", "4000"}}, {}, {4000}, false, true, {}, ""},
         {"Bind narrowed, AllowSenders wrong",
-         {{"Port", "4000"}, {"Bind", "127.0.0.2"}, {"AllowSenders", "x"}}, {}, {}, false, false,
-         {0}, "Error: 10022 - AllowSenders: \"x\" is not an address or a prefix; the port stays "
-              "closed\r\n"},
-        {"Bind narrowed to where one receiver is not", {{"Bind", "127.0.0.1"}}, {}, {}, true, true,
-         {1}, ""},
+         {{"Port", "4000"}, {"Bind", "127.0.0.2"}, {"AllowSenders", "x"}},
+         {},
+         {},
+         false,
+         false,
+         {0},
+         "Error: 10022 - AllowSenders: \"x\" is not an address or a prefix; the port stays "
+         "closed\r\n"},
+        {"Bind narrowed to where one receiver is not",
+         {{"Bind", "127.0.0.1"}},
+         {},
+         {},
+         true,
+         true,
+         {1},
+         ""},
         {"Bind to every IPv4 address", {{"Bind", "0.0.0.0"}}, {}, {}, true, true, {}, ""},
-        {"Bind wrong", {{"Bind", "localhost"}}, {}, {}, false, false, {0, 1},
+        {"Bind wrong",
+         {{"Bind", "localhost"}},
+         {},
+         {},
+         false,
+         false,
+         {0, 1},
          "Error: 10022 - Bind: \"localhost\" is not an address or a prefix; the port stays "
          "closed\r\n"},
-        {"Bind stored as a number", {}, {{"Bind", "a REG_DWORD value is no list"}}, {}, false,
-         false, {0, 1}, "Error: 10022 - Bind: a REG_DWORD value is no list; the port stays closed\r\n"},
+        {"Bind stored as a number",
+         {},
+         {{"Bind", "a REG_DWORD value is no list"}},
+         {},
+         false,
+         false,
+         {0, 1},
+         "Error: 10022 - Bind: a REG_DWORD value is no list; the port stays closed\r\n"},
         {"AllowReceivers narrowed, input port taken",
-         {{"Port", "4000"}, {"AllowReceivers", "127.0.0.2"}}, {}, {4000}, false, false, {1}, ""},
-        {"AllowReceivers narrowed", {{"AllowReceivers", "127.0.0.2/32"}}, {}, {}, true, true, {1},
+         {{"Port", "4000"}, {"AllowReceivers", "127.0.0.2"}},
+         {},
+         {4000},
+         false,
+         false,
+         {1},
          ""},
-        {"AllowReceivers stored as a number", {}, {{"AllowReceivers", "a REG_DWORD value is no list"}},
-         {}, true, false, {0, 1},
+        {"AllowReceivers narrowed",
+         {{"AllowReceivers", "127.0.0.2/32"}},
+         {},
+         {},
+         true,
+         true,
+         {1},
+         ""},
+        {"AllowReceivers stored as a number",
+         {},
+         {{"AllowReceivers", "a REG_DWORD value is no list"}},
+         {},
+         true,
+         false,
+         {0, 1},
          "Error: 10022 - AllowReceivers: a REG_DWORD value is no list; the port stays closed\r\n"},
     };
     for (const Case& c : cases) {
@@ -207,8 +260,8 @@ TEST_F(RelayFixture, ClosingSendersAreNoFailureAndARetryOpensOnlyWhatIsClosed) {
 }
 
 TEST_F(RelayFixture, RefusedPeersAreLoggedOnceAMinutePerAddressAndPort) {
-    settings.values = {{"Port", "4000"}, {"AllowSenders", "10.1.0.0/16, ::1"},
-                       {"AllowReceivers", "192.168.4.7"}};
+    settings.values = {
+        {"Port", "4000"}, {"AllowSenders", "10.1.0.0/16, ::1"}, {"AllowReceivers", "192.168.4.7"}};
     load();
     EXPECT_TRUE(relay.senderRequest(ipv4(10, 1, 2, 3)));
     EXPECT_TRUE(relay.senderRequest(*parseIpAddress("::1")));
@@ -250,13 +303,16 @@ TEST_F(RelayFixture, APortOrTimerThatIsNoNumberIsLoggedByName) {
         bool listens;
         std::string log;
     } cases[] = {
-        {{{"Port", "(a REG_DWORD value, not REG_SZ)"}}, false,
+        {{{"Port", "(a REG_DWORD value, not REG_SZ)"}},
+         false,
          "Error: 10022 - Port: \"(a REG_DWORD value, not REG_SZ)\" gives no input port and output "
          "port (the next number) in 1..65535; both ports stay closed\r\n"},
-        {{{"Port", "65535"}}, false,
+        {{{"Port", "65535"}},
+         false,
          "Error: 10022 - Port: \"65535\" gives no input port and output port (the next number) "
          "in 1..65535; both ports stay closed\r\n"},
-        {{{"Timer", "(cannot be read: error 5)"}}, true,
+        {{{"Timer", "(cannot be read: error 5)"}},
+         true,
          "Error: 10022 - Timer: \"(cannot be read: error 5)\" is no number; the interval is "
          "500 ms\r\n"},
         {{{"Timer", " -20"}}, true, ""},

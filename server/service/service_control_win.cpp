@@ -26,15 +26,17 @@ constexpr char kAccount[] = "NT AUTHORITY\\LocalService";
 constexpr char kDescription[] =
     "Relays text lines from the senders on its input port to every receiver on its output port.";
 
-int lastError() { return static_cast<int>(GetLastError()); }
+int lastError() {
+    return static_cast<int>(GetLastError());
+}
 
 // The service manager hands a new service process its start message through a pipe. When the
 // process goes away before it took the message whole (seen as the first start in a freshly made
 // Wine prefix, while the prefix still sets itself up), the start fails with one of these
 // (ERROR_WRITE_FAULT, 29, in Wine's service manager) and a second start works.
 bool startMessageLost(DWORD error) {
-    return error == ERROR_WRITE_FAULT || error == ERROR_READ_FAULT ||
-           error == ERROR_BROKEN_PIPE || error == ERROR_PIPE_NOT_CONNECTED;
+    return error == ERROR_WRITE_FAULT || error == ERROR_READ_FAULT || error == ERROR_BROKEN_PIPE ||
+           error == ERROR_PIPE_NOT_CONNECTED;
 }
 
 // Starts the service; a start whose message was lost is tried twice more, a second apart.
@@ -83,7 +85,8 @@ void grantLocalService(const std::string& path) {
 // folder under the machine's program data when it is absent. One already set stays as it is.
 void setDefaultSpool() {
     oxa::UniqueHkey key;
-    const std::string sub = std::string("Software\\") + kSettingsApplication + "\\" + kSettingsSection;
+    const std::string sub =
+        std::string("Software\\") + kSettingsApplication + "\\" + kSettingsSection;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, sub.c_str(), 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY,
                       key.put()) == ERROR_SUCCESS &&
         RegQueryValueExA(key.get(), "Spool", nullptr, nullptr, nullptr, nullptr) !=
@@ -106,9 +109,8 @@ int installService() {
     const std::string command = serviceCommand();
     const DWORD access = SERVICE_CHANGE_CONFIG | SERVICE_START | SERVICE_QUERY_STATUS;
     ScHandle svc(CreateServiceA(scm.get(), kServiceName, kServiceDisplayName, access,
-                                SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START,
-                                SERVICE_ERROR_NORMAL, command.c_str(), nullptr, nullptr, nullptr,
-                                kAccount, ""));
+                                SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START, SERVICE_ERROR_NORMAL,
+                                command.c_str(), nullptr, nullptr, nullptr, kAccount, ""));
     if (!svc && GetLastError() == ERROR_SERVICE_EXISTS) {
         // Installed before, perhaps from another folder: it now runs this program.
         svc.reset(OpenServiceA(scm.get(), kServiceName, access));
@@ -122,8 +124,8 @@ int installService() {
     ChangeServiceConfig2A(svc.get(), SERVICE_CONFIG_DESCRIPTION, &description);
     // Restarted 5 s after a failure, again 5 s after a second one, then after a minute; the
     // count starts afresh after a day without failures.
-    SC_ACTION actions[] = {{SC_ACTION_RESTART, 5000}, {SC_ACTION_RESTART, 5000},
-                           {SC_ACTION_RESTART, 60000}};
+    SC_ACTION actions[] = {
+        {SC_ACTION_RESTART, 5000}, {SC_ACTION_RESTART, 5000}, {SC_ACTION_RESTART, 60000}};
     SERVICE_FAILURE_ACTIONSA failure = {24 * 60 * 60, nullptr, nullptr, 3, actions};
     ChangeServiceConfig2A(svc.get(), SERVICE_CONFIG_FAILURE_ACTIONS, &failure);
     // Also when the service stops with an error of its own, not only when it crashes. Vista
@@ -139,7 +141,8 @@ int installService() {
 int uninstallService() {
     ScHandle scm(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
     if (!scm) return lastError();
-    ScHandle svc(OpenServiceA(scm.get(), kServiceName, SERVICE_STOP | SERVICE_QUERY_STATUS | DELETE));
+    ScHandle svc(
+        OpenServiceA(scm.get(), kServiceName, SERVICE_STOP | SERVICE_QUERY_STATUS | DELETE));
     if (!svc) return GetLastError() == ERROR_SERVICE_DOES_NOT_EXIST ? 0 : lastError();
     SERVICE_STATUS_PROCESS info = {};
     DWORD needed = 0;

@@ -26,8 +26,8 @@ constexpr char kWindowClass[] = "KorrinServiceHost";
 // Windows since XP, also where the service's environment does not.
 std::string logDirectory() {
     char base[MAX_PATH] = {};
-    if (FAILED(SHGetFolderPathA(nullptr, CSIDL_COMMON_APPDATA | CSIDL_FLAG_CREATE, nullptr, 0,
-                                base)))
+    if (FAILED(
+            SHGetFolderPathA(nullptr, CSIDL_COMMON_APPDATA | CSIDL_FLAG_CREATE, nullptr, 0, base)))
         return {};
     std::string dir = base;
     for (const char* part : {kSettingsApplication, kServiceDisplayName}) {
@@ -40,7 +40,7 @@ std::string logDirectory() {
 // One run of the service: owns the status handle and the host window, and is the context of
 // the control handler. The service manager's requests map onto the relay's driver.
 class ServiceHost final : private Window {
-public:
+  public:
     // From the service's main function to its stop.
     void serve() {
         const bool haveWindow = createMessageOnly(kWindowClass);
@@ -54,9 +54,9 @@ public:
         report(SERVICE_START_PENDING);
         DWORD specific = 0;
         try {
-            wiring_ = std::make_unique<RelayWiring>(HKEY_LOCAL_MACHINE,
-                                                    logDirectory() + "IpError.txt", view_,
-                                                    UnattendedRelay::RelayPorts::Retried);
+            wiring_ =
+                std::make_unique<RelayWiring>(HKEY_LOCAL_MACHINE, logDirectory() + "IpError.txt",
+                                              view_, UnattendedRelay::RelayPorts::Retried);
             report(SERVICE_RUNNING);
             wiring_->driver().start();
             run();
@@ -69,22 +69,22 @@ public:
         report(SERVICE_STOPPED, specific ? ERROR_SERVICE_SPECIFIC_ERROR : NO_ERROR, specific);
     }
 
-private:
+  private:
     // Runs on the service manager's thread: only reports and posts.
     static DWORD WINAPI onControl(DWORD control, DWORD, void*, void* context) {
         auto* self = static_cast<ServiceHost*>(context);
         switch (control) {
-        case SERVICE_CONTROL_STOP:
-        case SERVICE_CONTROL_SHUTDOWN:
-            self->report(SERVICE_STOP_PENDING);
-            self->stopAsked_ = true;
-            PostMessageA(self->hwnd(), kMsgStop, 0, 0);  // wakes an idle loop
-            return NO_ERROR;
-        case SERVICE_CONTROL_PARAMCHANGE:
-            PostMessageA(self->hwnd(), kMsgParamChange, 0, 0);
-            return NO_ERROR;
-        case SERVICE_CONTROL_INTERROGATE:
-            return NO_ERROR;
+            case SERVICE_CONTROL_STOP:
+            case SERVICE_CONTROL_SHUTDOWN:
+                self->report(SERVICE_STOP_PENDING);
+                self->stopAsked_ = true;
+                PostMessageA(self->hwnd(), kMsgStop, 0, 0);  // wakes an idle loop
+                return NO_ERROR;
+            case SERVICE_CONTROL_PARAMCHANGE:
+                PostMessageA(self->hwnd(), kMsgParamChange, 0, 0);
+                return NO_ERROR;
+            case SERVICE_CONTROL_INTERROGATE:
+                return NO_ERROR;
         }
         return ERROR_CALL_NOT_IMPLEMENTED;
     }
@@ -130,11 +130,11 @@ private:
 
     LRESULT onMessage(UINT msg, WPARAM wp, LPARAM lp) override {
         switch (msg) {
-        case kMsgStop:  // the loop stops before it
-            return 0;
-        case kMsgParamChange:
-            wiring_->driver().settingsMayHaveChanged();
-            return 0;
+            case kMsgStop:  // the loop stops before it
+                return 0;
+            case kMsgParamChange:
+                wiring_->driver().settingsMayHaveChanged();
+                return 0;
         }
         return Window::onMessage(msg, wp, lp);
     }

@@ -37,8 +37,8 @@ StatusSettings readStatusSettings(SettingsStore& store);
 class StatusServer final : public ListenerEvents {
   public:
     static constexpr int kMaxConnections = 16;
-    static constexpr std::chrono::seconds kIdle{10};   // a connection's whole life at most
-    static constexpr size_t kHistorySamples = 300;     // five minutes, one a second
+    static constexpr std::chrono::seconds kIdle{10};  // a connection's whole life at most
+    static constexpr size_t kHistorySamples = 300;    // five minutes, one a second
     static constexpr char kDefaultBind[] = "127.0.0.1, ::1";
 
     StatusServer(Listener& listener, Relay& relay, SettingsStore& settings, std::string version);

@@ -48,7 +48,8 @@ ListText listTextFromRegistry(uint32_t type, std::string_view data) {
             data.remove_prefix(std::min(end + 1, data.size()));
         }
         // Bytes without an entry are a damaged list, which must not read as "everyone".
-        if (hasBytes && v.text.empty()) v.error = "a REG_MULTI_SZ value without an entry is no list";
+        if (hasBytes && v.text.empty())
+            v.error = "a REG_MULTI_SZ value without an entry is no list";
     } else {
         v.error = "a " + registryTypeName(type) + " value is no list";
     }

@@ -19,7 +19,10 @@ TEST(RegistryList, EachTypeReadsAsTextOrAsNoList) {
         {7, "127.0.0.1\0::1, 10.0.0.0/8\0\0"s, "127.0.0.1, ::1, 10.0.0.0/8", ""},
         // Empty strings are skipped, first or in the middle (.reg hex(7) imports, scripts).
         {7, "127.0.0.1\0\0::1\0\0"s, "127.0.0.1, ::1", ""},
-        {7, "\0" "10.0.0.0/8\0\0"s, "10.0.0.0/8", ""},
+        {7,
+         "\0"
+         "10.0.0.0/8\0\0"s,
+         "10.0.0.0/8", ""},
         {7, ""s, "", ""},
         // Bytes but no entry: never everyone.
         {7, "\0"s, "", "a REG_MULTI_SZ value without an entry is no list"},

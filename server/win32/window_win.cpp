@@ -21,7 +21,8 @@ bool Window::create(const WindowClass& cls, const WindowShape& shape) {
     wc.lpszClassName = cls.name;
     if (!RegisterClassExA(&wc) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) return false;
     return CreateWindowExA(shape.exStyle, cls.name, shape.title, shape.style, shape.x, shape.y,
-                           shape.width, shape.height, shape.parent, shape.menu, inst, this) != nullptr;
+                           shape.width, shape.height, shape.parent, shape.menu, inst,
+                           this) != nullptr;
 }
 
 void Window::destroy() {

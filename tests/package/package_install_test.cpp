@@ -22,7 +22,8 @@ namespace {
 namespace fs = std::filesystem;
 
 const std::string kName = "korrin-" KORRIN_VERSION;
-const char kUninstallKey[] = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\KorrinServer";
+const char kUninstallKey[] =
+    "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\KorrinServer";
 
 std::string slurp(const fs::path& file) {
     std::ifstream f(file, std::ios::binary);
@@ -53,7 +54,9 @@ std::map<std::string, std::string> regQuery(const std::string& key) {
 std::vector<fs::path> startMenuLinks(const fs::path& driveC) {
     std::vector<fs::path> links;
     std::error_code ec;
-    for (fs::recursive_directory_iterator it(driveC, fs::directory_options::skip_permission_denied, ec), end;
+    for (fs::recursive_directory_iterator
+             it(driveC, fs::directory_options::skip_permission_denied, ec),
+         end;
          it != end; it.increment(ec)) {
         if (ec) break;
         const fs::path& p = it->path();
@@ -72,7 +75,7 @@ bool goneWithin(const fs::path& p, int ms) {
 }
 
 class Package : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         KORRIN_NEED_WINDOWS_BUILD();
         // The 32-bit build makes every package.
@@ -105,14 +108,25 @@ TEST_F(Package, ZipHoldsTheProgramTheLibraryAndTheTexts) {
     while (std::getline(in, line))
         if (line.rfind("  ", 0) == 0) entries.insert(line.substr(2));
     const std::string top = kName + "-win32/";
-    const std::set<std::string> want = {
-        top, top + "KorrinServer.exe", top + "Language.dll", top + "INSTALL.txt",
-        top + "limit-to-this-computer.reg", top + "limit-service-to-this-computer.reg",
-        top + "LICENSE.txt", top + "oxasoft/", top + "oxasoft/oxasoft.h",
-        top + "oxasoft/call_by_name.c", top + "oxasoft/x86/", top + "oxasoft/x86/oxasoft.dll",
-        top + "oxasoft/x86/liboxasoft.dll.a", top + "oxasoft/x64/", top + "oxasoft/x64/oxasoft.dll",
-        top + "oxasoft/x64/liboxasoft.dll.a", top + "x64/", top + "x64/KorrinServer.exe",
-        top + "x64/Language.dll"};
+    const std::set<std::string> want = {top,
+                                        top + "KorrinServer.exe",
+                                        top + "Language.dll",
+                                        top + "INSTALL.txt",
+                                        top + "limit-to-this-computer.reg",
+                                        top + "limit-service-to-this-computer.reg",
+                                        top + "LICENSE.txt",
+                                        top + "oxasoft/",
+                                        top + "oxasoft/oxasoft.h",
+                                        top + "oxasoft/call_by_name.c",
+                                        top + "oxasoft/x86/",
+                                        top + "oxasoft/x86/oxasoft.dll",
+                                        top + "oxasoft/x86/liboxasoft.dll.a",
+                                        top + "oxasoft/x64/",
+                                        top + "oxasoft/x64/oxasoft.dll",
+                                        top + "oxasoft/x64/liboxasoft.dll.a",
+                                        top + "x64/",
+                                        top + "x64/KorrinServer.exe",
+                                        top + "x64/Language.dll"};
     EXPECT_EQ(entries, want) << out;
 }
 
@@ -137,10 +151,17 @@ TEST_F(Package, SilentInstallRunsTheServerAndSilentUninstallKeepsOnlyTheSettings
 
     ASSERT_EQ(run({wineLoader(), setup.string(), "/S"}, nullptr, 60000), 0);
 
-    const char* installed[] = {"KorrinServer.exe", "Language.dll", "INSTALL.txt", "LICENSE.txt",
-                               "limit-to-this-computer.reg", "limit-service-to-this-computer.reg",
-                               "Uninstall.exe", "oxasoft/oxasoft.h", "oxasoft/call_by_name.c",
-                               "oxasoft/x86/liboxasoft.dll.a", "oxasoft/x64/liboxasoft.dll.a"};
+    const char* installed[] = {"KorrinServer.exe",
+                               "Language.dll",
+                               "INSTALL.txt",
+                               "LICENSE.txt",
+                               "limit-to-this-computer.reg",
+                               "limit-service-to-this-computer.reg",
+                               "Uninstall.exe",
+                               "oxasoft/oxasoft.h",
+                               "oxasoft/call_by_name.c",
+                               "oxasoft/x86/liboxasoft.dll.a",
+                               "oxasoft/x64/liboxasoft.dll.a"};
     for (const char* f : installed) EXPECT_TRUE(fs::is_regular_file(installDir_ / f)) << f;
     EXPECT_FALSE(fs::exists(installDir_ / "oxasoft/oxasoft.dll"));
     EXPECT_EQ(slurp(installDir_ / "KorrinServer.exe"),
@@ -190,8 +211,10 @@ TEST_F(Package, SilentInstallRunsTheServerAndSilentUninstallKeepsOnlyTheSettings
         ASSERT_EQ(run({wineLoader(), "winepath", "-s", winDir}, &shortDir), 0);
         shortDir.erase(shortDir.find_last_not_of("\r\n") + 1);
         ASSERT_EQ(shortDir.find(' '), std::string::npos) << shortDir;
-        EXPECT_EQ(run({wineLoader(), (installDir_ / "Uninstall.exe").string(), "/S", "_?=" + shortDir},
-                      nullptr, 60000), 2);
+        EXPECT_EQ(
+            run({wineLoader(), (installDir_ / "Uninstall.exe").string(), "/S", "_?=" + shortDir},
+                nullptr, 60000),
+            2);
         EXPECT_TRUE(fs::exists(installDir_ / "KorrinServer.exe"));
         server.stop();
         EXPECT_FALSE(server.running());
@@ -199,7 +222,8 @@ TEST_F(Package, SilentInstallRunsTheServerAndSilentUninstallKeepsOnlyTheSettings
 
     // The server's error log lies beside the program; the uninstaller takes it along.
     std::ofstream(installDir_ / "IpError.txt") << "Error: 10048 - address in use\r\n";
-    ASSERT_EQ(run({wineLoader(), (installDir_ / "Uninstall.exe").string(), "/S"}, nullptr, 60000), 0);
+    ASSERT_EQ(run({wineLoader(), (installDir_ / "Uninstall.exe").string(), "/S"}, nullptr, 60000),
+              0);
     // The uninstaller runs on from a copy of itself in the temp folder.
     EXPECT_TRUE(goneWithin(installDir_, 30000));
     EXPECT_FALSE(fs::exists(company_));
@@ -222,7 +246,8 @@ TEST_F(Package, ServiceOptionStartsTheServiceAndTheUninstallerRemovesIt) {
     EXPECT_TRUE(listensWithin(3080, 5000)) << "the status page the setup turns on";
     EXPECT_EQ(run({wineLoader(), "sc", "query", "KorrinServer"}), 0);
 
-    EXPECT_EQ(run({wineLoader(), (installDir_ / "Uninstall.exe").string(), "/S"}, nullptr, 60000), 0);
+    EXPECT_EQ(run({wineLoader(), (installDir_ / "Uninstall.exe").string(), "/S"}, nullptr, 60000),
+              0);
     EXPECT_TRUE(goneWithin(installDir_, 30000)) << "the running service kept its program file";
     EXPECT_FALSE(isListening(4602));
     EXPECT_NE(run({wineLoader(), "sc", "query", "KorrinServer"}), 0);

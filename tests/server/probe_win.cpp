@@ -43,8 +43,8 @@ std::string unescape(const char* s) {
 
 std::string windowText(HWND h) {
     char buf[4096] = {};
-    SendMessageTimeoutA(h, WM_GETTEXT, sizeof buf, reinterpret_cast<LPARAM>(buf), SMTO_BLOCK,
-                        2000, nullptr);
+    SendMessageTimeoutA(h, WM_GETTEXT, sizeof buf, reinterpret_cast<LPARAM>(buf), SMTO_BLOCK, 2000,
+                        nullptr);
     return buf;
 }
 
@@ -89,7 +89,8 @@ void dumpList(const char* name, HWND list) {
 std::string statusText(HWND sb, int part) {
     DWORD pid = 0;
     GetWindowThreadProcessId(sb, &pid);
-    HANDLE proc = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
+    HANDLE proc =
+        OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
     if (!proc) return "<no access>";
     const SIZE_T size = 4096;
     void* remote = VirtualAllocEx(proc, nullptr, size, MEM_COMMIT, PAGE_READWRITE);
@@ -135,9 +136,9 @@ int dump(HWND f) {
     struct {
         const char* name;
         int id;
-    } labels[] = {{"label1", ids::kLabel1}, {"label2", ids::kLabel2}, {"label3", ids::kLabel3},
-                  {"label4", ids::kLabel4}, {"command2", ids::kCommand2},
-                  {"paused", ids::kPausedNotice}};
+    } labels[] = {{"label1", ids::kLabel1},     {"label2", ids::kLabel2},
+                  {"label3", ids::kLabel3},     {"label4", ids::kLabel4},
+                  {"command2", ids::kCommand2}, {"paused", ids::kPausedNotice}};
     for (auto& l : labels) {
         HWND h = GetDlgItem(f, l.id);
         printf("%s=%s\n", l.name, escape(windowText(h)).c_str());

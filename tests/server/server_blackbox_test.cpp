@@ -20,7 +20,7 @@ namespace korrin::blackbox {
 namespace {
 
 class Server : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         KORRIN_NEED_WINDOWS_BUILD();
         server_ = std::make_unique<ServerUnderTest>();
@@ -58,7 +58,7 @@ protected:
 
 // The relay's scenarios that need no window, against the Windows program and korrin-relay.
 class RelayScenario : public Server, public ::testing::WithParamInterface<Program> {
-protected:
+  protected:
     void SetUp() override {
         if (GetParam() == Program::Windows) return Server::SetUp();
         if (access(relayBinary().c_str(), X_OK) != 0) GTEST_SKIP() << "no korrin-relay built";
@@ -111,7 +111,8 @@ TEST(LinuxRelay, UnderASmallOpenFileLimitItIdlesAndItsStatusPortAnswers) {
     char dir[] = "/tmp/korrin-nofile-XXXXXX";
     ASSERT_NE(mkdtemp(dir), nullptr);
     const std::string wrapper = std::string(dir) + "/korrin-relay";
-    std::ofstream(wrapper) << "#!/bin/sh\nexec prlimit --nofile=64:64 -- '" << relay << "' \"$@\"\n";
+    std::ofstream(wrapper) << "#!/bin/sh\nexec prlimit --nofile=64:64 -- '" << relay
+                           << "' \"$@\"\n";
     chmod(wrapper.c_str(), 0755);
     setenv("KORRIN_RELAY_BIN", wrapper.c_str(), 1);
     ServerUnderTest s(Program::Linux);
@@ -347,7 +348,8 @@ TEST_P(RelayScenario, ReceiverThatNeverReadsDoesNotHoldUpTheOthers) {
     auto d = s().waitFor([](auto& m) { return m["list3.count"] == "1"; }, 5000);
     EXPECT_EQ(d["list3.count"], "1");
     EXPECT_EQ(d["list3.0"], "127.0.0.1-1|1");
-    EXPECT_NE(d["label2"].find("Error: " + std::to_string(s().code(10055)) + " "), std::string::npos)
+    EXPECT_NE(d["label2"].find("Error: " + std::to_string(s().code(10055)) + " "),
+              std::string::npos)
         << d["label2"];
 }
 
@@ -412,10 +414,11 @@ TEST_F(Server, ReceiverListKeepsItsPlaceWhenOthersComeAndGo) {
         {"one joins at the end", -1, 29, 9, 11},
     };
     for (const Step& st : steps) {
-        if (st.closeIndex >= 0) closeFd(std::exchange(fds_[st.closeIndex], -1));
-        else receiver(4210);
-        auto d = s().waitFor(
-            [&](auto& m) { return m["list3.count"] == std::to_string(st.count); });
+        if (st.closeIndex >= 0)
+            closeFd(std::exchange(fds_[st.closeIndex], -1));
+        else
+            receiver(4210);
+        auto d = s().waitFor([&](auto& m) { return m["list3.count"] == std::to_string(st.count); });
         EXPECT_EQ(d["list3.count"], std::to_string(st.count)) << st.what;
         EXPECT_EQ(d["list3.top"], std::to_string(st.top)) << st.what;
         EXPECT_EQ(d["list3." + std::to_string(st.top)], "127.0.0.1-10|10") << st.what;
@@ -431,7 +434,8 @@ TEST_P(RelayScenario, BindListensOnlyWhereItSays) {
     for (int port : {4220, 4221})
         EXPECT_EQ(listenAddresses(port), std::vector<std::string>{"127.0.0.1"}) << port;
     if (windows()) {
-        EXPECT_EQ(s().waitFor([](auto& m) { return !m["status1"].empty(); })["status1"], "127.0.0.1");
+        EXPECT_EQ(s().waitFor([](auto& m) { return !m["status1"].empty(); })["status1"],
+                  "127.0.0.1");
     }
 }
 
@@ -697,7 +701,7 @@ constexpr char kMachineKey[] = "HKLM\\Software\\Oxa Software\\VarnelServer";
 // The service under Wine's service manager, with a windowed server beside it: the window
 // keeps the Wine session (and with it every service) alive, as a logged-on user would.
 class Service : public Server {
-protected:
+  protected:
     void SetUp() override {
         Server::SetUp();
         if (IsSkipped() || HasFatalFailure()) return;

@@ -196,17 +196,25 @@ ServerUnderTest::ServerUnderTest(Program program) : program_(program) {
     resetSettings();
 }
 
-const char* programName(Program p) { return p == Program::Windows ? "Windows" : "Linux"; }
+const char* programName(Program p) {
+    return p == Program::Windows ? "Windows" : "Linux";
+}
 
 int ServerUnderTest::code(int winsockCode) const {
     if (program_ == Program::Windows) return winsockCode;
     switch (winsockCode) {
-    case 10013: return EACCES;
-    case 10022: return EINVAL;
-    case 10040: return EMSGSIZE;
-    case 10048: return EADDRINUSE;
-    case 10054: return ECONNRESET;
-    case 10055: return ENOBUFS;
+        case 10013:
+            return EACCES;
+        case 10022:
+            return EINVAL;
+        case 10040:
+            return EMSGSIZE;
+        case 10048:
+            return EADDRINUSE;
+        case 10054:
+            return ECONNRESET;
+        case 10055:
+            return ENOBUFS;
     }
     return winsockCode;
 }
@@ -260,7 +268,8 @@ std::map<std::string, std::string> ServerUnderTest::dumpStatus() {
     if (body == std::string::npos) return d;
     const nlohmann::json j = nlohmann::json::parse(answer.substr(body + 4), nullptr, false);
     if (j.is_discarded()) return d;
-    for (const auto& [list, key] : {std::pair{"list1", "senders"}, std::pair{"list3", "receivers"}}) {
+    for (const auto& [list, key] :
+         {std::pair{"list1", "senders"}, std::pair{"list3", "receivers"}}) {
         const auto& peers = j[key];
         d[std::string(list) + ".count"] = std::to_string(peers.size());
         for (size_t i = 0; i < peers.size(); ++i) {
@@ -288,12 +297,16 @@ std::map<std::string, std::string> ServerUnderTest::dump() {
 }
 
 void ServerUnderTest::setSetting(const std::string& name, const std::string& value) {
-    if (program_ == Program::Linux) settings_[name] = value;
-    else probe({"regset", name, value});
+    if (program_ == Program::Linux)
+        settings_[name] = value;
+    else
+        probe({"regset", name, value});
 }
 void ServerUnderTest::removeSetting(const std::string& name) {
-    if (program_ == Program::Linux) settings_.erase(name);
-    else probe({"regdel", name});
+    if (program_ == Program::Linux)
+        settings_.erase(name);
+    else
+        probe({"regdel", name});
 }
 std::string ServerUnderTest::setting(const std::string& name) {
     if (program_ == Program::Linux) return settings_.count(name) ? settings_[name] : "<none>";
@@ -303,8 +316,12 @@ std::string ServerUnderTest::setting(const std::string& name) {
     if (rc != 0 || at == std::string::npos) return "<none>";
     return out.substr(at + 6, out.find('\n', at) - at - 6);
 }
-void ServerUnderTest::setLanguage(const std::string& code) { probe({"regsetlang", code}); }
-void ServerUnderTest::removeLanguage() { probe({"regdellang"}); }
+void ServerUnderTest::setLanguage(const std::string& code) {
+    probe({"regsetlang", code});
+}
+void ServerUnderTest::removeLanguage() {
+    probe({"regdellang"});
+}
 
 void ServerUnderTest::writeFile(const std::string& name, const std::string& bytes) {
     std::ofstream(dir_ + "/" + name, std::ios::binary) << bytes;
@@ -335,7 +352,8 @@ bool ServerUnderTest::start() {
         pid_ = spawn({relayBinary(), "--config", dir_ + "/korrin-relay.conf", "--log-file",
                       dir_ + "/IpError.txt"},
                      -1);
-        const int status = settings_.count("StatusPort") ? std::stoi(settings_["StatusPort"]) : 4799;
+        const int status =
+            settings_.count("StatusPort") ? std::stoi(settings_["StatusPort"]) : 4799;
         for (int i = 0; i < 100 && running() && !isListening(status); ++i) sleepMs(20);
         return running();
     }
@@ -442,7 +460,9 @@ std::vector<std::string> listenAddresses(int port) {
     return found;
 }
 
-bool isListening(int port) { return !listenAddresses(port).empty(); }
+bool isListening(int port) {
+    return !listenAddresses(port).empty();
+}
 
 int connectVia(const std::string& from, const std::string& to, int port) {
     const bool v6 = to.find(':') != std::string::npos;
@@ -462,8 +482,8 @@ int connectVia(const std::string& from, const std::string& to, int port) {
     const socklen_t len = v6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
     int fd = socket(v6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0 || !fill(remote, to, port) ||
-        (!from.empty() && (!fill(local, from, 0) ||
-                           bind(fd, reinterpret_cast<sockaddr*>(&local), len) != 0)) ||
+        (!from.empty() &&
+         (!fill(local, from, 0) || bind(fd, reinterpret_cast<sockaddr*>(&local), len) != 0)) ||
         connect(fd, reinterpret_cast<sockaddr*>(&remote), len) != 0) {
         if (fd >= 0) close(fd);
         return -1;
@@ -479,8 +499,12 @@ static bool listeningWithin(int port, bool listening, int timeoutMs) {
     }
 }
 
-bool listensWithin(int port, int timeoutMs) { return listeningWithin(port, true, timeoutMs); }
-bool closesWithin(int port, int timeoutMs) { return listeningWithin(port, false, timeoutMs); }
+bool listensWithin(int port, int timeoutMs) {
+    return listeningWithin(port, true, timeoutMs);
+}
+bool closesWithin(int port, int timeoutMs) {
+    return listeningWithin(port, false, timeoutMs);
+}
 
 void sendAll(int fd, const std::string& bytes) {
     size_t off = 0;
@@ -496,7 +520,8 @@ std::string readFor(int fd, size_t want, int timeoutMs) {
     auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     while (got.size() < want) {
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                        until - std::chrono::steady_clock::now()).count();
+                        until - std::chrono::steady_clock::now())
+                        .count();
         if (left <= 0) break;
         pollfd p = {fd, POLLIN, 0};
         if (poll(&p, 1, static_cast<int>(left)) <= 0) break;
@@ -512,7 +537,8 @@ bool closedWithin(int fd, int timeoutMs) {
     auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                        until - std::chrono::steady_clock::now()).count();
+                        until - std::chrono::steady_clock::now())
+                        .count();
         if (left <= 0) return false;
         pollfd p = {fd, POLLIN, 0};
         if (poll(&p, 1, static_cast<int>(left)) <= 0) return false;

@@ -26,12 +26,12 @@ std::string relayBinary();
 
 // For a test fixture's SetUp: skips without the Windows build, or fails where scripts/test
 // demands it (KORRIN_REQUIRE_WINDOWS). Needs <gtest/gtest.h> and <cstdlib>.
-#define KORRIN_NEED_WINDOWS_BUILD()                                                        \
-    do {                                                                                   \
-        if (::korrin::blackbox::windowsBuildDir().empty()) {                               \
+#define KORRIN_NEED_WINDOWS_BUILD()                                                              \
+    do {                                                                                         \
+        if (::korrin::blackbox::windowsBuildDir().empty()) {                                     \
             if (std::getenv("KORRIN_REQUIRE_WINDOWS")) FAIL() << "the Windows build is missing"; \
-            GTEST_SKIP() << "no Windows build to test";                                    \
-        }                                                                                  \
+            GTEST_SKIP() << "no Windows build to test";                                          \
+        }                                                                                        \
     } while (0)
 
 // The relay program a scenario runs against: the Windows program under Wine, with its window,
@@ -40,7 +40,7 @@ enum class Program { Windows, Linux };
 const char* programName(Program p);
 
 class ServerUnderTest {
-public:
+  public:
     ServerUnderTest();  // a fresh program directory with KorrinServer.exe and Language.dll
     // korrin-relay: settings go to a config file in a fresh directory, its log to IpError.txt
     // there, and dump() reads its status page (StatusPort 4799 unless set).
@@ -86,7 +86,7 @@ public:
     template <typename Pred>
     std::map<std::string, std::string> waitFor(Pred pred, int ms = 5000);
 
-private:
+  private:
     void resetSettings();
     std::map<std::string, std::string> dumpStatus();
 
