@@ -33,7 +33,7 @@ host_runs_32bit() {
 # even be in step with the amd64 one).
 ensure_packages() {
     local want=(cmake ninja-build g++-mingw-w64-i686 g++-mingw-w64-x86-64-posix googletest wine
-                wine64 xvfb xauth x11-apps imagemagick ncat clang libclang-rt-14-dev
+                wine64 xvfb xauth x11-apps imagemagick ncat clang libclang-rt-14-dev clang-format
                 nsis zip nlohmann-json3-dev chromium python3-prometheus-client python3-websocket)
     host_runs_32bit && want+=(wine32:i386)
     local missing=()
