@@ -28,11 +28,11 @@ needed="$(objdump -T "$bin" | grep -o 'GLIBC_[0-9][0-9.]*' | sed 's/GLIBC_//' | 
 dpkg --compare-versions "${BASH_REMATCH[1]}" ge "$needed" || fail "Depends $depends, needs $needed"
 # A fresh install serves this computer only: both ports and the status port on loopback.
 conf="$work/root/etc/korrin-relay/korrin-relay.conf"
-[ "$(grep -v '^\s*\(#\|;\|$\)' "$conf")" = "$(printf 'Bind = 127.0.0.1, ::1\nStatusPort = 3080')" ] ||
+[ "$(grep -v '^\s*\(#\|;\|$\)' "$conf")" = "$(printf 'Bind = 127.0.0.1, ::1\nStatusPort = 3080\nSpool = /var/lib/korrin-relay/spool')" ] ||
     fail "conffile values: $(grep -v '^\s*\(#\|;\|$\)' "$conf" | tr '\n' '|')"
 [ "$("$bin" --version)" = "korrin-relay $version" ] || fail "--version"
 "$bin" --config "$work/root/etc/korrin-relay/korrin-relay.conf" --port 4861 --timer 50 \
-    --bind 127.0.0.1 --status-port 4863 2>"$work/log" &
+    --bind 127.0.0.1 --status-port 4863 --spool "$work/spool" 2>"$work/log" &
 pid=$!
 for _ in $(seq 50); do (exec 3<>/dev/tcp/127.0.0.1/4862) 2>/dev/null && break; sleep 0.1; done
 exec 3<>/dev/tcp/127.0.0.1/4862
