@@ -276,7 +276,10 @@ std::string renderStatusJson(const StatusSnapshot& s) {
          {{"lines_in", s.counters.linesIn},
           {"lines_out", s.counters.linesOut},
           {"send_failures", s.counters.sendFailures},
-          {"refused", refused}}},
+          {"refused", refused},
+          {"replayed_lines", s.counters.replayedLines},
+          {"resumed_receivers", s.counters.resumedReceivers},
+          {"lines_lost", s.counters.linesLost}}},
         {"last_error", latin1ToUtf8(s.lastError)},
         {"log", log},
     };

@@ -45,6 +45,7 @@ TEST(StatusPage, JsonStaysValidWhateverBytesTheLogHolds) {
     EXPECT_EQ(j["last_error"], "Error: 10054 \u00e9t\u00e9");  // 8-bit text read as Latin-1
     EXPECT_EQ(j["log"][0], "Bind: \"\x01\0\u00ff\" is not an address"s);
     EXPECT_EQ(j["spool"]["sent_seq"], 5000000000u);
+    EXPECT_EQ(j["counters"]["lines_lost"]["not_kept"], 3);
     EXPECT_EQ(j["spool"]["folder"], "/var/lib/korrin-relay/spool");
 }
 
