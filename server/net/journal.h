@@ -55,6 +55,10 @@ class Journal {
     bool writeOut();
     // writeOut, then puts the lines and the sent place on stable storage.
     bool sync();
+    // Whether sync has anything to do.
+    bool unsynced() const {
+        return !pending_.empty() || !tailSynced_ || !sentSynced_ || sentWritten_ != sentSeq_;
+    }
     // The send step has sent every line up to seq; written with the next writeOut.
     void markSent(uint64_t seq);
     // Deletes the segments whose lines are all sent and older than keepFrom; the one being

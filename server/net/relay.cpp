@@ -628,9 +628,9 @@ void Relay::senderReadDone() {
 
 void Relay::flushSpool(bool toStableStorage) {
     const Clock::TimePoint start = clock_.now();
+    const bool timed = toStableStorage && journal_->unsynced();  // idle ticks are no flushes
     const bool ok = toStableStorage ? journal_->sync() : journal_->writeOut();
-    if (ok && toStableStorage)
-        syncTimes_.add(std::chrono::duration<double>(clock_.now() - start).count());
+    if (ok && timed) syncTimes_.add(std::chrono::duration<double>(clock_.now() - start).count());
     if (!ok && !spoolWriteFailing_) {
         spoolWriteFailing_ = true;
         spoolError_ = journal_->error();
