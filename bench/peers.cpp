@@ -60,7 +60,8 @@ bool readSome(Peer& p) {
 // At most one send per round, so that a flooding writer cannot delay the readers' time stamps.
 bool writeSome(Peer& p) {
     constexpr size_t kMaxWrite = 64 * 1024;
-    ssize_t n = send(p.fd, p.out.data() + p.outPos, std::min(p.unwritten(), kMaxWrite), MSG_NOSIGNAL);
+    ssize_t n =
+        send(p.fd, p.out.data() + p.outPos, std::min(p.unwritten(), kMaxWrite), MSG_NOSIGNAL);
     if (n < 0) return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
     if (!p.wrote) {
         p.wrote = true;

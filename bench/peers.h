@@ -10,17 +10,17 @@ namespace korrin::bench {
 
 struct Peer {
     int fd = -1;
-    std::string out;     // bytes still to write, from outPos on
+    std::string out;  // bytes still to write, from outPos on
     size_t outPos = 0;
-    bool read = false;   // read what arrives (receivers; broker clients must drain)
+    bool read = false;  // read what arrives (receivers; broker clients must drain)
     bool keepLines = false;
-    std::string partial;              // an unfinished line, when lines are kept
-    std::vector<std::string> lines;   // complete lines, when kept
-    std::vector<double> lineTimes;    // arrival time of each kept line
-    size_t linesSeen = 0;             // LFs read, kept or not
-    unsigned long long written = 0;   // bytes the socket took in all
-    bool wrote = false;               // the socket took a first byte,
-    double firstWriteTime = 0;        // at this time
+    std::string partial;             // an unfinished line, when lines are kept
+    std::vector<std::string> lines;  // complete lines, when kept
+    std::vector<double> lineTimes;   // arrival time of each kept line
+    size_t linesSeen = 0;            // LFs read, kept or not
+    unsigned long long written = 0;  // bytes the socket took in all
+    bool wrote = false;              // the socket took a first byte,
+    double firstWriteTime = 0;       // at this time
 
     size_t unwritten() const { return out.size() - outPos; }
     // Appends bytes to write, dropping what was written already.

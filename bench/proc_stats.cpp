@@ -54,7 +54,8 @@ pid_t findProcess(const std::vector<std::string>& cmdlineParts) {
     for (pid_t pid : allPids()) {
         std::string cmd = slurp("/proc/" + std::to_string(pid) + "/cmdline");
         bool all = !cmd.empty();
-        for (const std::string& part : cmdlineParts) all = all && cmd.find(part) != std::string::npos;
+        for (const std::string& part : cmdlineParts)
+            all = all && cmd.find(part) != std::string::npos;
         if (all) return pid;
     }
     return -1;
@@ -111,8 +112,9 @@ bool parseTcpLine(const std::string& line, TcpLine& out) {
     if (!(f >> slot >> local >> remote >> state >> queues) || state != "01") return false;
     auto portOf = [](const std::string& addr) {
         size_t colon = addr.find(':');
-        return colon == std::string::npos ? -1
-                                          : static_cast<int>(strtol(addr.c_str() + colon + 1, nullptr, 16));
+        return colon == std::string::npos
+                   ? -1
+                   : static_cast<int>(strtol(addr.c_str() + colon + 1, nullptr, 16));
     };
     size_t colon = queues.find(':');
     if (colon == std::string::npos) return false;
@@ -164,6 +166,8 @@ double percentile(std::vector<double> values, double pct) {
     return values[rank - 1];
 }
 
-double median(std::vector<double> values) { return percentile(std::move(values), 50); }
+double median(std::vector<double> values) {
+    return percentile(std::move(values), 50);
+}
 
 }  // namespace korrin::bench

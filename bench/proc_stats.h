@@ -26,9 +26,9 @@ double cpuSeconds(pid_t pid);
 // Bytes the kernel holds on the TCP connections to a local port: not yet read by the
 // listening side, plus not yet delivered from the connecting side.
 struct TcpBacklog {
-    uint64_t unread = 0;   // receive queues of the sockets whose local port is `port`
-    uint64_t unsent = 0;   // send queues of the sockets whose remote port is `port`
-    int established = 0;   // connections accepted by the kernel on `port`
+    uint64_t unread = 0;  // receive queues of the sockets whose local port is `port`
+    uint64_t unsent = 0;  // send queues of the sockets whose remote port is `port`
+    int established = 0;  // connections accepted by the kernel on `port`
 };
 TcpBacklog tcpBacklog(int port);
 // Adds one line of /proc/net/tcp into the backlog; other lines are ignored.

@@ -12,16 +12,22 @@ TEST(TcpBacklog, CountsOnlyEstablishedConnectionsOfThePort) {
         uint64_t unread, unsent;
         int established;
     } rows[] = {
-        {"  sl  local_address rem_address   st tx_queue rx_queue tr tm->when retrnsmt   uid", 0, 0, 0},
+        {"  sl  local_address rem_address   st tx_queue rx_queue tr tm->when retrnsmt   uid", 0, 0,
+         0},
         // the server's end: its receive queue is what it has not read
-        {"   3: 0100007F:1389 0100007F:D2A4 01 00000010:00000A00 00:00000000 00000000 0 0 1 1", 2560, 0, 1},
+        {"   3: 0100007F:1389 0100007F:D2A4 01 00000010:00000A00 00:00000000 00000000 0 0 1 1",
+         2560, 0, 1},
         // the sender's end: its send queue is what has not reached the server
-        {"   4: 0100007F:D2A4 0100007F:1389 01 00000100:00000000 00:00000000 00000000 0 0 1 1", 0, 256, 0},
+        {"   4: 0100007F:D2A4 0100007F:1389 01 00000100:00000000 00:00000000 00000000 0 0 1 1", 0,
+         256, 0},
         // a listening socket's rx_queue is its accept backlog, not data
-        {"   0: 00000000:1389 00000000:0000 0A 00000000:00000005 00:00000000 00000000 0 0 1 1", 0, 0, 0},
+        {"   0: 00000000:1389 00000000:0000 0A 00000000:00000005 00:00000000 00000000 0 0 1 1", 0,
+         0, 0},
         // a closed connection in TIME_WAIT and a connection of another port
-        {"   5: 0100007F:1389 0100007F:D2A6 06 00000000:00000000 03:00000F2D 00000000 0 0 0 3", 0, 0, 0},
-        {"   6: 0100007F:138A 0100007F:D2A8 01 00000000:00000040 00:00000000 00000000 0 0 1 1", 0, 0, 0},
+        {"   5: 0100007F:1389 0100007F:D2A6 06 00000000:00000000 03:00000F2D 00000000 0 0 0 3", 0,
+         0, 0},
+        {"   6: 0100007F:138A 0100007F:D2A8 01 00000000:00000040 00:00000000 00000000 0 0 1 1", 0,
+         0, 0},
         {"garbage", 0, 0, 0},
     };
     for (const Row& r : rows) {
@@ -40,7 +46,7 @@ TEST(Percentile, NearestRank) {
         std::vector<double> values;
         double pct, want;
     } rows[] = {
-        {{}, 50, 0},      {{7}, 99, 7},        {{7}, 0, 7},         {hundred, 50, 50},
+        {{}, 50, 0},       {{7}, 99, 7},        {{7}, 0, 7},        {hundred, 50, 50},
         {hundred, 99, 99}, {hundred, 100, 100}, {{3, 1, 2}, 50, 2}, {{4, 1, 3, 2}, 50, 2},
     };
     for (const Row& r : rows) EXPECT_EQ(percentile(r.values, r.pct), r.want) << r.pct;

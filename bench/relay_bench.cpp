@@ -42,12 +42,12 @@ constexpr int kStatusPort = 5180;
 constexpr double kStatusPollsPerSecond = 50;
 constexpr int kSenders = 31;
 constexpr int kReceivers = 31;
-constexpr int kLineText = 40;                        // bytes of text; LF follows on the wire
-constexpr size_t kMarkLines = 100000;                // the queue's high-water mark in lines
+constexpr int kLineText = 40;          // bytes of text; LF follows on the wire
+constexpr size_t kMarkLines = 100000;  // the queue's high-water mark in lines
 // A tenth more than the mark: what the server holds back once it stops reading shows the mark.
 constexpr int kLinesPerSender = (kMarkLines * 11 / 10 + kSenders - 1) / kSenders;
 constexpr int kPacingInterval = 50;
-constexpr int kPacingLines = 301;                    // 300 gaps
+constexpr int kPacingLines = 301;  // 300 gaps
 constexpr int kLatencyLines = 100;
 constexpr double kIdleSeconds = 10;
 
@@ -114,7 +114,7 @@ double firstWriteOf(const std::vector<Peer>& peers) {
 Program benchProgram = Program::Windows;
 
 class Server {
-public:
+  public:
     explicit Server(int timerMs) : sut_(benchProgram) {
         sut_.setSetting("Port", std::to_string(kInputPort));
         sut_.setSetting("Timer", std::to_string(timerMs));
@@ -145,12 +145,12 @@ public:
     }
     // Polls the window until the list shows at least `want` entries.
     long waitCount(const char* list, long want, int ms) {
-        auto d = sut_.waitFor([&](auto& m) { return m.count(list) && atol(m[list].c_str()) >= want; },
-                              ms);
+        auto d = sut_.waitFor(
+            [&](auto& m) { return m.count(list) && atol(m[list].c_str()) >= want; }, ms);
         return d.count(list) ? atol(d[list].c_str()) : -1;
     }
 
-private:
+  private:
     ServerUnderTest sut_;
     pid_t pid_ = -1;
 };
@@ -158,7 +158,7 @@ private:
 // A client that asks for /status.json 50 times a second on a thread of its own, each time on a
 // new connection, as long as it lives.
 class StatusPoller {
-public:
+  public:
     StatusPoller() : thread_([this] { run(); }) {}
     ~StatusPoller() {
         stop_ = true;
@@ -167,7 +167,7 @@ public:
     long answered() const { return answered_; }
     long failed() const { return failed_; }
 
-private:
+  private:
     void run() {
         double next = now();
         while (!stop_) {
@@ -191,8 +191,8 @@ private:
 };
 
 struct CpuShare {
-    double server = 0;      // % of one core
-    double wineserver = -1; // % of one core; -1 when not found
+    double server = 0;       // % of one core
+    double wineserver = -1;  // % of one core; -1 when not found
 };
 
 CpuShare idleCpu(pid_t server, double seconds) {
@@ -211,12 +211,12 @@ CpuShare idleCpu(pid_t server, double seconds) {
 struct IngestRun {
     double linesPerSecond = 0;
     long rssIdleKiB = 0, rssMarkKiB = 0;
-    long queueShown = 0;    // List2's count once the window caught up
-    double serverCpu = 0;   // % of one core while the senders were writing
-    long sentDuring = 0;    // lines the first receiver got before the mark
-    long readAtStop = 0;    // lines the server had read half a second after the mark
+    long queueShown = 0;      // List2's count once the window caught up
+    double serverCpu = 0;     // % of one core while the senders were writing
+    long sentDuring = 0;      // lines the first receiver got before the mark
+    long readAtStop = 0;      // lines the server had read half a second after the mark
     double writeSeconds = 0;  // how long the senders took to hand 100,000 lines to the kernel
-    double shownAfter = 0;  // seconds from the mark until List2 showed the queue
+    double shownAfter = 0;    // seconds from the mark until List2 showed the queue
 };
 
 int localPort(int fd) {
@@ -270,7 +270,8 @@ IngestRun ingestThroughServer(int timerMs, int receiverCount, std::optional<CpuS
     std::vector<Peer> receivers;
     if (receiverCount > 0) {
         receivers = connectPeers(kOutputPort, receiverCount, true, true);
-        if (receivers.empty() || server.waitCount("list3.count", receiverCount, 10000) < receiverCount)
+        if (receivers.empty() ||
+            server.waitCount("list3.count", receiverCount, 10000) < receiverCount)
             die("receivers could not connect");
     }
     std::vector<Peer> senders = connectPeers(kInputPort, kSenders, false, false);
@@ -359,23 +360,23 @@ std::vector<double> gapErrors(const Peer& r, size_t from, size_t to) {
 // Senders writing without line ends as fast as the server reads, for a fixed time.
 struct ByteFlood {
     int senders = 0;
-    double readMiBps = 0;  // what the server read meanwhile
-    size_t lines = 0;      // lines the first receiver got meanwhile
-    double maxGap = 0;     // the longest wait for a line, ms
+    double readMiBps = 0;                             // what the server read meanwhile
+    size_t lines = 0;                                 // lines the first receiver got meanwhile
+    double maxGap = 0;                                // the longest wait for a line, ms
     double leastMiB = 0, medianMiB = 0, mostMiB = 0;  // read per sender
 };
 
 struct PacingResults {
     CpuShare idleCpu;
-    Spread idleGap1;         // idle input, one receiver
-    Spread idleGap;          // idle input, 31 receivers
-    Spread polledGap;        // the same while /status.json is asked 50 times a second
+    Spread idleGap1;   // idle input, one receiver
+    Spread idleGap;    // idle input, 31 receivers
+    Spread polledGap;  // the same while /status.json is asked 50 times a second
     long polls = 0, pollsFailed = 0;
-    Spread linesFloodGap;    // 31 senders writing lines at a sustained rate
+    Spread linesFloodGap;  // 31 senders writing lines at a sustained rate
     Spread fanSpread, writeToLast;
-    double linesOffered = 0;      // lines the sustained flood wrote
+    double linesOffered = 0;  // lines the sustained flood wrote
     std::vector<ByteFlood> byteFloods;
-    long errorLogLines = 0;       // lines in IpError.txt at the end
+    long errorLogLines = 0;  // lines in IpError.txt at the end
 };
 
 constexpr int kFloodLinesPerWrite = 2;  // per sender every 20 ms: 3,100 lines/s from 31 senders
@@ -421,7 +422,8 @@ PacingResults pacingAndFanOut() {
         server.waitCount("list1.count", 1, 10000) < 1)
         die("the first receiver and sender were not listed");
     queueBatch(senders[0]);
-    res.idleGap1 = pacedGaps("idle input, 1 receiver", pointers(senders, &receivers), receivers[0], nothing);
+    res.idleGap1 =
+        pacedGaps("idle input, 1 receiver", pointers(senders, &receivers), receivers[0], nothing);
 
     std::vector<Peer> more = connectPeers(kOutputPort, kReceivers - 1, true, true);
     receivers.insert(receivers.end(), more.begin(), more.end());
@@ -429,7 +431,8 @@ PacingResults pacingAndFanOut() {
         die("not all receivers listed");
     clearLines(receivers);
     queueBatch(senders[0]);
-    res.idleGap = pacedGaps("idle input, 31 receivers", pointers(senders, &receivers), receivers[0], nothing);
+    res.idleGap =
+        pacedGaps("idle input, 31 receivers", pointers(senders, &receivers), receivers[0], nothing);
     {
         StatusPoller poller;
         clearLines(receivers);
@@ -483,14 +486,15 @@ PacingResults pacingAndFanOut() {
     clearLines(receivers);
     double nextWrite = now();
     int seq = 0;
-    res.linesFloodGap = pacedGaps("flooded with lines", pointers(senders, &receivers), receivers[0], [&] {
-        if (now() < nextWrite || res.linesOffered >= 0.9 * kMarkLines) return;
-        nextWrite += kFloodPeriod;
-        for (size_t i = 0; i < senders.size(); ++i)
-            for (int k = 0; k < kFloodLinesPerWrite; ++k)
-                senders[i].queue(makeLine("F", static_cast<int>(i), seq++) + '\n');
-        res.linesOffered += static_cast<double>(senders.size() * kFloodLinesPerWrite);
-    });
+    res.linesFloodGap =
+        pacedGaps("flooded with lines", pointers(senders, &receivers), receivers[0], [&] {
+            if (now() < nextWrite || res.linesOffered >= 0.9 * kMarkLines) return;
+            nextWrite += kFloodPeriod;
+            for (size_t i = 0; i < senders.size(); ++i)
+                for (int k = 0; k < kFloodLinesPerWrite; ++k)
+                    senders[i].queue(makeLine("F", static_cast<int>(i), seq++) + '\n');
+            res.linesOffered += static_cast<double>(senders.size() * kFloodLinesPerWrite);
+        });
     if (res.linesOffered >= 0.9 * kMarkLines) die("the line flood came too close to the mark");
 
     // Flooded with bytes: senders write one unending line each as fast as the server reads it;
@@ -503,7 +507,8 @@ PacingResults pacingAndFanOut() {
         const long wsRss0 = ws > 0 ? vmRssKiB(ws) : -1;
         const uint64_t consumed0 = consumedBytes(senders);
         std::vector<uint64_t> before;
-        for (const Peer& p : senders) before.push_back(p.written - connectionBacklog(localPort(p.fd), kInputPort));
+        for (const Peer& p : senders)
+            before.push_back(p.written - connectionBacklog(localPort(p.fd), kInputPort));
         const double t0 = now();
         double tEnd = t0;
         pumpUntil(pointers(senders, &receivers), kByteFloodSeconds + 1, [&] {
@@ -514,8 +519,8 @@ PacingResults pacingAndFanOut() {
         });
         ByteFlood f;
         f.senders = static_cast<int>(flooders);
-        f.readMiBps = static_cast<double>(consumedBytes(senders) - consumed0) /
-                      (tEnd - t0) / (1024 * 1024);
+        f.readMiBps =
+            static_cast<double>(consumedBytes(senders) - consumed0) / (tEnd - t0) / (1024 * 1024);
         f.lines = receivers[0].lines.size();
         // The edges of the window count: a tick may not come at all.
         double last = t0;
@@ -527,16 +532,19 @@ PacingResults pacingAndFanOut() {
         // How evenly the server read the flooding senders.
         std::vector<double> perSender;
         for (size_t i = 1; i <= flooders; ++i)
-            perSender.push_back(static_cast<double>(senders[i].written - before[i] -
-                                                    connectionBacklog(localPort(senders[i].fd), kInputPort)) /
-                                (1024 * 1024));
+            perSender.push_back(
+                static_cast<double>(senders[i].written - before[i] -
+                                    connectionBacklog(localPort(senders[i].fd), kInputPort)) /
+                (1024 * 1024));
         f.leastMiB = percentile(perSender, 0);
         f.medianMiB = median(perSender);
         f.mostMiB = percentile(perSender, 100);
-        note("  pacing, %d senders flooding at full speed: %zu lines in %.0f s, server reading %.0f "
-             "MiB/s; per sender least %.1f, median %.1f, most %.1f MiB; wineserver VmRSS %ld -> %ld KiB",
-             f.senders, f.lines, kByteFloodSeconds, f.readMiBps, f.leastMiB, f.medianMiB, f.mostMiB,
-             wsRss0, ws > 0 ? vmRssKiB(ws) : -1);
+        note(
+            "  pacing, %d senders flooding at full speed: %zu lines in %.0f s, server reading %.0f "
+            "MiB/s; per sender least %.1f, median %.1f, most %.1f MiB; wineserver VmRSS %ld -> %ld "
+            "KiB",
+            f.senders, f.lines, kByteFloodSeconds, f.readMiBps, f.leastMiB, f.medianMiB, f.mostMiB,
+            wsRss0, ws > 0 ? vmRssKiB(ws) : -1);
         res.byteFloods.push_back(f);
         // Let the server read what the flood left in the kernel before the next round.
         for (size_t i = 1; i <= flooders; ++i) senders[i].out.resize(senders[i].outPos);
@@ -576,7 +584,8 @@ std::string loadAverage() {
 // 1234567 as "1,234,567".
 std::string grouped(double v) {
     std::string digits = std::to_string(static_cast<long long>(v + 0.5));
-    for (int i = static_cast<int>(digits.size()) - 3; i > 0; i -= 3) digits.insert(static_cast<size_t>(i), ",");
+    for (int i = static_cast<int>(digits.size()) - 3; i > 0; i -= 3)
+        digits.insert(static_cast<size_t>(i), ",");
     return digits;
 }
 
@@ -626,8 +635,10 @@ pacing rows; every peer is a Linux socket on 127.0.0.1, time stamps from CLOCK_M
 )";
 
 int runBenchmark(int runs) {
-    if (blackbox::windowsBuildDir().empty()) die("KORRIN_WINDOWS_BIN must name the bin dir of a Windows build");
-    note("relay_bench: %d ingest runs each through Korrin Server and ncat --broker, then pacing", runs);
+    if (blackbox::windowsBuildDir().empty())
+        die("KORRIN_WINDOWS_BIN must name the bin dir of a Windows build");
+    note("relay_bench: %d ingest runs each through Korrin Server and ncat --broker, then pacing",
+         runs);
     const std::string loadBefore = loadAverage();
     std::optional<CpuShare> idle1000;
     std::vector<IngestRun> server;
@@ -637,10 +648,11 @@ int runBenchmark(int runs) {
         note("  server run %d with /status.json polled: %.0f lines/s", i + 1, polledRates.back());
         server.push_back(ingestThroughServer(1000, 0, i == 0 ? &idle1000 : nullptr));
         const IngestRun& r = server.back();
-        note("  server run %d: %.0f lines/s (%.1f ms; the senders' writes took %.1f ms), server "
-             "CPU %.0f%%, read %ld lines before it stopped, List2 %ld lines, RSS %ld -> %ld KiB",
-             i + 1, r.linesPerSecond, 1e3 * kMarkLines / r.linesPerSecond, 1e3 * r.writeSeconds,
-             r.serverCpu, r.readAtStop, r.queueShown, r.rssIdleKiB, r.rssMarkKiB);
+        note(
+            "  server run %d: %.0f lines/s (%.1f ms; the senders' writes took %.1f ms), server "
+            "CPU %.0f%%, read %ld lines before it stopped, List2 %ld lines, RSS %ld -> %ld KiB",
+            i + 1, r.linesPerSecond, 1e3 * kMarkLines / r.linesPerSecond, 1e3 * r.writeSeconds,
+            r.serverCpu, r.readAtStop, r.queueShown, r.rssIdleKiB, r.rssMarkKiB);
         broker.push_back(ingestThroughBroker());
         note("  ncat run %d: %.0f lines/s", i + 1, broker.back());
     }
@@ -683,68 +695,107 @@ int runBenchmark(int runs) {
     };
     const double rssIdle = median(idleRss) / 1024, rssMark = median(markRss) / 1024;
     if (runs == 0)
-        rates = broker = idleRss = markRss = shown = stopped = writes = queuedLines = polledRates = {0};
+        rates = broker = idleRss = markRss = shown = stopped = writes = queuedLines =
+            polledRates = {0};
 
-    printf("Relay benchmark, %s, %ld cores, load average %s before and %s after; Korrin Server "
-           "under Wine, Linux peers on 127.0.0.1\n\n",
-           today().c_str(), sysconf(_SC_NPROCESSORS_ONLN), loadBefore.c_str(), loadAverage().c_str());
+    printf(
+        "Relay benchmark, %s, %ld cores, load average %s before and %s after; Korrin Server "
+        "under Wine, Linux peers on 127.0.0.1\n\n",
+        today().c_str(), sysconf(_SC_NPROCESSORS_ONLN), loadBefore.c_str(), loadAverage().c_str());
     printf("| measure | Korrin Server | ncat --broker |\n|---|---|---|\n");
-    printf("| ingest: 31 senders, 100,000 lines of 40 bytes, Timer 1000, median of %d runs | %s lines/s (100,000 lines in %.1f ms; runs %s..%s) | %s lines/s (runs %s..%s) |\n",
-           runs, grouped(median(rates)).c_str(), 1e3 * kMarkLines / median(rates),
-           grouped(*std::min_element(rates.begin(), rates.end())).c_str(),
-           grouped(*std::max_element(rates.begin(), rates.end())).c_str(),
-           grouped(median(broker)).c_str(),
-           grouped(*std::min_element(broker.begin(), broker.end())).c_str(),
-           grouped(*std::max_element(broker.begin(), broker.end())).c_str());
-    printf("| ingest: the senders' own writes of those lines into the kernel, median | %.1f ms | - |\n",
-           median(writes));
-    printf("| high-water mark: lines read when the server stopped reading (%s offered), median | %s lines | - |\n",
-           grouped(static_cast<double>(kLinesPerSender) * kSenders).c_str(), grouped(median(stopped)).c_str());
-    printf("| window: List2 shows the queue at its mark, after the mark, median of %d (probe polling) | %.1f s | - |\n",
-           runs, median(shown));
-    printf("| pacing, Timer 50, idle input, 1 receiver: gap error median / p99 (%d gaps), shortest gap | %s ms | - |\n",
-           kPacingLines - 1, ms(p.idleGap1).c_str());
-    printf("| pacing, Timer 50, idle input, 31 receivers: gap error median / p99, shortest gap | %s ms | - |\n",
-           ms(p.idleGap).c_str());
-    printf("| status page: /status.json asked %.0f times a second (%ld answers, %ld failed): pacing, Timer 50, idle input, 31 receivers, gap error p99; ingest as above, median of %d | p99 %+.1f ms (not asked: %+.1f ms); %s lines/s (not asked: %s, %+.0f %%) | - |\n",
-           kStatusPollsPerSecond, p.polls, p.pollsFailed, runs, p.polledGap.p99, p.idleGap.p99,
-           grouped(median(polledRates)).c_str(), grouped(median(rates)).c_str(),
-           100 * (median(polledRates) / std::max(1.0, median(rates)) - 1));
-    printf("| pacing, Timer 50, 31 receivers, input flooded with lines (31 senders, %.0f lines/s): gap error median / p99, shortest gap | %s ms | - |\n",
-           kSenders * kFloodLinesPerWrite / kFloodPeriod, ms(p.linesFloodGap).c_str());
+    printf(
+        "| ingest: 31 senders, 100,000 lines of 40 bytes, Timer 1000, median of %d runs | %s "
+        "lines/s (100,000 lines in %.1f ms; runs %s..%s) | %s lines/s (runs %s..%s) |\n",
+        runs, grouped(median(rates)).c_str(), 1e3 * kMarkLines / median(rates),
+        grouped(*std::min_element(rates.begin(), rates.end())).c_str(),
+        grouped(*std::max_element(rates.begin(), rates.end())).c_str(),
+        grouped(median(broker)).c_str(),
+        grouped(*std::min_element(broker.begin(), broker.end())).c_str(),
+        grouped(*std::max_element(broker.begin(), broker.end())).c_str());
+    printf(
+        "| ingest: the senders' own writes of those lines into the kernel, median | %.1f ms | - "
+        "|\n",
+        median(writes));
+    printf(
+        "| high-water mark: lines read when the server stopped reading (%s offered), median | %s "
+        "lines | - |\n",
+        grouped(static_cast<double>(kLinesPerSender) * kSenders).c_str(),
+        grouped(median(stopped)).c_str());
+    printf(
+        "| window: List2 shows the queue at its mark, after the mark, median of %d (probe polling) "
+        "| %.1f s | - |\n",
+        runs, median(shown));
+    printf(
+        "| pacing, Timer 50, idle input, 1 receiver: gap error median / p99 (%d gaps), shortest "
+        "gap | %s ms | - |\n",
+        kPacingLines - 1, ms(p.idleGap1).c_str());
+    printf(
+        "| pacing, Timer 50, idle input, 31 receivers: gap error median / p99, shortest gap | %s "
+        "ms | - |\n",
+        ms(p.idleGap).c_str());
+    printf(
+        "| status page: /status.json asked %.0f times a second (%ld answers, %ld failed): pacing, "
+        "Timer 50, idle input, 31 receivers, gap error p99; ingest as above, median of %d | p99 "
+        "%+.1f ms (not asked: %+.1f ms); %s lines/s (not asked: %s, %+.0f %%) | - |\n",
+        kStatusPollsPerSecond, p.polls, p.pollsFailed, runs, p.polledGap.p99, p.idleGap.p99,
+        grouped(median(polledRates)).c_str(), grouped(median(rates)).c_str(),
+        100 * (median(polledRates) / std::max(1.0, median(rates)) - 1));
+    printf(
+        "| pacing, Timer 50, 31 receivers, input flooded with lines (31 senders, %.0f lines/s): "
+        "gap error median / p99, shortest gap | %s ms | - |\n",
+        kSenders * kFloodLinesPerWrite / kFloodPeriod, ms(p.linesFloodGap).c_str());
     for (const ByteFlood& f : p.byteFloods)
-        printf("| pacing, Timer 50, 31 receivers, input flooded at full speed by %d sender%s (an unending line each, read at %.0f MiB/s and dropped; MiB read per sender: least %.0f, median %.0f, most %.0f): lines sent in %.0f s, longest wait for a line | %zu lines (%.0f expected), longest wait %.0f ms | - |\n",
-               f.senders, f.senders == 1 ? "" : "s", f.readMiBps, f.leastMiB, f.medianMiB, f.mostMiB,
-               kByteFloodSeconds, f.lines, kByteFloodSeconds * 1000 / kPacingInterval, f.maxGap);
-    printf("| fan-out, 31 receivers: first to last receipt of a line, median / p99 (%d lines) | %s ms | - |\n",
-           kLatencyLines, msAbs(p.fanSpread).c_str());
-    printf("| sender's write to the last receiver's receipt, empty queue, Timer 50, median / p99 | %s ms | - |\n",
-           msAbs(p.writeToLast).c_str());
+        printf(
+            "| pacing, Timer 50, 31 receivers, input flooded at full speed by %d sender%s (an "
+            "unending line each, read at %.0f MiB/s and dropped; MiB read per sender: least %.0f, "
+            "median %.0f, most %.0f): lines sent in %.0f s, longest wait for a line | %zu lines "
+            "(%.0f expected), longest wait %.0f ms | - |\n",
+            f.senders, f.senders == 1 ? "" : "s", f.readMiBps, f.leastMiB, f.medianMiB, f.mostMiB,
+            kByteFloodSeconds, f.lines, kByteFloodSeconds * 1000 / kPacingInterval, f.maxGap);
+    printf(
+        "| fan-out, 31 receivers: first to last receipt of a line, median / p99 (%d lines) | %s ms "
+        "| - |\n",
+        kLatencyLines, msAbs(p.fanSpread).c_str());
+    printf(
+        "| sender's write to the last receiver's receipt, empty queue, Timer 50, median / p99 | %s "
+        "ms | - |\n",
+        msAbs(p.writeToLast).c_str());
     const double queued = std::max(1.0, median(queuedLines));
-    printf("| memory (VmRSS): idle -> queue at its mark (%s lines of 40 bytes), median of %d | %.1f -> %.1f MiB (+%.1f MiB, %.0f bytes per queued line) | - |\n",
-           grouped(queued).c_str(), runs, rssIdle, rssMark, rssMark - rssIdle,
-           (rssMark - rssIdle) * 1024 * 1024 / queued);
+    printf(
+        "| memory (VmRSS): idle -> queue at its mark (%s lines of 40 bytes), median of %d | %.1f "
+        "-> %.1f MiB (+%.1f MiB, %.0f bytes per queued line) | - |\n",
+        grouped(queued).c_str(), runs, rssIdle, rssMark, rssMark - rssIdle,
+        (rssMark - rssIdle) * 1024 * 1024 / queued);
     printf("| idle CPU over %.0f s, no peers, Timer 1000 | %s of one core | - |\n", kIdleSeconds,
            idle1000 ? cpu(*idle1000).c_str() : "-");
     printf("| idle CPU over %.0f s, no peers, Timer 50 | %s of one core | - |\n", kIdleSeconds,
            cpu(p.idleCpu).c_str());
-    printf("\nkorrin-relay, natively on Linux (epoll, timerfd), the same measures in the same run:\n\n"
-           "| measure | korrin-relay | Korrin Server under Wine | ncat --broker |\n|---|---|---|---|\n");
-    printf("| ingest: 31 senders, 100,000 lines of 40 bytes, median of %d runs | %s lines/s | %s lines/s | %s lines/s |\n",
-           runs, grouped(median(nativeRates)).c_str(), grouped(median(rates)).c_str(),
-           grouped(median(broker)).c_str());
-    printf("| pacing, Timer 50, idle input, 31 receivers: gap error median / p99, shortest gap | %s ms | %s ms | - |\n",
-           ms(n.idleGap).c_str(), ms(p.idleGap).c_str());
-    printf("| pacing with /status.json asked 50 times a second: gap error p99 | %+.2f ms | %+.1f ms | - |\n",
-           n.polledGap.p99, p.polledGap.p99);
+    printf(
+        "\nkorrin-relay, natively on Linux (epoll, timerfd), the same measures in the same run:\n\n"
+        "| measure | korrin-relay | Korrin Server under Wine | ncat --broker "
+        "|\n|---|---|---|---|\n");
+    printf(
+        "| ingest: 31 senders, 100,000 lines of 40 bytes, median of %d runs | %s lines/s | %s "
+        "lines/s | %s lines/s |\n",
+        runs, grouped(median(nativeRates)).c_str(), grouped(median(rates)).c_str(),
+        grouped(median(broker)).c_str());
+    printf(
+        "| pacing, Timer 50, idle input, 31 receivers: gap error median / p99, shortest gap | %s "
+        "ms | %s ms | - |\n",
+        ms(n.idleGap).c_str(), ms(p.idleGap).c_str());
+    printf(
+        "| pacing with /status.json asked 50 times a second: gap error p99 | %+.2f ms | %+.1f ms | "
+        "- |\n",
+        n.polledGap.p99, p.polledGap.p99);
     printf("| fan-out, 31 receivers: first to last receipt, median / p99 | %s ms | %s ms | - |\n",
            msAbs(n.fanSpread).c_str(), msAbs(p.fanSpread).c_str());
     const double nQueued = std::max(1.0, median(nativeQueued));
-    printf("| memory per queued 40-byte line (VmRSS at the mark minus idle, %s lines) | %.0f bytes (%.1f -> %.1f MiB) | %.0f bytes | - |\n",
-           grouped(nQueued).c_str(),
-           (median(nativeMarkRss) - median(nativeIdleRss)) * 1024 / nQueued,
-           median(nativeIdleRss) / 1024, median(nativeMarkRss) / 1024,
-           (rssMark - rssIdle) * 1024 * 1024 / queued);
+    printf(
+        "| memory per queued 40-byte line (VmRSS at the mark minus idle, %s lines) | %.0f bytes "
+        "(%.1f -> %.1f MiB) | %.0f bytes | - |\n",
+        grouped(nQueued).c_str(), (median(nativeMarkRss) - median(nativeIdleRss)) * 1024 / nQueued,
+        median(nativeIdleRss) / 1024, median(nativeMarkRss) / 1024,
+        (rssMark - rssIdle) * 1024 * 1024 / queued);
     printf("| idle CPU over %.0f s, no peers, Timer 1000 / Timer 50 | %s / %s | %s / %s | - |\n",
            kIdleSeconds, nativeIdle ? cpu(*nativeIdle).c_str() : "-", cpu(n.idleCpu).c_str(),
            idle1000 ? cpu(*idle1000).c_str() : "-", cpu(p.idleCpu).c_str());
@@ -755,14 +806,16 @@ int runBenchmark(int runs) {
 // One ingest run with the given Timer and receivers, reported on its own: for looking into
 // how ticks and reading share the server's thread.
 int runIngestProbe(int timerMs, int receiverCount) {
-    if (blackbox::windowsBuildDir().empty()) die("KORRIN_WINDOWS_BIN must name the bin dir of a Windows build");
+    if (blackbox::windowsBuildDir().empty())
+        die("KORRIN_WINDOWS_BIN must name the bin dir of a Windows build");
     IngestRun r = ingestThroughServer(timerMs, receiverCount, nullptr);
-    printf("Timer %d, %d receivers: %.0f lines/s (%.2f s to the mark), server CPU %.0f%%, "
-           "%ld lines sent before the mark, %ld lines read before it stopped, List2 showed %ld "
-           "lines %.1f s after the mark, RSS %ld -> %ld KiB\n",
-           timerMs, receiverCount, r.linesPerSecond, static_cast<double>(kMarkLines) / r.linesPerSecond,
-           r.serverCpu, r.sentDuring, r.readAtStop, r.queueShown, r.shownAfter, r.rssIdleKiB,
-           r.rssMarkKiB);
+    printf(
+        "Timer %d, %d receivers: %.0f lines/s (%.2f s to the mark), server CPU %.0f%%, "
+        "%ld lines sent before the mark, %ld lines read before it stopped, List2 showed %ld "
+        "lines %.1f s after the mark, RSS %ld -> %ld KiB\n",
+        timerMs, receiverCount, r.linesPerSecond,
+        static_cast<double>(kMarkLines) / r.linesPerSecond, r.serverCpu, r.sentDuring, r.readAtStop,
+        r.queueShown, r.shownAfter, r.rssIdleKiB, r.rssMarkKiB);
     return 0;
 }
 
