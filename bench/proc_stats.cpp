@@ -36,6 +36,18 @@ std::vector<pid_t> allPids() {
     return pids;
 }
 
+// The fields of /proc/PID/stat from the third (the state) on; empty when the process is gone.
+std::vector<std::string> statFields(pid_t pid) {
+    const std::string stat = slurp("/proc/" + std::to_string(pid) + "/stat");
+    // The command name in parentheses may hold spaces; the fields after it do not.
+    const size_t close = stat.rfind(')');
+    std::vector<std::string> fields;
+    if (close == std::string::npos) return fields;
+    std::istringstream f(stat.substr(close + 1));
+    for (std::string field; f >> field;) fields.push_back(field);
+    return fields;
+}
+
 }  // namespace
 
 double now() {
@@ -83,18 +95,16 @@ long vmRssKiB(pid_t pid) {
 }
 
 double cpuSeconds(pid_t pid) {
-    std::string stat = slurp("/proc/" + std::to_string(pid) + "/stat");
-    // The command name in parentheses may hold spaces; the fields after it do not.
-    size_t close = stat.rfind(')');
-    if (close == std::string::npos) return -1;
-    std::istringstream f(stat.substr(close + 2));
-    std::string field;
-    unsigned long long utime = 0, stime = 0;
-    // Fields 3..13 precede utime (14) and stime (15).
-    for (int i = 3; i <= 13 && f >> field; ++i) {
-    }
-    if (!(f >> utime >> stime)) return -1;
-    return static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
+    // utime and stime are fields 14 and 15.
+    const std::vector<std::string> f = statFields(pid);
+    if (f.size() < 13) return -1;
+    return static_cast<double>(std::stoull(f[11]) + std::stoull(f[12])) /
+           static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+long minorFaults(pid_t pid) {
+    const std::vector<std::string> f = statFields(pid);  // minflt is field 10
+    return f.size() < 8 ? -1 : std::stol(f[7]);
 }
 
 namespace {

@@ -22,6 +22,9 @@ pid_t findWineserver(const std::string& prefix);
 long vmRssKiB(pid_t pid);
 // User plus system time in seconds; -1 when the process is gone.
 double cpuSeconds(pid_t pid);
+// Page faults served without reading the disk, mostly memory touched for the first time; -1
+// when the process is gone.
+long minorFaults(pid_t pid);
 
 // Bytes the kernel holds on the TCP connections to a local port: not yet read by the
 // listening side, plus not yet delivered from the connecting side.

@@ -1,6 +1,9 @@
 #include "bench/proc_stats.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <vector>
 
 namespace korrin::bench {
 namespace {
@@ -50,6 +53,19 @@ TEST(Percentile, NearestRank) {
         {hundred, 99, 99}, {hundred, 100, 100}, {{3, 1, 2}, 50, 2}, {{4, 1, 3, 2}, 50, 2},
     };
     for (const Row& r : rows) EXPECT_EQ(percentile(r.values, r.pct), r.want) << r.pct;
+}
+
+// Read from /proc/PID/stat of this process: fresh memory touched shows as faults; a process
+// that is gone gives -1.
+TEST(ProcStat, FaultsAndCpuOfALiveProcessOnly) {
+    const long before = minorFaults(getpid());
+    std::vector<char> fresh(16 << 20);
+    for (size_t i = 0; i < fresh.size(); i += 4096) fresh[i] = 1;
+    EXPECT_GT(minorFaults(getpid()), before);
+    EXPECT_EQ(fresh[4096], 1);
+    EXPECT_GE(cpuSeconds(getpid()), 0);
+    EXPECT_EQ(minorFaults(-2), -1);
+    EXPECT_EQ(cpuSeconds(-2), -1);
 }
 
 }  // namespace

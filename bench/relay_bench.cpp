@@ -1,6 +1,8 @@
-// relay_bench: measures Korrin Server under Wine with Linux peers on 127.0.0.1 and prints one
-// table: ingest rate, pacing accuracy, fan-out latency, memory at the queue's high-water mark,
-// idle CPU, and the same ingest load through `ncat --broker` for reference.
+// relay_bench: measures Korrin Server under Wine and korrin-relay natively with Linux peers on
+// 127.0.0.1 and prints tables: ingest rate, pacing accuracy, fan-out latency, memory at the
+// queue's high-water mark, idle CPU, the same ingest load through `ncat --broker` and into a
+// bare reader for reference, and the spool: ingest with it, pacing with it, memory and restart
+// time with a full one.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -23,6 +25,9 @@
 #include <thread>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
+#include "bench/bare_reader.h"
 #include "bench/peers.h"
 #include "bench/proc_stats.h"
 #include "tests/server/server_harness.h"
@@ -38,6 +43,7 @@ using blackbox::ServerUnderTest;
 constexpr int kInputPort = 5001;  // the output port is one above
 constexpr int kOutputPort = kInputPort + 1;
 constexpr int kBrokerPort = 5101;
+constexpr int kFloorPort = 5103;  // the bare reader's
 constexpr int kStatusPort = 5180;
 constexpr double kStatusPollsPerSecond = 50;
 constexpr int kSenders = 31;
@@ -113,32 +119,52 @@ double firstWriteOf(const std::vector<Peer>& peers) {
 // Which relay the figures are of: the Windows program under Wine, or korrin-relay natively.
 Program benchProgram = Program::Windows;
 
+// Settings beyond the port, Timer and status port, by name.
+using Settings = std::vector<std::pair<std::string, std::string>>;
+
 class Server {
   public:
-    explicit Server(int timerMs) : sut_(benchProgram) {
+    // With timeStart, startSeconds() tells how long the input port took to listen from the
+    // start on (a thread watches the kernel's tables meanwhile).
+    explicit Server(int timerMs, const Settings& extra = {}, bool timeStart = false)
+        : sut_(benchProgram) {
         sut_.setSetting("Port", std::to_string(kInputPort));
         sut_.setSetting("Timer", std::to_string(timerMs));
         sut_.setSetting("StatusPort", std::to_string(kStatusPort));
-        if (!sut_.start()) die("the server did not start");
-        if (benchProgram == Program::Linux) {
-            pid_ = sut_.pid();
-            if (!blackbox::listensWithin(kOutputPort, 10000)) die("korrin-relay does not listen");
-            return;
-        }
+        for (const auto& [name, value] : extra) sut_.setSetting(name, value);
+        std::atomic<bool> started{false};
+        std::thread watch;
+        const double t0 = now();
+        if (timeStart)
+            watch = std::thread([&] {
+                while (!started && now() - t0 < 120 && !blackbox::isListening(kInputPort))
+                    sleepSeconds(0.001);
+                startSeconds_ = now() - t0;
+            });
+        const bool up = sut_.start();
+        if (up && benchProgram == Program::Linux) pid_ = sut_.pid();
         // Wine rewrites the command line into the Windows path of the program.
         const std::string dirName = sut_.dir().substr(sut_.dir().rfind('/') + 1);
-        for (int i = 0; i < 50 && pid_ < 0; ++i) {
+        for (int i = 0; up && i < 50 && pid_ < 0; ++i) {
             pid_ = findProcess({dirName, "KorrinServer.exe"});
             if (pid_ < 0) sleepSeconds(0.1);
         }
+        const bool listens = pid_ > 0 && blackbox::listensWithin(kOutputPort, 60000);
+        started = true;
+        if (watch.joinable()) watch.join();
+        if (!up) die("the server did not start");
         if (pid_ < 0) die("cannot find the server's process");
-        if (!blackbox::listensWithin(kOutputPort, 10000)) die("the server does not listen");
+        if (!listens) die("the server does not listen");
     }
     pid_t pid() const { return pid_; }
+    double startSeconds() const { return startSeconds_; }
+    std::string log() const { return sut_.readFile("IpError.txt"); }
     long errorLogLines() const {
-        const std::string log = sut_.readFile("IpError.txt");
-        return static_cast<long>(std::count(log.begin(), log.end(), '\n'));
+        const std::string text = log();
+        return static_cast<long>(std::count(text.begin(), text.end(), '\n'));
     }
+    // Ends the process as a crash would; the destructor then finds it gone.
+    void killHard() { kill(pid_, SIGKILL); }
     long count(const char* list) {
         auto d = sut_.dump();
         return d.count(list) ? atol(d[list].c_str()) : -1;
@@ -153,6 +179,70 @@ class Server {
   private:
     ServerUnderTest sut_;
     pid_t pid_ = -1;
+    double startSeconds_ = 0;
+};
+
+// The server's /status.json; null when it did not answer.
+nlohmann::json statusJson() {
+    const int fd = blackbox::connectTo(kStatusPort, 1000);
+    if (fd < 0) return nullptr;
+    blackbox::sendAll(fd, "GET /status.json HTTP/1.1\r\nHost: localhost\r\n\r\n");
+    const std::string answer = blackbox::readFor(fd, 1 << 20, 3000);
+    blackbox::closeFd(fd);
+    const size_t body = answer.find("\r\n\r\n");
+    if (body == std::string::npos) return nullptr;
+    nlohmann::json j = nlohmann::json::parse(answer.substr(body + 4), nullptr, false);
+    return j.is_discarded() ? nullptr : j;
+}
+
+uint64_t spoolNumber(const nlohmann::json& status, const char* key) {
+    const auto& s = status.is_object() ? status["spool"] : nullptr;
+    return s.is_object() && s[key].is_number() ? s[key].get<uint64_t>() : 0;
+}
+
+// Pumps the peers while asking for the status 20 times a second, until it satisfies done or the
+// time is up; the last status.
+nlohmann::json pumpUntilStatus(const std::vector<Peer*>& peers, double seconds,
+                               const std::function<bool(const nlohmann::json&)>& done) {
+    nlohmann::json status;
+    for (const double until = now() + seconds; now() < until;) {
+        status = statusJson();
+        if (done(status)) break;
+        pumpUntil(peers, 0.05, [] { return false; });
+    }
+    return status;
+}
+
+// A spool folder under build/ (on the disk: /tmp may be memory), deleted with this object.
+class SpoolFolder {
+  public:
+    explicit SpoolFolder(const std::string& name) {
+        const char* base = getenv("KORRIN_BENCH_SPOOL");
+        char cwd[4096];
+        path_ =
+            base ? base
+                 : std::string(getcwd(cwd, sizeof cwd) ? cwd : ".") + "/build/bench-native/spool";
+        path_ += "/" + name;
+        blackbox::run({"rm", "-rf", path_});
+    }
+    ~SpoolFolder() { blackbox::run({"rm", "-rf", path_}); }
+    SpoolFolder(const SpoolFolder&) = delete;
+    SpoolFolder& operator=(const SpoolFolder&) = delete;
+
+    // The settings that put the server's spool here; Wine sees the Linux root as drive Z:.
+    Settings settings(int syncMs, int limitMiB = 1024) const {
+        std::string path = path_;
+        if (benchProgram == Program::Windows) {
+            std::replace(path.begin(), path.end(), '/', '\\');
+            path = "Z:" + path;
+        }
+        return {{"Spool", path},
+                {"SpoolSync", std::to_string(syncMs)},
+                {"SpoolLimit", std::to_string(limitMiB)}};
+    }
+
+  private:
+    std::string path_;
 };
 
 // A client that asks for /status.json 50 times a second on a thread of its own, each time on a
@@ -217,6 +307,8 @@ struct IngestRun {
     long readAtStop = 0;      // lines the server had read half a second after the mark
     double writeSeconds = 0;  // how long the senders took to hand 100,000 lines to the kernel
     double shownAfter = 0;    // seconds from the mark until List2 showed the queue
+    double syncP99Ms = 0;     // with a spool: the p99 of its flushes to stable storage
+    long faults = 0;          // the server's minor page faults from the first byte to the mark
 };
 
 int localPort(int fd) {
@@ -234,15 +326,16 @@ uint64_t writtenBytes(const std::vector<Peer>& senders) {
 
 // What the server has read: a byte written counts once it waits neither in a sender's send
 // queue nor in the server's receive queue.
-uint64_t consumedBytes(const std::vector<Peer>& senders) {
-    const TcpBacklog b = tcpBacklog(kInputPort);
+uint64_t consumedBytes(const std::vector<Peer>& senders, int port = kInputPort) {
+    const TcpBacklog b = tcpBacklog(port);
     return writtenBytes(senders) - b.unread - b.unsent;
 }
 
 // Fills each new sender with its share of 110,019 lines and pumps the senders and the others
-// until the server has read 100,000 lines. Returns the time of that mark, 0 when it was not
-// reached within two minutes.
-double floodToMark(std::vector<Peer>& senders, std::vector<Peer>* others, double* writtenAt) {
+// until the server on the port has read 100,000 lines. Returns the time of that mark, 0 when it
+// was not reached within two minutes.
+double floodToMark(std::vector<Peer>& senders, std::vector<Peer>* others, double* writtenAt,
+                   int port = kInputPort) {
     for (size_t i = 0; i < senders.size(); ++i)
         senders[i].queue(senderLines(static_cast<int>(i), kLinesPerSender));
     const uint64_t markBytes = kMarkLines * (kLineText + 1);
@@ -251,16 +344,19 @@ double floodToMark(std::vector<Peer>& senders, std::vector<Peer>* others, double
         // The kernel's tables are read only once enough was written.
         if (writtenBytes(senders) < markBytes) return false;
         if (*writtenAt == 0) *writtenAt = now();
-        if (consumedBytes(senders) < markBytes) return false;
+        if (consumedBytes(senders, port) < markBytes) return false;
         mark = now();
         return true;
     });
     return mark;
 }
 
+// With a spool in `extra` the server keeps reading past 100,000 lines (its bound is the
+// spool's size); the run then checks that the spool holds the lines on stable storage instead
+// of taking the high-water mark.
 IngestRun ingestThroughServer(int timerMs, int receiverCount, std::optional<CpuShare>* idle,
-                              bool polled = false) {
-    Server server(timerMs);
+                              bool polled = false, const Settings& extra = {}) {
+    Server server(timerMs, extra);
     std::optional<StatusPoller> poller;
     if (polled) poller.emplace();
     sleepSeconds(1);  // let start-up settle before the idle figures
@@ -279,15 +375,31 @@ IngestRun ingestThroughServer(int timerMs, int receiverCount, std::optional<CpuS
     if (server.waitCount("list1.count", kSenders, 10000) < kSenders) die("not all senders listed");
 
     const double cpu0 = cpuSeconds(server.pid());
+    const long faults0 = minorFaults(server.pid());
     double writtenAt = 0;
     const double end = floodToMark(senders, &receivers, &writtenAt);
     if (end == 0) die("the server did not take 100,000 lines within 120 s");
+    r.faults = minorFaults(server.pid()) - faults0;
     const double start = firstWriteOf(senders);
     r.serverCpu = 100 * (cpuSeconds(server.pid()) - cpu0) / (end - start);
     r.linesPerSecond = static_cast<double>(kMarkLines) / (end - start);
     r.writeSeconds = writtenAt - start;
     if (!receivers.empty()) {
         for (double t : receivers[0].lineTimes) r.sentDuring += t <= end ? 1 : 0;
+    }
+    if (!extra.empty()) {
+        const nlohmann::json st = pumpUntilStatus(pointers(senders, &receivers), 5, [](auto& j) {
+            const uint64_t last = spoolNumber(j, "last_seq");
+            return last >= kMarkLines && spoolNumber(j, "synced_seq") == last;
+        });
+        if (spoolNumber(st, "synced_seq") < kMarkLines)
+            die("the spool did not keep the lines: " +
+                (st.is_object() ? st["spool"].dump() : "no status"));
+        r.syncP99Ms =
+            st["spool"]["sync_p99_ms"].is_number() ? st["spool"]["sync_p99_ms"].get<double>() : -1;
+        closePeers(senders);
+        closePeers(receivers);
+        return r;
     }
     // Past the mark the server stops reading: what it has read must stay put.
     pumpUntil(pointers(senders, &receivers), 0.5, [] { return false; });
@@ -405,15 +517,32 @@ Spread pacedGaps(const char* what, std::vector<Peer*> peers, Peer& r,
     return spreadOf(gapErrors(r, 0, kPacingLines));
 }
 
+void queueBatch(Peer& s) {
+    for (int i = 0; i < kPacingLines; ++i) s.queue(makeLine("P", 0, i) + '\n');
+}
+
+// The 31-receiver batch with idle input alone, on a server of its own: for comparing settings.
+Spread pacing31(const char* what, const Settings& extra) {
+    Server server(kPacingInterval, extra);
+    std::vector<Peer> receivers = connectPeers(kOutputPort, kReceivers, true, true);
+    std::vector<Peer> senders = connectPeers(kInputPort, 1, false, false);
+    if (receivers.empty() || senders.empty() ||
+        server.waitCount("list3.count", kReceivers, 10000) < kReceivers ||
+        server.waitCount("list1.count", 1, 10000) < 1)
+        die("the pacing peers were not listed");
+    queueBatch(senders[0]);
+    const Spread s = pacedGaps(what, pointers(senders, &receivers), receivers[0], [] {});
+    closePeers(senders);
+    closePeers(receivers);
+    return s;
+}
+
 PacingResults pacingAndFanOut() {
     Server server(kPacingInterval);
     PacingResults res;
     sleepSeconds(1);
     res.idleCpu = idleCpu(server.pid(), kIdleSeconds);
     auto nothing = [] {};
-    auto queueBatch = [](Peer& s) {
-        for (int i = 0; i < kPacingLines; ++i) s.queue(makeLine("P", 0, i) + '\n');
-    };
 
     // Idle input, one receiver, then 31: a batch queued at once leaves one line per tick.
     std::vector<Peer> receivers = connectPeers(kOutputPort, 1, true, true);
@@ -560,6 +689,125 @@ PacingResults pacingAndFanOut() {
     return res;
 }
 
+// ---- the spool filled, killed and read again ----
+
+// RSS is taken at these lines queued, then the spool is filled to about 1 GiB.
+constexpr uint64_t kFillSteps[] = {1000000, 10000000, 0};
+constexpr double kFillBytes = 1024.0 * 1024 * 1024;
+constexpr int kFillLimitMiB = 2048;  // the spool's bound, above what is filled
+constexpr int kFillBlockLines = 1000;
+
+struct FillStep {
+    uint64_t queued = 0;  // lines the status page counted as queued
+    long rssKiB = 0;
+};
+
+struct FillFigures {
+    long rssIdleKiB = 0;
+    std::vector<FillStep> steps;
+    uint64_t fed = 0;        // lines the server read
+    double feedSeconds = 0;  // the time it took, without the pauses for the figures
+    double feedCpu = 0;      // the server's CPU meanwhile, % of one core
+    uint64_t bytes = 0, segments = 0, queuedAtKill = 0;
+    double recoverySeconds = 0, emptyStartSeconds = 0;
+    uint64_t recovered = 0;
+    long rssRecoveredKiB = 0;
+    bool logged = false;  // the log says how many lines it recovered
+};
+
+uint64_t queuedLines(const nlohmann::json& status) {
+    return status.is_object() && status["queue"]["lines"].is_number()
+               ? status["queue"]["lines"].get<uint64_t>()
+               : 0;
+}
+
+// Pumps the senders, each topped up from its block of lines, until the server has read
+// `total` lines from them in all; false when a connection broke or ten minutes passed.
+bool feedLines(std::vector<Peer>& senders, const std::vector<std::string>& blocks, uint64_t& fed,
+               uint64_t total) {
+    const size_t lineBytes = kLineText + 1;
+    return pumpUntil(pointers(senders), 600, [&] {
+        bool allWritten = true;
+        for (size_t i = 0; i < senders.size(); ++i) {
+            Peer& p = senders[i];
+            if (fed < total && p.unwritten() < blocks[i].size()) {
+                const uint64_t n = std::min<uint64_t>(kFillBlockLines, total - fed);
+                p.queue(n == kFillBlockLines ? blocks[i] : blocks[i].substr(0, n * lineBytes));
+                fed += n;
+            }
+            allWritten = allWritten && p.unwritten() == 0;
+        }
+        return fed == total && allWritten && consumedBytes(senders) == writtenBytes(senders);
+    });
+}
+
+// Fills a spool through the server (Timer 1000, no receivers: a line a second leaves), takes
+// RSS along the way, kills the server with SIGKILL and starts it again on the same folder.
+FillFigures fillKillRecover() {
+    SpoolFolder folder("fill");
+    const Settings spool = folder.settings(200, kFillLimitMiB);
+    FillFigures f;
+    {
+        Server server(1000, spool);
+        sleepSeconds(1);
+        f.rssIdleKiB = vmRssKiB(server.pid());
+        std::vector<Peer> senders = connectPeers(kInputPort, kSenders, false, false);
+        if (senders.empty() || server.waitCount("list1.count", kSenders, 10000) < kSenders)
+            die("fill: the senders were not listed");
+        std::vector<std::string> blocks;
+        for (int i = 0; i < kSenders; ++i) blocks.push_back(senderLines(i, kFillBlockLines));
+        nlohmann::json st;
+        for (uint64_t step : kFillSteps) {
+            // The last step: about 1 GiB at the bytes per line the spool took so far.
+            const uint64_t target =
+                step ? step
+                     : static_cast<uint64_t>(
+                           kFillBytes * static_cast<double>(spoolNumber(st, "last_seq")) /
+                           static_cast<double>(std::max<uint64_t>(1, spoolNumber(st, "bytes"))));
+            const double t0 = now(), cpu0 = cpuSeconds(server.pid());
+            if (!feedLines(senders, blocks, f.fed, target)) die("fill: the feeding stopped");
+            f.feedSeconds += now() - t0;
+            f.feedCpu += cpuSeconds(server.pid()) - cpu0;
+            st = pumpUntilStatus(pointers(senders), 10, [&](const nlohmann::json& j) {
+                const uint64_t last = spoolNumber(j, "last_seq");
+                return last >= f.fed && spoolNumber(j, "synced_seq") == last;
+            });
+            if (spoolNumber(st, "synced_seq") < f.fed)
+                die("fill: the spool did not keep the lines: " +
+                    (st.is_object() ? st["spool"].dump() : "no status"));
+            f.steps.push_back({queuedLines(st), vmRssKiB(server.pid())});
+            note(
+                "  spool filled with %llu lines (%llu queued, %.0f MiB on disk) in %.1f s, RSS %ld "
+                "KiB",
+                static_cast<unsigned long long>(f.fed),
+                static_cast<unsigned long long>(f.steps.back().queued),
+                static_cast<double>(spoolNumber(st, "bytes")) / (1024 * 1024), f.feedSeconds,
+                f.steps.back().rssKiB);
+        }
+        f.feedCpu = 100 * f.feedCpu / f.feedSeconds;
+        f.bytes = spoolNumber(st, "bytes");
+        f.segments = spoolNumber(st, "segments");
+        f.queuedAtKill = queuedLines(statusJson());
+        server.killHard();
+        closePeers(senders);
+    }
+    {
+        Server server(1000, spool, true);
+        f.recoverySeconds = server.startSeconds();
+        f.recovered = queuedLines(statusJson());
+        f.logged = server.log().find(" lines recovered") != std::string::npos;
+        sleepSeconds(1);
+        f.rssRecoveredKiB = vmRssKiB(server.pid());
+    }
+    note("  killed with %llu lines queued; started again in %.3f s with %llu, RSS %ld KiB",
+         static_cast<unsigned long long>(f.queuedAtKill), f.recoverySeconds,
+         static_cast<unsigned long long>(f.recovered), f.rssRecoveredKiB);
+    SpoolFolder empty("empty");
+    Server server(1000, empty.settings(200, kFillLimitMiB), true);
+    f.emptyStartSeconds = server.startSeconds();
+    return f;
+}
+
 // ---- report ----
 
 std::string today() {
@@ -634,45 +882,166 @@ pacing rows; every peer is a Linux socket on 127.0.0.1, time stamps from CLOCK_M
   ingest run above (its own fresh server).
 )";
 
-int runBenchmark(int runs) {
+struct Options {
+    int runs = 5;
+    bool spoolOnly = false;  // only the spool's figures and what they are compared with
+};
+
+// One program's ingest runs without and with a spool, side by side.
+struct SpoolRates {
+    std::vector<double> memory, sync200, sync0;
+    std::vector<double> syncP99Ms200, syncP99Ms0;          // the spool's flushes, per run
+    std::vector<double> faultsMemory, faults200, faults0;  // minor page faults, per run
+};
+
+// Keeps the memory-only run of a round, then runs the ingest with a spool at each SpoolSync,
+// each on a fresh server and folder.
+void spoolIngestRound(SpoolRates& r, const IngestRun& memoryOnly, int round, const char* program) {
+    r.memory.push_back(memoryOnly.linesPerSecond);
+    r.faultsMemory.push_back(static_cast<double>(memoryOnly.faults));
+    for (int sync : {200, 0}) {
+        SpoolFolder folder("ingest");
+        const IngestRun run = ingestThroughServer(1000, 0, nullptr, false, folder.settings(sync));
+        (sync ? r.sync200 : r.sync0).push_back(run.linesPerSecond);
+        (sync ? r.syncP99Ms200 : r.syncP99Ms0).push_back(run.syncP99Ms);
+        (sync ? r.faults200 : r.faults0).push_back(static_cast<double>(run.faults));
+        note(
+            "  %s run %d with Spool, SpoolSync %d: %.0f lines/s, server CPU %.0f%%, flush p99 "
+            "%.2f ms, %ld page faults",
+            program, round, sync, run.linesPerSecond, run.serverCpu, run.syncP99Ms, run.faults);
+    }
+}
+
+// The same load into the bare reader on its own port.
+double ingestFloor() {
+    BareReader reader(kFloorPort);
+    if (!reader.listening())
+        die("the bare reader cannot listen on port " + std::to_string(kFloorPort));
+    std::vector<Peer> senders = connectPeers(kFloorPort, kSenders, false, false);
+    if (senders.empty()) die("cannot connect to the bare reader");
+    for (int i = 0; i < 500 && reader.accepted() < kSenders; ++i) sleepSeconds(0.01);
+    double writtenAt = 0;
+    const double end = floodToMark(senders, nullptr, &writtenAt, kFloorPort);
+    if (end == 0) die("the bare reader did not take 100,000 lines within 120 s");
+    const double start = firstWriteOf(senders);
+    // Its own count must agree with the kernel's.
+    if (!pumpUntil(pointers(senders), 5, [&] { return reader.lines() >= kMarkLines; }))
+        die("the bare reader counted " + std::to_string(reader.lines()) + " lines");
+    closePeers(senders);
+    return static_cast<double>(kMarkLines) / (end - start);
+}
+
+// Pacing with the spool off and on, and a spool filled and recovered, for one program.
+struct SpoolPacing {
+    Spread off, on;
+};
+SpoolPacing spoolPacing(const Options& o, const PacingResults& full) {
+    SpoolPacing r;
+    r.off = o.spoolOnly ? pacing31("idle input, 31 receivers, no spool", {}) : full.idleGap;
+    SpoolFolder folder("pacing");
+    r.on = pacing31("idle input, 31 receivers, Spool", folder.settings(200));
+    return r;
+}
+
+void printSpoolTable(const Options& o, const SpoolRates& native, const SpoolRates& wine,
+                     const std::vector<double>& floor, const SpoolPacing& nativePacing,
+                     const SpoolPacing& winePacing, const FillFigures& fill,
+                     const FillFigures& wineFill);
+
+const char kSpoolMethod[] = R"(
+The spool's figures (its folder under build/, on the disk; a fresh folder for each run):
+- ingest with Spool: the ingest load and measure above on a server whose Spool is set, at
+  SpoolSync 200 (flushed to stable storage every 200 ms) and 0 (after each read); each run then
+  waits until the status page shows the 100,000 lines written and flushed. The lines (5.6 MB in
+  the spool) reach the page cache within the measured time; at SpoolSync 200 the flush mostly
+  comes after it, at SpoolSync 0 every read's flush is inside it. Flush p99 is the status
+  page's sync_p99_ms after the run; page faults are the server's minor faults (memory touched
+  for the first time) from the first byte to the mark. Memory only, the two spooled runs and
+  the bare reader take turns in every round.
+- bare reader: a thread of the benchmark program listens on its own port and reads the same
+  load with epoll, one 64 KiB recv per readiness, counting line ends and keeping nothing; the
+  time is measured the same way, from the kernel's socket queues.
+- pacing: the 31-receiver batch with idle input on a server with the Spool set (SpoolSync 200).
+- filled spool: a server with SpoolLimit 2048 and Timer 1000 (a line a second leaves) is fed by
+  31 senders to 1 M and 10 M queued lines and then to about 1 GiB on disk, each step until the
+  status page shows every line flushed; VmRSS at each step. Then SIGKILL, and the same program
+  started again on the folder: the time from its start until its input port listens (it opens
+  the port once the spool is read), the lines its status page counts as queued, and VmRSS a
+  second later. The files were just written, so they are read from the page cache. An empty
+  spool's start is given for comparison; under Wine both include the harness's check, a Wine
+  program run before the start, that no other copy of the server runs.
+)";
+
+int runBenchmark(const Options& o) {
+    const int runs = o.runs;
     if (blackbox::windowsBuildDir().empty())
         die("KORRIN_WINDOWS_BIN must name the bin dir of a Windows build");
-    note("relay_bench: %d ingest runs each through Korrin Server and ncat --broker, then pacing",
-         runs);
+    note("relay_bench: %d ingest runs each through Korrin Server%s, then pacing", runs,
+         o.spoolOnly ? " with and without a spool" : " and ncat --broker");
     const std::string loadBefore = loadAverage();
     std::optional<CpuShare> idle1000;
     std::vector<IngestRun> server;
     std::vector<double> broker, polledRates;
+    SpoolRates wineSpool, nativeSpool;
     for (int i = 0; i < runs; ++i) {
-        polledRates.push_back(ingestThroughServer(1000, 0, nullptr, true).linesPerSecond);
-        note("  server run %d with /status.json polled: %.0f lines/s", i + 1, polledRates.back());
-        server.push_back(ingestThroughServer(1000, 0, i == 0 ? &idle1000 : nullptr));
+        if (!o.spoolOnly) {
+            polledRates.push_back(ingestThroughServer(1000, 0, nullptr, true).linesPerSecond);
+            note("  server run %d with /status.json polled: %.0f lines/s", i + 1,
+                 polledRates.back());
+        }
+        server.push_back(
+            ingestThroughServer(1000, 0, i == 0 && !o.spoolOnly ? &idle1000 : nullptr));
         const IngestRun& r = server.back();
         note(
             "  server run %d: %.0f lines/s (%.1f ms; the senders' writes took %.1f ms), server "
             "CPU %.0f%%, read %ld lines before it stopped, List2 %ld lines, RSS %ld -> %ld KiB",
             i + 1, r.linesPerSecond, 1e3 * kMarkLines / r.linesPerSecond, 1e3 * r.writeSeconds,
             r.serverCpu, r.readAtStop, r.queueShown, r.rssIdleKiB, r.rssMarkKiB);
-        broker.push_back(ingestThroughBroker());
-        note("  ncat run %d: %.0f lines/s", i + 1, broker.back());
+        spoolIngestRound(wineSpool, r, i + 1, "server");
+        if (!o.spoolOnly) {
+            broker.push_back(ingestThroughBroker());
+            note("  ncat run %d: %.0f lines/s", i + 1, broker.back());
+        }
     }
-    PacingResults p = pacingAndFanOut();
+    PacingResults p;
+    if (!o.spoolOnly) p = pacingAndFanOut();
+    const SpoolPacing winePacing = spoolPacing(o, p);
+    const FillFigures wineFill = fillKillRecover();
 
     // The same core natively: korrin-relay on the same ports, in the same run.
     benchProgram = Program::Linux;
-    std::vector<double> nativeRates, nativeIdleRss, nativeMarkRss, nativeQueued;
+    std::vector<double> nativeRates, nativeIdleRss, nativeMarkRss, nativeQueued, floor;
     std::optional<CpuShare> nativeIdle;
     for (int i = 0; i < runs; ++i) {
-        const IngestRun r = ingestThroughServer(1000, 0, i == 0 ? &nativeIdle : nullptr);
-        note("  korrin-relay run %d: %.0f lines/s, RSS %ld -> %ld KiB", i + 1, r.linesPerSecond,
-             r.rssIdleKiB, r.rssMarkKiB);
+        const IngestRun r =
+            ingestThroughServer(1000, 0, i == 0 && !o.spoolOnly ? &nativeIdle : nullptr);
+        note(
+            "  korrin-relay run %d: %.0f lines/s, server CPU %.0f%%, %ld page faults, RSS %ld -> "
+            "%ld KiB",
+            i + 1, r.linesPerSecond, r.serverCpu, r.faults, r.rssIdleKiB, r.rssMarkKiB);
         nativeRates.push_back(r.linesPerSecond);
         nativeIdleRss.push_back(static_cast<double>(r.rssIdleKiB));
         nativeMarkRss.push_back(static_cast<double>(r.rssMarkKiB));
         nativeQueued.push_back(static_cast<double>(r.queueShown));
+        spoolIngestRound(nativeSpool, r, i + 1, "korrin-relay");
+        floor.push_back(ingestFloor());
+        note("  bare reader run %d: %.0f lines/s", i + 1, floor.back());
     }
-    PacingResults n = pacingAndFanOut();
+    PacingResults n;
+    if (!o.spoolOnly) n = pacingAndFanOut();
+    const SpoolPacing nativePacing = spoolPacing(o, n);
+    const FillFigures fill = fillKillRecover();
     benchProgram = Program::Windows;
+
+    printf(
+        "Relay benchmark, %s, %ld cores, load average %s before and %s after; Korrin Server "
+        "under Wine, Linux peers on 127.0.0.1\n\n",
+        today().c_str(), sysconf(_SC_NPROCESSORS_ONLN), loadBefore.c_str(), loadAverage().c_str());
+    if (o.spoolOnly) {
+        printSpoolTable(o, nativeSpool, wineSpool, floor, nativePacing, winePacing, fill, wineFill);
+        fputs(kSpoolMethod, stdout);
+        return 0;
+    }
     if (runs == 0) nativeRates = nativeIdleRss = nativeMarkRss = nativeQueued = {0};
 
     std::vector<double> rates, idleRss, markRss, shown, stopped, writes, queuedLines;
@@ -698,10 +1067,6 @@ int runBenchmark(int runs) {
         rates = broker = idleRss = markRss = shown = stopped = writes = queuedLines =
             polledRates = {0};
 
-    printf(
-        "Relay benchmark, %s, %ld cores, load average %s before and %s after; Korrin Server "
-        "under Wine, Linux peers on 127.0.0.1\n\n",
-        today().c_str(), sysconf(_SC_NPROCESSORS_ONLN), loadBefore.c_str(), loadAverage().c_str());
     printf("| measure | Korrin Server | ncat --broker |\n|---|---|---|\n");
     printf(
         "| ingest: 31 senders, 100,000 lines of 40 bytes, Timer 1000, median of %d runs | %s "
@@ -799,8 +1164,116 @@ int runBenchmark(int runs) {
     printf("| idle CPU over %.0f s, no peers, Timer 1000 / Timer 50 | %s / %s | %s / %s | - |\n",
            kIdleSeconds, nativeIdle ? cpu(*nativeIdle).c_str() : "-", cpu(n.idleCpu).c_str(),
            idle1000 ? cpu(*idle1000).c_str() : "-", cpu(p.idleCpu).c_str());
+    printSpoolTable(o, nativeSpool, wineSpool, floor, nativePacing, winePacing, fill, wineFill);
     fputs(kMethod, stdout);
+    fputs(kSpoolMethod, stdout);
     return 0;
+}
+
+// "median lines/s (runs least..most)"; "-" for none.
+std::string ratesText(const std::vector<double>& v) {
+    if (v.empty()) return "-";
+    return grouped(median(v)) + " lines/s (runs " + grouped(percentile(v, 0)) + ".." +
+           grouped(percentile(v, 100)) + ")";
+}
+
+std::string percentOf(double part, double whole) {
+    char buf[32];
+    snprintf(buf, sizeof buf, "%.0f %%", whole > 0 ? 100 * part / whole : 0.0);
+    return buf;
+}
+
+std::string faultsText(const std::vector<double>& faults) {
+    return "; " + grouped(median(faults)) + " page faults";
+}
+
+std::string spooledText(const std::vector<double>& v, const std::vector<double>& memory,
+                        const std::vector<double>& syncP99Ms, const std::vector<double>& faults) {
+    if (v.empty()) return "-";
+    char flush[64];
+    snprintf(flush, sizeof flush, "; flush p99 %.2f ms", median(syncP99Ms));
+    return ratesText(v) + ", " + percentOf(median(v), median(memory)) + " of memory only" + flush +
+           faultsText(faults);
+}
+
+std::string pacingText(const SpoolPacing& p) {
+    return "no spool " + ms(p.off) + " ms; Spool " + ms(p.on) + " ms";
+}
+
+std::string mib(long kib) {
+    char buf[32];
+    snprintf(buf, sizeof buf, "%.1f", static_cast<double>(kib) / 1024);
+    return buf;
+}
+
+std::string fillRssText(const FillFigures& f) {
+    std::string t = "idle " + mib(f.rssIdleKiB) + " MiB";
+    for (const FillStep& s : f.steps)
+        t += "; " + grouped(static_cast<double>(s.queued)) + " lines " + mib(s.rssKiB) + " MiB";
+    return t + "; after the restart with " + grouped(static_cast<double>(f.recovered)) + " lines " +
+           mib(f.rssRecoveredKiB) + " MiB";
+}
+
+std::string recoveryText(const FillFigures& f) {
+    char buf[320];
+    snprintf(buf, sizeof buf,
+             "%.3f s with %.2f GiB in %llu segments (an empty spool: %.3f s); %s lines queued "
+             "again of %s at the kill%s",
+             f.recoverySeconds, static_cast<double>(f.bytes) / (1024.0 * 1024 * 1024),
+             static_cast<unsigned long long>(f.segments), f.emptyStartSeconds,
+             grouped(static_cast<double>(f.recovered)).c_str(),
+             grouped(static_cast<double>(f.queuedAtKill)).c_str(),
+             f.logged ? ", as the log says" : "; the log does not say so");
+    return buf;
+}
+
+std::string feedText(const FillFigures& f) {
+    char buf[128];
+    snprintf(buf, sizeof buf,
+             "%s lines/s (%s lines in %.1f s; the server's CPU %.0f %% of one core)",
+             grouped(static_cast<double>(f.fed) / std::max(1e-9, f.feedSeconds)).c_str(),
+             grouped(static_cast<double>(f.fed)).c_str(), f.feedSeconds, f.feedCpu);
+    return buf;
+}
+
+void printSpoolTable(const Options& o, const SpoolRates& native, const SpoolRates& wine,
+                     const std::vector<double>& floor, const SpoolPacing& nativePacing,
+                     const SpoolPacing& winePacing, const FillFigures& fill,
+                     const FillFigures& wineFill) {
+    printf(
+        "\nThe spool, korrin-relay natively and Korrin Server under Wine in the same run (ingest: "
+        "31 senders, 100,000 lines of 40 bytes, Timer 1000, median of %d runs):\n\n"
+        "| measure | korrin-relay | Korrin Server under Wine |\n|---|---|---|\n",
+        o.runs);
+    printf("| ingest, memory only | %s | %s |\n",
+           (ratesText(native.memory) + faultsText(native.faultsMemory)).c_str(),
+           (ratesText(wine.memory) + faultsText(wine.faultsMemory)).c_str());
+    printf(
+        "| ingest with Spool, SpoolSync 200 | %s | %s |\n",
+        spooledText(native.sync200, native.memory, native.syncP99Ms200, native.faults200).c_str(),
+        spooledText(wine.sync200, wine.memory, wine.syncP99Ms200, wine.faults200).c_str());
+    printf("| ingest with Spool, SpoolSync 0 (flushed after each read) | %s | %s |\n",
+           spooledText(native.sync0, native.memory, native.syncP99Ms0, native.faults0).c_str(),
+           spooledText(wine.sync0, wine.memory, wine.syncP99Ms0, wine.faults0).c_str());
+    printf(
+        "| floor: a bare reader of the same load (epoll, 64 KiB reads, line ends counted, nothing "
+        "kept); korrin-relay as a share of it | %s; memory only %s, SpoolSync 200 %s, SpoolSync 0 "
+        "%s | - |\n",
+        ratesText(floor).c_str(), percentOf(median(native.memory), median(floor)).c_str(),
+        percentOf(median(native.sync200), median(floor)).c_str(),
+        percentOf(median(native.sync0), median(floor)).c_str());
+    printf(
+        "| pacing, Timer 50, idle input, 31 receivers: gap error median / p99, shortest gap | %s | "
+        "%s |\n",
+        pacingText(nativePacing).c_str(), pacingText(winePacing).c_str());
+    printf(
+        "| restart after SIGKILL with about 1 GiB of 40-byte lines in the spool: from the start "
+        "until the input port listens | %s | %s |\n",
+        recoveryText(fill).c_str(), recoveryText(wineFill).c_str());
+    printf("| VmRSS with lines queued on disk | %s | %s |\n", fillRssText(fill).c_str(),
+           fillRssText(wineFill).c_str());
+    printf("| feeding that spool: 31 senders, SpoolSync 200 | %s | %s |\n", feedText(fill).c_str(),
+           feedText(wineFill).c_str());
 }
 
 // One ingest run with the given Timer and receivers, reported on its own: for looking into
@@ -823,21 +1296,24 @@ int runIngestProbe(int timerMs, int receiverCount) {
 }  // namespace korrin::bench
 
 int main(int argc, char** argv) {
-    int runs = 5;
+    korrin::bench::Options o;
     for (int i = 1; i < argc; ++i) {
         if (strcmp(argv[i], "--runs") == 0 && i + 1 < argc) {
-            runs = atoi(argv[++i]);
+            o.runs = atoi(argv[++i]);
+        } else if (strcmp(argv[i], "--spool-only") == 0) {
+            o.spoolOnly = true;
         } else if (strcmp(argv[i], "--ingest-at") == 0 && i + 2 < argc) {
             signal(SIGPIPE, SIG_IGN);
             return korrin::bench::runIngestProbe(atoi(argv[i + 1]), atoi(argv[i + 2]));
         } else {
             fprintf(stderr,
-                    "usage: relay_bench [--runs N] | --ingest-at TIMER RECEIVERS\n"
+                    "usage: relay_bench [--runs N] [--spool-only]\n"
+                    "       relay_bench --ingest-at TIMER RECEIVERS\n"
                     "  (KORRIN_WINDOWS_BIN names the bin dir of the Windows build)\n");
             return 2;
         }
     }
-    if (runs < 0) runs = 0;
+    if (o.runs < 0) o.runs = 0;
     signal(SIGPIPE, SIG_IGN);
-    return korrin::bench::runBenchmark(runs);
+    return korrin::bench::runBenchmark(o);
 }
