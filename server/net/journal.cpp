@@ -13,6 +13,7 @@ constexpr size_t kNameDigits = 20;
 constexpr uint32_t kSentMagic = 0x746E534B;  // "KSnt"
 constexpr size_t kSentSlot = 16;
 constexpr size_t kReadChunk = 1024 * 1024;
+constexpr size_t kBatchBytes = 1024 * 1024;
 
 void put32(char* p, uint32_t v) {
     for (int i = 0; i < 4; ++i) p[i] = static_cast<char>(v >> (8 * i));
@@ -278,8 +279,12 @@ uint64_t Journal::append(std::string_view line) {
         nextSegment_ = seq;
         nextSegmentSize_ = 0;
     }
-    if (pending_.empty() || pending_.back().segmentFirst != nextSegment_)
-        pending_.push_back(Pending{nextSegment_, seq, seq, {}});
+    if (pending_.empty() || pending_.back().segmentFirst != nextSegment_) {
+        pending_.push_back(Pending{nextSegment_, seq, seq, std::move(spare_)});
+        pending_.back().bytes.clear();
+        pending_.back().bytes.reserve(kBatchBytes);
+        spare_ = std::string();
+    }
     Pending& p = pending_.back();
     encode(p.bytes, seq, line);
     p.lastSeq = seq;
@@ -329,6 +334,7 @@ bool Journal::writeOut() {
         pendingBytes_ -= p.bytes.size();
         writtenSeq_ = p.lastSeq;
         tailSynced_ = false;
+        if (p.bytes.capacity() <= 4 * kBatchBytes) spare_ = std::move(p.bytes);
         pending_.pop_front();
     }
     if (sentWritten_ != sentSeq_ && !writeSent()) return false;

@@ -128,6 +128,7 @@ class Journal {
     std::unique_ptr<JournalFile> tail_;  // the file of segments_.back() while appending to it
     std::unique_ptr<JournalFile> sentFile_;
     std::deque<Pending> pending_;
+    std::string spare_;  // a written batch's buffer, kept for the next: no growing anew each time
     uint64_t pendingBytes_ = 0;
     uint64_t missingAtOpen_ = 0;
     uint64_t bytes_ = 0;
