@@ -29,15 +29,18 @@ host_runs_32bit() {
 }
 
 # Installs what the build and the tests need; does nothing when all is there. Wine's 32-bit
-# half only where 32-bit programs run (elsewhere it is of no use, and the i386 archive may not
-# even be in step with the amd64 one).
+# half only where 32-bit programs run (elsewhere it is of no use). The archive's halves can be
+# out of step for days (the i386 security index behind the amd64 one), and multi-arch needs
+# both halves of a library at one version: so a failed install is tried again from one release
+# (`-t <codename>`), and if Wine's 32-bit half still cannot be had, everything else is installed
+# and the run goes on as on a host that runs no 32-bit programs (KORRIN_NO32_REASON says why).
 ensure_packages() {
     local want=(cmake ninja-build g++-mingw-w64-i686 g++-mingw-w64-x86-64-posix googletest wine
                 wine64 xvfb xauth x11-apps imagemagick ncat clang libclang-rt-14-dev clang-format
-                nsis zip nlohmann-json3-dev chromium python3-prometheus-client python3-websocket)
+                nsis zip nlohmann-json3-dev chromium python3-prometheus-client python3-websocket
+                procps)
     host_runs_32bit && want+=(wine32:i386)
-    local missing=()
-    local p
+    local missing=() p
     for p in "${want[@]}"; do
         dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" ||
             missing+=("$p")
@@ -52,7 +55,49 @@ ensure_packages() {
     fi
     # An index that fails to load (a mirror in the middle of a sync) need not stop the install.
     apt-get update -qq || echo "apt-get update reported errors; installing from what it has" >&2
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+    apt_install_from_one_release "${missing[@]}" && return 0
+    local rest=()
+    for p in "${missing[@]}"; do [ "$p" = wine32:i386 ] || rest+=("$p"); done
+    if [ ${#rest[@]} -lt ${#missing[@]} ]; then
+        if [ ${#rest[@]} -eq 0 ] || apt_install_from_one_release "${rest[@]}"; then
+            no_32bit_runs "wine32:i386 could not be installed from the archive"
+            return 0
+        fi
+    fi
+    # Whatever one package does, the others are installed: one at a time, naming the failures.
+    local failed=()
+    for p in "${rest[@]}"; do apt_install_from_one_release "$p" || failed+=("$p"); done
+    [ ${#failed[@]} -eq 0 ] && return 0
+    echo "these packages could not be installed: ${failed[*]}" >&2
+    return 1
+}
+
+# apt-get install as is, then once more with every package from the host's own release
+# (codename from /etc/os-release), which a half-synced security archive cannot split.
+apt_install_from_one_release() {
+    local release log
+    release="$(. /etc/os-release && echo "${VERSION_CODENAME:-}")"
+    log="$(mktemp)"
+    if DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "$@" \
+            >"$log" 2>&1 ||
+       { [ -n "$release" ] &&
+         DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
+            -t "$release" "$@" >"$log" 2>&1; }; then
+        rm -f "$log"
+        return 0
+    fi
+    echo "apt-get install $* failed:" >&2
+    grep -E '^(E:|W:| )' "$log" | tail -n 8 >&2
+    rm -f "$log"
+    return 1
+}
+
+# Takes the path of a host that runs no 32-bit programs for the rest of this run, saying why.
+no_32bit_runs() {
+    echo "$1: the 32-bit Windows programs are not run on this machine" >&2
+    KORRIN_HOST_32BIT=no
+    KORRIN_NO32_REASON="$1"
+    export KORRIN_HOST_32BIT KORRIN_NO32_REASON
 }
 
 # Environment of a Wine prefix without Mono/Gecko prompts (they would hang offline): a 32-bit

@@ -6,6 +6,7 @@ import argparse
 import json
 import os
 import shutil
+import signal
 import socket
 import subprocess
 import sys
@@ -16,10 +17,35 @@ import urllib.request
 import websocket  # Debian's python3-websocket
 
 
+# Kills a process group once the script that started it is gone, however it went (a SIGKILL
+# from the test's timeout included): it waits for the end of its stdin, which only the
+# script holds open.
+REAPER = """
+import os, signal, sys
+sys.stdin.buffer.read()
+try:
+    os.killpg(int(sys.argv[1]), signal.SIGKILL)
+except ProcessLookupError:
+    pass
+"""
+
+
 class Browser:
     def __init__(self, width, height, names):
         self.profile = tempfile.mkdtemp(prefix="korrin-chromium-")
-        # The flags keep a headless Chromium off the network this machine does not have.
+        self.log = open(os.path.join(self.profile, "chromium.log"), "w+")
+        self.proc = None
+        self.reaper = None
+        self.ws = None
+        try:
+            self._start(width, height, names)
+        except BaseException:
+            self.close()
+            raise
+
+    def _start(self, width, height, names):
+        # The flags keep a headless Chromium off the network this machine does not have. Its
+        # own process group, so that its helpers end with it.
         self.proc = subprocess.Popen(
             ["chromium", "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
              "--no-first-run", "--disable-background-networking", "--disable-component-update",
@@ -29,18 +55,29 @@ class Browser:
             (["--no-proxy-server", "--host-resolver-rules=" +
               ", ".join("MAP %s 127.0.0.1" % n for n in names)] if names else []) +
             ["about:blank"],
-            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            stdout=self.log, stderr=self.log, start_new_session=True)
+        self.reaper = subprocess.Popen([sys.executable, "-c", REAPER, str(self.proc.pid)],
+                                       stdin=subprocess.PIPE, start_new_session=True)
         port_file = os.path.join(self.profile, "DevToolsActivePort")
         deadline = time.time() + 20
         while not os.path.exists(port_file) or os.path.getsize(port_file) == 0:
-            if time.time() > deadline:
+            if time.time() > deadline or self.proc.poll() is not None:
                 raise RuntimeError("Chromium did not start")
             time.sleep(0.1)
         port = int(open(port_file).read().split()[0])
         targets = json.load(urllib.request.urlopen("http://127.0.0.1:%d/json/list" % port))
         page = next(t for t in targets if t["type"] == "page")
-        self.ws = websocket.create_connection(page["webSocketDebuggerUrl"], timeout=15)
+        # No Origin header: some Chromium versions refuse a DevTools client that sends one
+        # unless started with --remote-allow-origins.
+        self.ws = websocket.create_connection(page["webSocketDebuggerUrl"], timeout=15,
+                                              suppress_origin=True)
         self.next_id = 0
+
+    def output(self):
+        """The last lines Chromium printed, for a failure report (without its D-Bus noise)."""
+        self.log.flush()
+        self.log.seek(0)
+        return "".join([l for l in self.log.readlines() if "dbus" not in l][-20:])
 
     def call(self, method, **params):
         self.next_id += 1
@@ -58,13 +95,23 @@ class Browser:
 
     def close(self):
         try:
-            self.ws.close()
+            if self.ws:
+                self.ws.close()
         finally:
-            self.proc.terminate()
-            try:
-                self.proc.wait(10)
-            except subprocess.TimeoutExpired:
-                self.proc.kill()
+            if self.proc:
+                try:
+                    os.killpg(self.proc.pid, signal.SIGTERM)
+                    self.proc.wait(10)
+                except (ProcessLookupError, subprocess.TimeoutExpired):
+                    pass
+                try:
+                    os.killpg(self.proc.pid, signal.SIGKILL)  # helpers that outlived it
+                except ProcessLookupError:
+                    pass
+            if self.reaper:
+                self.reaper.stdin.close()
+                self.reaper.wait()
+            self.log.close()
             shutil.rmtree(self.profile, ignore_errors=True)
 
 
@@ -90,9 +137,10 @@ def main():
     rows = "Array.from(document.querySelectorAll('#receivers tr')).map(r => r.cells[0].textContent)"
     seen = {}
     ok = True
-    browser = Browser(width, height, a.map)
     extra = None
+    browser = None
     try:
+        browser = Browser(width, height, a.map)
         browser.call("Page.enable")
         browser.call("Page.navigate", url=a.url)
         wait_for(lambda: browser.eval("document.readyState") == "complete", 10)
@@ -109,13 +157,21 @@ def main():
             seen["same_document"] = browser.eval("window.korrinSameDocument === true")
             ok = len(seen["later"] or []) == want and seen["same_document"]
         ok = ok and seen["title"] == "Korrin Server status" and bool(seen["first"])
+        if not ok:
+            seen["body"] = browser.eval("document.body && document.body.innerText")
         if a.screenshot:
             import base64
             shot = browser.call("Page.captureScreenshot", format="png")["data"]
             with open(a.screenshot, "wb") as f:
                 f.write(base64.b64decode(shot))
+    except Exception as e:  # reported with what was seen so far, not as a bare trace
+        ok = False
+        seen["error"] = "%s: %s" % (type(e).__name__, e)
     finally:
-        browser.close()
+        if browser and not ok:
+            seen["chromium"] = browser.output()
+        if browser:
+            browser.close()
         if extra:
             extra.close()
     print(json.dumps(seen))
