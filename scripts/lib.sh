@@ -56,17 +56,16 @@ ensure_packages() {
     # An index that fails to load (a mirror in the middle of a sync) need not stop the install.
     apt-get update -qq || echo "apt-get update reported errors; installing from what it has" >&2
     apt_install_from_one_release "${missing[@]}" && return 0
-    local rest=()
+    local rest=() failed=()
     for p in "${missing[@]}"; do [ "$p" = wine32:i386 ] || rest+=("$p"); done
-    if [ ${#rest[@]} -lt ${#missing[@]} ]; then
-        if [ ${#rest[@]} -eq 0 ] || apt_install_from_one_release "${rest[@]}"; then
-            no_32bit_runs "wine32:i386 could not be installed from the archive"
-            return 0
-        fi
+    if [ ${#rest[@]} -gt 0 ] && { [ ${#rest[@]} -eq ${#missing[@]} ] ||
+                                  ! apt_install_from_one_release "${rest[@]}"; }; then
+        # Whatever one package does, the others are installed: one at a time.
+        for p in "${rest[@]}"; do apt_install_from_one_release "$p" || failed+=("$p"); done
     fi
-    # Whatever one package does, the others are installed: one at a time, naming the failures.
-    local failed=()
-    for p in "${rest[@]}"; do apt_install_from_one_release "$p" || failed+=("$p"); done
+    if [ ${#rest[@]} -lt ${#missing[@]} ] && ! apt_install_from_one_release wine32:i386; then
+        no_32bit_runs "wine32:i386 could not be installed from the archive"
+    fi
     [ ${#failed[@]} -eq 0 ] && return 0
     echo "these packages could not be installed: ${failed[*]}" >&2
     return 1
