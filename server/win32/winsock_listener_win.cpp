@@ -129,7 +129,9 @@ void WinsockListener::onAccept(SOCKET listenSocket) {
     if (message == 0) return;
     setNoDelay(s.get());
     if (WSAAsyncSelect(s.get(), hwnd(), message, FD_READ | FD_WRITE | FD_CLOSE) != 0) {
+        const int err = WSAGetLastError();
         returnMessage(message);
+        events().error(err, "Cannot accept a connection: " + winsockErrorText(err));
         return;
     }
     auto record = std::make_unique<Conn>();
