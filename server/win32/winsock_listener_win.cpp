@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 
 #include "server/net/socket_address.h"
 
@@ -16,6 +17,7 @@ namespace {
 constexpr UINT kMsgAccept = WM_APP + 10;  // wParam listening socket, lParam as below
 constexpr UINT kMsgClosed = WM_APP + 11;  // wParam connection id
 constexpr UINT kMsgResume = WM_APP + 12;  // reading resumed: read what waits on every socket
+constexpr UINT_PTR kLingerTimer = 1;      // the end of the earliest lingering connection
 // Socket messages of connections (wParam socket, lParam WSAGETSELECTEVENT/ERROR), one number
 // per connection; the range is far larger than the connections that can be open at once.
 constexpr UINT kMsgConnFirst = WM_APP + 0x100;
@@ -38,7 +40,9 @@ void startWinsock() {
 
 struct WinsockListener::Conn : Connection {
     UniqueSocket socket;
-    UINT message = 0;  // its own socket message number
+    UINT message = 0;           // its own socket message number
+    bool peerFinished = false;  // its FIN came while its last answer was still going out
+    std::chrono::steady_clock::time_point lingerUntil;
 };
 
 WinsockListener::Conn& WinsockListener::of(Connection& c) {
@@ -68,6 +72,14 @@ LRESULT WinsockListener::onMessage(UINT msg, WPARAM wp, LPARAM lp) {
             forEachOpen([this](Connection& c) {
                 PostMessageA(hwnd(), of(c).message, of(c).socket.get(), FD_READ);
             });
+            return 0;
+        case WM_TIMER:
+            if (wp != kLingerTimer) break;
+            forEachOpen([this](Connection& c) {
+                if (c.lingering && std::chrono::steady_clock::now() >= of(c).lingerUntil)
+                    beginClose(c);
+            });
+            rearmLingerTimer();
             return 0;
     }
     return Window::onMessage(msg, wp, lp);
@@ -184,7 +196,10 @@ void WinsockListener::onSocketEvent(UINT message, SOCKET s, int event, int error
                 if ((c = find(id)) == nullptr) return;
                 // A half-close ends the peer's request, not its wish for the answer: writable()
                 // closes once that is out.
-                if (c->closeWhenSent && c->out.pending() > 0) return;
+                if (c->closeWhenSent && c->out.pending() > 0) {
+                    of(*c).peerFinished = true;
+                    return;
+                }
             }
             peerClosed(*c, error);
             break;
@@ -202,10 +217,20 @@ void WinsockListener::onRead(Conn& conn, bool drain) {
         if (!c) return;
         // Paused: leave the data with TCP; resuming reads it.
         if (paused_ && c->receiving && !drain) return;
+        // A peer that sends on keeps a lingering connection's reads coming: its end comes here
+        // too, where timer messages may wait behind them.
+        if (c->lingering && std::chrono::steady_clock::now() >= of(*c).lingerUntil) {
+            beginClose(*c);
+            return;
+        }
         const int n = recv(of(*c).socket.get(), buf, sizeof buf, 0);
         if (n == 0) {
             // FD_CLOSE follows; it decides whether an answer still goes out.
-            if (!drain && !(c->closeWhenSent && c->out.pending() > 0)) peerClosed(*c, 0);
+            if (drain) return;
+            if (c->closeWhenSent && c->out.pending() > 0)
+                of(*c).peerFinished = true;
+            else
+                peerClosed(*c, 0);
             return;
         }
         if (n < 0) {
@@ -239,6 +264,42 @@ std::string WinsockListener::takeWaiting(Connection& c) {
     const int n = recv(s, &data[0], static_cast<int>(waiting), 0);
     data.resize(n > 0 ? static_cast<size_t>(n) : 0);
     return data;
+}
+
+// Closing with the peer's bytes unread would send a reset, which may destroy the answer still on
+// its way: the peer gets a FIN instead, and what it still sends is read and dropped until its own
+// FIN or kLinger.
+void WinsockListener::allSent(Connection& conn) {
+    Conn& c = of(conn);
+    if (c.peerFinished || shutdown(c.socket.get(), SD_SEND) != 0) {
+        beginClose(c);
+        return;
+    }
+    c.lingering = true;
+    c.receiving = false;
+    c.lingerUntil = std::chrono::steady_clock::now() + kLinger;
+    // Bytes may wait with no FD_READ to come for them (one not taken while paused).
+    PostMessageA(hwnd(), c.message, c.socket.get(), FD_READ);
+    rearmLingerTimer();
+}
+
+// One timer for the earliest end of the lingering connections.
+void WinsockListener::rearmLingerTimer() {
+    std::optional<std::chrono::steady_clock::time_point> next;
+    forEachOpen([&next](Connection& conn) {
+        const Conn& c = of(conn);
+        if (c.lingering && (!next || c.lingerUntil < *next)) next = c.lingerUntil;
+    });
+    if (!next) {
+        KillTimer(hwnd(), kLingerTimer);
+        return;
+    }
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                        *next - std::chrono::steady_clock::now())
+                        .count() +
+                    1;
+    SetTimer(hwnd(), kLingerTimer, static_cast<UINT>(std::max<int64_t>(USER_TIMER_MINIMUM, ms)),
+             nullptr);
 }
 
 void WinsockListener::closeSocket(Connection& c) {

@@ -5,6 +5,7 @@
 
 #include <winsock2.h>  // before windows.h, which it includes
 
+#include <chrono>
 #include <deque>
 #include <map>
 #include <string>
@@ -22,6 +23,9 @@ using oxa::UniqueSocket;
 // owners; the window, the first base, goes last, with no message left to handle.
 class WinsockListener final : private Window, public ConnectionTable {
   public:
+    // After a close-when-sent answer: how long what the peer still sends is read and dropped.
+    static constexpr std::chrono::milliseconds kLinger{2000};
+
     WinsockListener(ListenerEvents& events, int maxConnections);
     std::string localAddress() override;
     void pauseReading(bool paused) override;
@@ -46,6 +50,8 @@ class WinsockListener final : private Window, public ConnectionTable {
     // The peer shut its side in an orderly way: a failed write is its doing, not ours.
     bool peerLeft(Connection& c, int error) override;
     std::string takeWaiting(Connection& c) override;
+    void allSent(Connection& c) override;
+    void rearmLingerTimer();
     void closeSocket(Connection& c) override;
     void released(Connection& c) override;
 

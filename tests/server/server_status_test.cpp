@@ -1,9 +1,14 @@
 // The status port of KorrinServer.exe under Wine, asked from Linux as a browser, a script and
 // a monitoring system would.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -121,6 +126,41 @@ TEST_F(Status, AnswersScriptsMonitorsAndStrangersWhileTheRelayGoesOn) {
     EXPECT_EQ(readFor(r, 14, 5000), "one\ntwo\nthree\n");  // the relay went on throughout
     closeFd(snd);
     closeFd(r);
+}
+
+// A request too long to read whole: the client may still be sending when its answer goes out.
+// Closed with its bytes unread, the socket would send a reset, which may destroy the answer;
+// the answer must end in a FIN.
+TEST_F(Status, AnOverlongRequestGetsItsWholeAnswerWhileItsClientSendsOn) {
+    struct Case {
+        std::string request, head, body;
+    } cases[] = {
+        {"GET /" + std::string(9000, 'x'), "HTTP/1.1 414 ", "URI Too Long\n"},
+        {"GET / HTTP/1.1\r\nHost: localhost\r\nX: " + std::string(9000, 'y'), "HTTP/1.1 431 ",
+         "Request Header Fields Too Large\n"},
+    };
+    for (const Case& c : cases) {
+        const int fd = connectTo(4780);
+        // One write that does not block: a send failing on the reset would hide it from recv.
+        fcntl(fd, F_SETFL, O_NONBLOCK);
+        const std::string bytes = c.request + std::string(256 * 1024, 'z');
+        ASSERT_GT(send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL), 70000);
+        std::string answer;
+        int end = ETIMEDOUT;
+        for (pollfd p = {fd, POLLIN, 0}; poll(&p, 1, 5000) > 0;) {
+            char buf[4096];
+            const ssize_t n = recv(fd, buf, sizeof buf, 0);
+            if (n <= 0) {
+                end = n == 0 ? 0 : errno;
+                break;
+            }
+            answer.append(buf, static_cast<size_t>(n));
+        }
+        EXPECT_EQ(answer.substr(0, c.head.size()), c.head) << answer;
+        EXPECT_EQ(body(answer), c.body);
+        EXPECT_EQ(end, 0) << strerror(end);
+        closeFd(fd);
+    }
 }
 
 TEST_F(Status, HealthFailsWhileTheOutputPortIsClosed) {
