@@ -13,14 +13,22 @@
 ; The class of the server's main window: files of a running server cannot be replaced.
 !define SERVER_WINDOW "KorrinServerForm1"
 
+; On 64-bit Windows the other setup's installation has its entry in the other registry view:
+; x86 writes the 32-bit one (WOW6432Node), x64 the 64-bit one.
 !ifdef X64
   Target amd64-unicode
   !define PROGRAM_FILES "$PROGRAMFILES64"
   !define SERVER "${STAGE}\x64"
+  !define BITS "64-bit"
+  !define OTHER_BITS "32-bit"
+  !define OTHER_VIEW 32
 !else
   Unicode true
   !define PROGRAM_FILES "$PROGRAMFILES"
   !define SERVER "${STAGE}"
+  !define BITS "32-bit"
+  !define OTHER_BITS "64-bit"
+  !define OTHER_VIEW 64
 !endif
 !include FileFunc.nsh
 !include Sections.nsh
@@ -42,6 +50,10 @@ VIAddVersionKey "FileDescription" "${PRODUCT} ${VERSION} Setup"
 VIAddVersionKey "FileVersion" "${VERSION}"
 VIAddVersionKey "ProductVersion" "${VERSION}"
 VIAddVersionKey "LegalCopyright" "Copyright (c) 2026 ${COMPANY}"
+
+; The other setup's installation, when there is one: its quiet uninstall command and its folder.
+Var OtherUninstall
+Var OtherFolder
 
 LicenseData "${STAGE}\LICENSE.txt"
 Page license
@@ -66,6 +78,62 @@ UninstPage instfiles
   !endif
 !macroend
 
+!macro OWN_VIEW
+  !ifdef X64
+    SetRegView 64
+  !else
+    SetRegView default
+  !endif
+!macroend
+
+; Both setups install the same program and its one service: installed side by side they would
+; share the service and leave two folders and two entries. One replaces the other, after asking.
+Function FindOtherSetup
+  !ifndef X64
+    ${IfNot} ${RunningX64}
+      Return
+    ${EndIf}
+  !endif
+  SetRegView ${OTHER_VIEW}
+  ReadRegStr $OtherUninstall HKLM "${UNINST_KEY}" "QuietUninstallString"
+  ReadRegStr $OtherFolder HKLM "${UNINST_KEY}" "InstallLocation"
+  !insertmacro OWN_VIEW
+  ${If} $OtherUninstall == ""
+  ${OrIf} $OtherFolder == ""
+    StrCpy $OtherUninstall ""
+    Return
+  ${EndIf}
+  MessageBox MB_OKCANCEL|MB_ICONQUESTION "${PRODUCT} is installed already as a ${OTHER_BITS} program in $OtherFolder.$\r$\n$\r$\nThis setup replaces it with the ${BITS} program. The settings are kept." /SD IDOK IDOK +2
+    Abort
+FunctionEnd
+
+; Its uninstaller stops and removes the service too. _?= keeps the uninstaller in its folder, so
+; that ExecWait waits for it; the uninstaller and the folder go afterwards.
+Function RemoveOtherSetup
+  StrCmp $OtherUninstall "" done
+  ; An entry whose uninstaller is gone (its folder deleted by hand) is only taken away.
+  IfFileExists "$OtherFolder\Uninstall.exe" 0 entry
+  DetailPrint "Removing the ${OTHER_BITS} installation in $OtherFolder"
+  ExecWait '$OtherUninstall _?=$OtherFolder' $0
+  ${If} $0 != 0
+    MessageBox MB_OK|MB_ICONSTOP "The ${OTHER_BITS} installation in $OtherFolder could not be removed (error $0)." /SD IDOK
+    Abort
+  ${EndIf}
+  Delete "$OtherFolder\Uninstall.exe"
+  RMDir "$OtherFolder"
+  ; The company's folder around it, which its uninstaller could not remove while it was there.
+  ${GetParent} "$OtherFolder" $1
+  ${GetFileName} "$1" $2
+  StrCmp $2 "${COMPANY}" 0 +2
+    RMDir "$1"
+  entry:
+  ; Its uninstaller took its entry along; none may stay behind pointing at a removed folder.
+  SetRegView ${OTHER_VIEW}
+  DeleteRegKey HKLM "${UNINST_KEY}"
+  !insertmacro OWN_VIEW
+  done:
+FunctionEnd
+
 Function un.onInit
   SetShellVarContext all
   !insertmacro SIXTY_FOUR_BIT_VIEW
@@ -74,6 +142,7 @@ FunctionEnd
 
 Section "${PRODUCT}" SecServer
   SectionIn RO
+  Call RemoveOtherSetup
   ; A service installed before holds the program file: stop and remove it first. The service
   ; part below puts it back when chosen (it is chosen when it was there).
   IfFileExists "$INSTDIR\KorrinServer.exe" 0 +2
@@ -141,6 +210,7 @@ Function .onInit
   SetShellVarContext all
   !insertmacro SIXTY_FOUR_BIT_VIEW
   !insertmacro REFUSE_WHILE_RUNNING
+  Call FindOtherSetup
   ; The service part: chosen with /SERVICE, or when the service is installed already.
   ${GetParameters} $R0
   ClearErrors

@@ -32,11 +32,14 @@ std::string slurp(const fs::path& file) {
     return s.str();
 }
 
-// The values of a registry key as `reg query` prints them; empty when the key is missing.
-std::map<std::string, std::string> regQuery(const std::string& key) {
+// The values of a registry key as `reg query` prints them; empty when the key is missing. view:
+// "/reg:32" or "/reg:64" on 64-bit Windows.
+std::map<std::string, std::string> regQuery(const std::string& key, const std::string& view = "") {
     std::string out;
     std::map<std::string, std::string> values;
-    if (run({wineLoader(), "reg", "query", key}, &out, 30000) != 0) return values;
+    std::vector<std::string> argv = {wineLoader(), "reg", "query", key};
+    if (!view.empty()) argv.push_back(view);
+    if (run(argv, &out, 30000) != 0) return values;
     std::istringstream in(out);
     std::string line;
     while (std::getline(in, line)) {
@@ -231,6 +234,49 @@ TEST_F(Package, SilentInstallRunsTheServerAndSilentUninstallKeepsOnlyTheSettings
     EXPECT_TRUE(regQuery(kUninstallKey).empty());
     // The user's settings stay for a later installation.
     EXPECT_EQ(server.setting("Port"), "4600");
+}
+
+// An installation of the x86 setup on 64-bit Windows: its folder in Program Files (x86), its
+// entry in the registry's 32-bit view. The x86 setup cannot run where only 64-bit programs run,
+// so the x64 setup stands in for it: installed into that folder, its entry moved to the 32-bit
+// view. Its uninstaller removes the same files.
+TEST_F(Package, X64SetupReplacesAnX86Installation) {
+    if (!windows64()) GTEST_SKIP() << "32-bit Windows has one registry view and one setup";
+    const fs::path x86Company = driveC_ / "Program Files (x86)" / KORRIN_COMPANY;
+    const fs::path x86Dir = x86Company / "Korrin Server";
+    const std::string x86WinDir = "C:\\Program Files (x86)\\" KORRIN_COMPANY "\\Korrin Server";
+    fs::remove_all(installDir_);
+    fs::remove_all(x86Company);
+    for (const char* view : {"/reg:32", "/reg:64"})
+        run({wineLoader(), "reg", "delete", kUninstallKey, "/f", view});
+
+    // /D= comes last and unquoted: the short form of the folder has no blank.
+    fs::create_directories(x86Dir);
+    std::string shortDir;
+    ASSERT_EQ(run({wineLoader(), "winepath", "-s", x86WinDir}, &shortDir), 0);
+    shortDir.erase(shortDir.find_last_not_of("\r\n") + 1);
+    ASSERT_EQ(run({wineLoader(), setup_.string(), "/S", "/D=" + shortDir}, nullptr, 60000), 0);
+    ASSERT_TRUE(fs::exists(x86Dir / "Uninstall.exe"));
+    const std::pair<const char*, std::string> entry[] = {
+        {"InstallLocation", x86WinDir},
+        {"QuietUninstallString", "\"" + x86WinDir + "\\Uninstall.exe\" /S"}};
+    for (const auto& [name, value] : entry)
+        ASSERT_EQ(run({wineLoader(), "reg", "add", kUninstallKey, "/v", name, "/d", value, "/f",
+                       "/reg:32"}),
+                  0);
+    ASSERT_EQ(run({wineLoader(), "reg", "delete", kUninstallKey, "/f", "/reg:64"}), 0);
+
+    ASSERT_EQ(run({wineLoader(), setup_.string(), "/S"}, nullptr, 60000), 0);
+    EXPECT_FALSE(fs::exists(x86Company));
+    EXPECT_TRUE(fs::is_regular_file(installDir_ / "KorrinServer.exe"));
+    EXPECT_TRUE(regQuery(kUninstallKey, "/reg:32").empty());
+    EXPECT_EQ(regQuery(kUninstallKey, "/reg:64")["InstallLocation"],
+              "C:\\Program Files\\" KORRIN_COMPANY "\\Korrin Server");
+    EXPECT_EQ(startMenuLinks(driveC_).size(), 1u);
+
+    EXPECT_EQ(run({wineLoader(), (installDir_ / "Uninstall.exe").string(), "/S"}, nullptr, 60000),
+              0);
+    EXPECT_TRUE(goneWithin(installDir_, 30000));
 }
 
 TEST_F(Package, ServiceOptionStartsTheServiceAndTheUninstallerRemovesIt) {
