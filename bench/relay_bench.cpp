@@ -5,6 +5,7 @@
 // time with a full one.
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <spawn.h>
@@ -13,6 +14,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <climits>
 #include <atomic>
 #include <cstdarg>
 #include <cstdio>
@@ -27,7 +29,6 @@
 
 #include <nlohmann/json.hpp>
 
-#include "bench/bare_reader.h"
 #include "bench/peers.h"
 #include "bench/proc_stats.h"
 #include "tests/server/server_harness.h"
@@ -57,11 +58,11 @@ constexpr int kPacingLines = 301;  // 300 gaps
 constexpr int kLatencyLines = 100;
 constexpr double kIdleSeconds = 10;
 
-pid_t brokerPid = -1;  // a running ncat, ended on every way out
+pid_t childPid = -1;  // a running ncat or bare reader, ended on every way out
 
 [[noreturn]] void die(const std::string& why) {
     fprintf(stderr, "relay_bench: %s\n", why.c_str());
-    if (brokerPid > 0) kill(brokerPid, SIGTERM);
+    if (childPid > 0) kill(childPid, SIGTERM);
     exit(1);  // scripts/bench ends the prefix's Wine processes
 }
 
@@ -298,8 +299,17 @@ CpuShare idleCpu(pid_t server, double seconds) {
 
 // ---- ingest ----
 
+// An ingest run repeats bursts until their summed reading time reaches this, so that one
+// scheduling hiccup weighs only its share: a burst of 100,000 lines takes milliseconds. Under
+// Wine, where each burst needs a fresh server that takes seconds to start, a run stops after
+// wineBursts bursts.
+double ingestSeconds = 2;
+int wineBursts = 5;
+
 struct IngestRun {
-    double linesPerSecond = 0;
+    double linesPerSecond = 0;  // over every burst of the run
+    int bursts = 0;
+    double seconds = 0;  // the bursts' reading time, summed
     long rssIdleKiB = 0, rssMarkKiB = 0;
     long queueShown = 0;      // List2's count once the window caught up
     double serverCpu = 0;     // % of one core while the senders were writing
@@ -308,7 +318,7 @@ struct IngestRun {
     double writeSeconds = 0;  // how long the senders took to hand 100,000 lines to the kernel
     double shownAfter = 0;    // seconds from the mark until List2 showed the queue
     double syncP99Ms = 0;     // with a spool: the p99 of its flushes to stable storage
-    long faults = 0;          // the server's minor page faults from the first byte to the mark
+    long faults = 0;  // the server's minor page faults from the first byte to the mark, median
 };
 
 int localPort(int fd) {
@@ -351,105 +361,203 @@ double floodToMark(std::vector<Peer>& senders, std::vector<Peer>* others, double
     return mark;
 }
 
-// With a spool in `extra` the server keeps reading past 100,000 lines (its bound is the
-// spool's size); the run then checks that the spool holds the lines on stable storage instead
-// of taking the high-water mark.
-IngestRun ingestThroughServer(int timerMs, int receiverCount, std::optional<CpuShare>* idle,
-                              bool polled = false, const Settings& extra = {}) {
-    Server server(timerMs, extra);
-    std::optional<StatusPoller> poller;
-    if (polled) poller.emplace();
-    sleepSeconds(1);  // let start-up settle before the idle figures
-    if (idle && !*idle) *idle = idleCpu(server.pid(), kIdleSeconds);
-    IngestRun r;
-    r.rssIdleKiB = vmRssKiB(server.pid());
-    std::vector<Peer> receivers;
-    if (receiverCount > 0) {
-        receivers = connectPeers(kOutputPort, receiverCount, true, true);
-        if (receivers.empty() ||
-            server.waitCount("list3.count", receiverCount, 10000) < receiverCount)
-            die("receivers could not connect");
-    }
-    std::vector<Peer> senders = connectPeers(kInputPort, kSenders, false, false);
-    if (senders.empty()) die("senders could not connect");
-    if (server.waitCount("list1.count", kSenders, 10000) < kSenders) die("not all senders listed");
+// Bursts until their summed time reaches ingestSeconds or maxBursts ran; burst(i) runs one and
+// gives its seconds.
+void repeatBursts(IngestRun& r, int maxBursts, const std::function<double(int)>& burst) {
+    while (r.seconds < ingestSeconds && r.bursts < maxBursts) r.seconds += burst(r.bursts++);
+    r.linesPerSecond = static_cast<double>(kMarkLines) * r.bursts / r.seconds;
+}
 
-    const double cpu0 = cpuSeconds(server.pid());
-    const long faults0 = minorFaults(server.pid());
-    double writtenAt = 0;
-    const double end = floodToMark(senders, &receivers, &writtenAt);
-    if (end == 0) die("the server did not take 100,000 lines within 120 s");
-    r.faults = minorFaults(server.pid()) - faults0;
-    const double start = firstWriteOf(senders);
-    r.serverCpu = 100 * (cpuSeconds(server.pid()) - cpu0) / (end - start);
-    r.linesPerSecond = static_cast<double>(kMarkLines) / (end - start);
-    r.writeSeconds = writtenAt - start;
-    if (!receivers.empty()) {
-        for (double t : receivers[0].lineTimes) r.sentDuring += t <= end ? 1 : 0;
-    }
-    if (!extra.empty()) {
-        const nlohmann::json st = pumpUntilStatus(pointers(senders, &receivers), 5, [](auto& j) {
-            const uint64_t last = spoolNumber(j, "last_seq");
-            return last >= kMarkLines && spoolNumber(j, "synced_seq") == last;
-        });
-        if (spoolNumber(st, "synced_seq") < kMarkLines)
-            die("the spool did not keep the lines: " +
-                (st.is_object() ? st["spool"].dump() : "no status"));
-        r.syncP99Ms =
-            st["spool"]["sync_p99_ms"].is_number() ? st["spool"]["sync_p99_ms"].get<double>() : -1;
-        closePeers(senders);
-        closePeers(receivers);
-        return r;
-    }
-    // Past the mark the server stops reading: what it has read must stay put.
-    pumpUntil(pointers(senders, &receivers), 0.5, [] { return false; });
-    r.readAtStop = static_cast<long>(consumedBytes(senders) / (kLineText + 1));
-    r.queueShown = server.waitCount("list2.count", kMarkLines - 10, 60000);
-    r.shownAfter = now() - end;
-    r.rssMarkKiB = vmRssKiB(server.pid());
-    closePeers(senders);
-    closePeers(receivers);
+// Each burst on a fresh server (and with a spool, a fresh folder). The first one also takes the
+// figures around the mark: with a spool, that it holds the lines on stable storage (its bound
+// is the spool's size, so reading goes on past 100,000 lines); without one, the high-water mark.
+IngestRun ingestThroughServer(int timerMs, int receiverCount, std::optional<CpuShare>* idle,
+                              bool polled = false, std::optional<int> spoolSync = {}) {
+    IngestRun r;
+    std::vector<double> faults;
+    double cpu = 0;
+    repeatBursts(r, benchProgram == Program::Windows ? wineBursts : INT_MAX, [&](int burst) {
+        const bool first = burst == 0;
+        std::optional<SpoolFolder> folder;
+        if (spoolSync) folder.emplace("ingest");
+        Server server(timerMs, folder ? folder->settings(*spoolSync) : Settings{});
+        std::optional<StatusPoller> poller;
+        if (polled) poller.emplace();
+        if (first) {
+            sleepSeconds(1);  // let start-up settle before the idle figures
+            if (idle && !*idle) *idle = idleCpu(server.pid(), kIdleSeconds);
+            r.rssIdleKiB = vmRssKiB(server.pid());
+        }
+        std::vector<Peer> receivers;
+        if (receiverCount > 0) {
+            receivers = connectPeers(kOutputPort, receiverCount, true, true);
+            if (receivers.empty() ||
+                server.waitCount("list3.count", receiverCount, 10000) < receiverCount)
+                die("receivers could not connect");
+        }
+        std::vector<Peer> senders = connectPeers(kInputPort, kSenders, false, false);
+        if (senders.empty()) die("senders could not connect");
+        if (server.waitCount("list1.count", kSenders, 10000) < kSenders)
+            die("not all senders listed");
+
+        const double cpu0 = cpuSeconds(server.pid());
+        const long faults0 = minorFaults(server.pid());
+        double writtenAt = 0;
+        const double end = floodToMark(senders, &receivers, &writtenAt);
+        if (end == 0) die("the server did not take 100,000 lines within 120 s");
+        faults.push_back(static_cast<double>(minorFaults(server.pid()) - faults0));
+        cpu += cpuSeconds(server.pid()) - cpu0;
+        const double start = firstWriteOf(senders);
+        if (!first) return end - start;
+        r.writeSeconds = writtenAt - start;
+        if (!receivers.empty()) {
+            for (double t : receivers[0].lineTimes) r.sentDuring += t <= end ? 1 : 0;
+        }
+        if (spoolSync) {
+            const nlohmann::json st =
+                pumpUntilStatus(pointers(senders, &receivers), 5, [](auto& j) {
+                    const uint64_t last = spoolNumber(j, "last_seq");
+                    return last >= kMarkLines && spoolNumber(j, "synced_seq") == last;
+                });
+            if (spoolNumber(st, "synced_seq") < kMarkLines)
+                die("the spool did not keep the lines: " +
+                    (st.is_object() ? st["spool"].dump() : "no status"));
+            r.syncP99Ms = st["spool"]["sync_p99_ms"].is_number()
+                              ? st["spool"]["sync_p99_ms"].get<double>()
+                              : -1;
+            return end - start;
+        }
+        // Past the mark the server stops reading: what it has read must stay put.
+        pumpUntil(pointers(senders, &receivers), 0.5, [] { return false; });
+        r.readAtStop = static_cast<long>(consumedBytes(senders) / (kLineText + 1));
+        r.queueShown = server.waitCount("list2.count", kMarkLines - 10, 60000);
+        r.shownAfter = now() - end;
+        r.rssMarkKiB = vmRssKiB(server.pid());
+        return end - start;
+    });
+    r.serverCpu = 100 * cpu / r.seconds;
+    r.faults = static_cast<long>(median(faults));
     return r;
 }
 
-// ncat relays every client's bytes to every other client, so the senders drain what they get
-// from each other; the figure ends when the one reader has 100,000 lines.
-double ingestThroughBroker() {
-    const std::string port = std::to_string(kBrokerPort);
+// A child process, its stdout on a pipe when asked.
+struct Child {
+    pid_t pid = -1;
+    int out = -1;  // its stdout; -1 when it goes to /dev/null
+};
+Child startChild(std::vector<std::string> args, bool readOutput) {
     std::vector<char*> argv;
-    std::vector<std::string> args = {"ncat", "--broker", "-l", "127.0.0.1", port};
     for (std::string& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
+    int pipeFds[2] = {-1, -1};
+    if (readOutput && pipe2(pipeFds, O_CLOEXEC) != 0) die("cannot make a pipe");
     posix_spawn_file_actions_t fa;
     posix_spawn_file_actions_init(&fa);
     posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
+    if (readOutput)
+        posix_spawn_file_actions_adddup2(&fa, pipeFds[1], 1);
+    else
+        posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
     posix_spawn_file_actions_addopen(&fa, 2, "/dev/null", O_WRONLY, 0);
-    pid_t pid = -1;
-    if (posix_spawnp(&pid, "ncat", &fa, nullptr, argv.data(), environ) != 0) die("cannot run ncat");
-    brokerPid = pid;
+    Child c;
+    if (posix_spawnp(&c.pid, argv[0], &fa, nullptr, argv.data(), environ) != 0)
+        die("cannot run " + args[0]);
     posix_spawn_file_actions_destroy(&fa);
-    if (!blackbox::listensWithin(kBrokerPort, 5000)) die("ncat --broker does not listen");
+    childPid = c.pid;
+    if (readOutput) {
+        close(pipeFds[1]);
+        c.out = pipeFds[0];
+    }
+    return c;
+}
 
-    std::vector<Peer> reader = connectPeers(kBrokerPort, 1, true, false);
-    std::vector<Peer> senders = connectPeers(kBrokerPort, kSenders, true, false);
-    if (reader.empty() || senders.empty()) die("cannot connect to ncat --broker");
-    sleepSeconds(0.5);  // the broker accepts them all before the first byte
-    for (int i = 0; i < kSenders; ++i) senders[i].queue(senderLines(i, kLinesPerSender));
-    double end = 0;
-    bool ok = pumpUntil(pointers(senders, &reader), 120, [&] {
-        if (reader[0].linesSeen < kMarkLines) return false;
-        end = now();
-        return true;
+// A line of the child's output, empty when none came within the time.
+std::string childLine(const Child& c, double seconds) {
+    std::string line;
+    for (const double until = now() + seconds; now() < until;) {
+        pollfd p = {c.out, POLLIN, 0};
+        if (poll(&p, 1, 100) <= 0) continue;
+        char ch;
+        if (read(c.out, &ch, 1) != 1) break;
+        if (ch == '\n') return line;
+        line += ch;
+    }
+    return {};
+}
+
+void endChild(Child& c, bool terminate) {
+    if (terminate) kill(c.pid, SIGTERM);
+    waitpid(c.pid, nullptr, 0);
+    if (c.out >= 0) close(c.out);
+    childPid = -1;
+}
+
+// ncat relays every client's bytes to every other client, so the senders drain what they get
+// from each other; a burst ends when the one reader has 100,000 lines. A fresh broker each.
+IngestRun ingestThroughBroker() {
+    IngestRun r;
+    repeatBursts(r, INT_MAX, [](int) {
+        Child ncat =
+            startChild({"ncat", "--broker", "-l", "127.0.0.1", std::to_string(kBrokerPort)}, false);
+        if (!blackbox::listensWithin(kBrokerPort, 5000)) die("ncat --broker does not listen");
+        std::vector<Peer> reader = connectPeers(kBrokerPort, 1, true, false);
+        std::vector<Peer> senders = connectPeers(kBrokerPort, kSenders, true, false);
+        if (reader.empty() || senders.empty()) die("cannot connect to ncat --broker");
+        sleepSeconds(0.2);  // the broker accepts them all before the first byte
+        for (int i = 0; i < kSenders; ++i) senders[i].queue(senderLines(i, kLinesPerSender));
+        double end = 0;
+        const bool ok = pumpUntil(pointers(senders, &reader), 120, [&] {
+            if (reader[0].linesSeen < kMarkLines) return false;
+            end = now();
+            return true;
+        });
+        const double start = firstWriteOf(senders);
+        closePeers(reader);
+        closePeers(senders);
+        endChild(ncat, true);
+        if (!ok) die("ncat --broker did not pass 100,000 lines within 120 s");
+        return end - start;
     });
-    const double start = firstWriteOf(senders);
-    closePeers(reader);
-    closePeers(senders);
-    kill(pid, SIGTERM);
-    waitpid(pid, nullptr, 0);
-    brokerPid = -1;
-    if (!ok) die("ncat --broker did not pass 100,000 lines within 120 s");
-    return static_cast<double>(kMarkLines) / (end - start);
+    return r;
+}
+
+// The bare reader beside this program.
+std::string bareReaderPath() {
+    char self[4096];
+    const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+    std::string path(self, n > 0 ? static_cast<size_t>(n) : 0);
+    return path.substr(0, path.rfind('/') + 1) + "bare_reader";
+}
+
+// The same load into the bare reader, a process of its own on its own port, fresh each burst.
+IngestRun ingestFloor() {
+    IngestRun r;
+    repeatBursts(r, INT_MAX, [](int) {
+        Child reader = startChild(
+            {bareReaderPath(), std::to_string(kFloorPort), std::to_string(kSenders)}, true);
+        if (!blackbox::listensWithin(kFloorPort, 5000))
+            die("the bare reader does not listen on port " + std::to_string(kFloorPort));
+        std::vector<Peer> senders = connectPeers(kFloorPort, kSenders, false, false);
+        if (senders.empty()) die("cannot connect to the bare reader");
+        if (childLine(reader, 5) != "accepted") die("the bare reader did not take the senders");
+        double writtenAt = 0;
+        const double end = floodToMark(senders, nullptr, &writtenAt, kFloorPort);
+        if (end == 0) die("the bare reader did not take 100,000 lines within 120 s");
+        const double start = firstWriteOf(senders);
+        // Its own count, once every sender closed, must agree with what they wrote.
+        if (!pumpUntil(pointers(senders), 5, [&] {
+                return std::all_of(senders.begin(), senders.end(),
+                                   [](const Peer& p) { return p.unwritten() == 0; });
+            }))
+            die("the senders could not write to the bare reader");
+        closePeers(senders);
+        const std::string counted = childLine(reader, 5);
+        endChild(reader, false);
+        if (counted != std::to_string(kLinesPerSender * kSenders))
+            die("the bare reader counted " + counted + " lines");
+        return end - start;
+    });
+    return r;
 }
 
 // ---- pacing and fan-out ----
@@ -884,8 +992,17 @@ pacing rows; every peer is a Linux socket on 127.0.0.1, time stamps from CLOCK_M
 
 struct Options {
     int runs = 5;
-    bool spoolOnly = false;  // only the spool's figures and what they are compared with
+    bool spoolOnly = false;   // only the spool's figures and what they are compared with
+    bool ingestOnly = false;  // only memory-only ingest: korrin-relay, the floor and ncat
 };
+
+void noteRun(const char* what, int round, const IngestRun& r) {
+    note(
+        "  %s run %d: %.0f lines/s (%d bursts, %.2f s), server CPU %.0f%%, %ld page faults, RSS "
+        "%ld -> %ld KiB",
+        what, round, r.linesPerSecond, r.bursts, r.seconds, r.serverCpu, r.faults, r.rssIdleKiB,
+        r.rssMarkKiB);
+}
 
 // One program's ingest runs without and with a spool, side by side.
 struct SpoolRates {
@@ -900,35 +1017,16 @@ void spoolIngestRound(SpoolRates& r, const IngestRun& memoryOnly, int round, con
     r.memory.push_back(memoryOnly.linesPerSecond);
     r.faultsMemory.push_back(static_cast<double>(memoryOnly.faults));
     for (int sync : {200, 0}) {
-        SpoolFolder folder("ingest");
-        const IngestRun run = ingestThroughServer(1000, 0, nullptr, false, folder.settings(sync));
+        const IngestRun run = ingestThroughServer(1000, 0, nullptr, false, sync);
         (sync ? r.sync200 : r.sync0).push_back(run.linesPerSecond);
         (sync ? r.syncP99Ms200 : r.syncP99Ms0).push_back(run.syncP99Ms);
         (sync ? r.faults200 : r.faults0).push_back(static_cast<double>(run.faults));
         note(
-            "  %s run %d with Spool, SpoolSync %d: %.0f lines/s, server CPU %.0f%%, flush p99 "
-            "%.2f ms, %ld page faults",
-            program, round, sync, run.linesPerSecond, run.serverCpu, run.syncP99Ms, run.faults);
+            "  %s run %d with Spool, SpoolSync %d: %.0f lines/s (%d bursts, %.2f s), server CPU "
+            "%.0f%%, flush p99 %.2f ms, %ld page faults",
+            program, round, sync, run.linesPerSecond, run.bursts, run.seconds, run.serverCpu,
+            run.syncP99Ms, run.faults);
     }
-}
-
-// The same load into the bare reader on its own port.
-double ingestFloor() {
-    BareReader reader(kFloorPort);
-    if (!reader.listening())
-        die("the bare reader cannot listen on port " + std::to_string(kFloorPort));
-    std::vector<Peer> senders = connectPeers(kFloorPort, kSenders, false, false);
-    if (senders.empty()) die("cannot connect to the bare reader");
-    for (int i = 0; i < 500 && reader.accepted() < kSenders; ++i) sleepSeconds(0.01);
-    double writtenAt = 0;
-    const double end = floodToMark(senders, nullptr, &writtenAt, kFloorPort);
-    if (end == 0) die("the bare reader did not take 100,000 lines within 120 s");
-    const double start = firstWriteOf(senders);
-    // Its own count must agree with the kernel's.
-    if (!pumpUntil(pointers(senders), 5, [&] { return reader.lines() >= kMarkLines; }))
-        die("the bare reader counted " + std::to_string(reader.lines()) + " lines");
-    closePeers(senders);
-    return static_cast<double>(kMarkLines) / (end - start);
 }
 
 // Pacing with the spool off and on, and a spool filled and recovered, for one program.
@@ -972,6 +1070,42 @@ The spool's figures (its folder under build/, on the disk; a fresh folder for ea
   program run before the start, that no other copy of the server runs.
 )";
 
+std::string ratesText(const std::vector<double>& v);
+std::string percentOf(double part, double whole);
+
+// Memory-only ingest natively, korrin-relay, the floor and ncat taking turns in every round:
+// the quick check of the read path.
+int runIngestOnly(const Options& o) {
+    benchProgram = Program::Linux;
+    note("relay_bench: %d rounds of korrin-relay, the bare reader and ncat --broker", o.runs);
+    const std::string loadBefore = loadAverage();
+    std::vector<double> relay, floor, broker;
+    for (int i = 0; i < o.runs; ++i) {
+        const IngestRun r = ingestThroughServer(1000, 0, nullptr);
+        noteRun("korrin-relay", i + 1, r);
+        relay.push_back(r.linesPerSecond);
+        const IngestRun f = ingestFloor();
+        noteRun("bare reader", i + 1, f);
+        floor.push_back(f.linesPerSecond);
+        const IngestRun b = ingestThroughBroker();
+        noteRun("ncat --broker", i + 1, b);
+        broker.push_back(b.linesPerSecond);
+    }
+    printf(
+        "Ingest, %s, %ld cores, load average %s before and %s after: 31 senders, bursts of "
+        "100,000 lines of 40 bytes, each on a fresh reader, until %.1f s of reading per run; "
+        "median of %d runs (runs least..most)\n\n"
+        "| reader | lines/s | share of the floor |\n|---|---|---|\n",
+        today().c_str(), sysconf(_SC_NPROCESSORS_ONLN), loadBefore.c_str(), loadAverage().c_str(),
+        ingestSeconds, o.runs);
+    printf("| korrin-relay, memory only | %s | %s |\n", ratesText(relay).c_str(),
+           percentOf(median(relay), median(floor)).c_str());
+    printf("| floor: bare reader | %s | 100 %% |\n", ratesText(floor).c_str());
+    printf("| ncat --broker | %s | %s |\n", ratesText(broker).c_str(),
+           percentOf(median(broker), median(floor)).c_str());
+    return 0;
+}
+
 int runBenchmark(const Options& o) {
     const int runs = o.runs;
     if (blackbox::windowsBuildDir().empty())
@@ -993,15 +1127,12 @@ int runBenchmark(const Options& o) {
             ingestThroughServer(1000, 0, i == 0 && !o.spoolOnly ? &idle1000 : nullptr));
         const IngestRun& r = server.back();
         note(
-            "  server run %d: %.0f lines/s (%.1f ms; the senders' writes took %.1f ms), server "
-            "CPU %.0f%%, read %ld lines before it stopped, List2 %ld lines, RSS %ld -> %ld KiB",
-            i + 1, r.linesPerSecond, 1e3 * kMarkLines / r.linesPerSecond, 1e3 * r.writeSeconds,
-            r.serverCpu, r.readAtStop, r.queueShown, r.rssIdleKiB, r.rssMarkKiB);
+            "  server run %d: %.0f lines/s (%d bursts, %.2f s; the first one's writes took %.1f "
+            "ms), server CPU %.0f%%, read %ld lines before it stopped, List2 %ld lines, RSS %ld "
+            "-> %ld KiB",
+            i + 1, r.linesPerSecond, r.bursts, r.seconds, 1e3 * r.writeSeconds, r.serverCpu,
+            r.readAtStop, r.queueShown, r.rssIdleKiB, r.rssMarkKiB);
         spoolIngestRound(wineSpool, r, i + 1, "server");
-        if (!o.spoolOnly) {
-            broker.push_back(ingestThroughBroker());
-            note("  ncat run %d: %.0f lines/s", i + 1, broker.back());
-        }
     }
     PacingResults p;
     if (!o.spoolOnly) p = pacingAndFanOut();
@@ -1015,17 +1146,18 @@ int runBenchmark(const Options& o) {
     for (int i = 0; i < runs; ++i) {
         const IngestRun r =
             ingestThroughServer(1000, 0, i == 0 && !o.spoolOnly ? &nativeIdle : nullptr);
-        note(
-            "  korrin-relay run %d: %.0f lines/s, server CPU %.0f%%, %ld page faults, RSS %ld -> "
-            "%ld KiB",
-            i + 1, r.linesPerSecond, r.serverCpu, r.faults, r.rssIdleKiB, r.rssMarkKiB);
+        noteRun("korrin-relay", i + 1, r);
         nativeRates.push_back(r.linesPerSecond);
         nativeIdleRss.push_back(static_cast<double>(r.rssIdleKiB));
         nativeMarkRss.push_back(static_cast<double>(r.rssMarkKiB));
         nativeQueued.push_back(static_cast<double>(r.queueShown));
-        spoolIngestRound(nativeSpool, r, i + 1, "korrin-relay");
-        floor.push_back(ingestFloor());
+        floor.push_back(ingestFloor().linesPerSecond);
         note("  bare reader run %d: %.0f lines/s", i + 1, floor.back());
+        if (!o.spoolOnly) {
+            broker.push_back(ingestThroughBroker().linesPerSecond);
+            note("  ncat run %d: %.0f lines/s", i + 1, broker.back());
+        }
+        spoolIngestRound(nativeSpool, r, i + 1, "korrin-relay");
     }
     PacingResults n;
     if (!o.spoolOnly) n = pacingAndFanOut();
@@ -1302,12 +1434,19 @@ int main(int argc, char** argv) {
             o.runs = atoi(argv[++i]);
         } else if (strcmp(argv[i], "--spool-only") == 0) {
             o.spoolOnly = true;
+        } else if (strcmp(argv[i], "--ingest-only") == 0) {
+            o.ingestOnly = true;
+        } else if (strcmp(argv[i], "--ingest-seconds") == 0 && i + 1 < argc) {
+            korrin::bench::ingestSeconds = atof(argv[++i]);
+        } else if (strcmp(argv[i], "--wine-bursts") == 0 && i + 1 < argc) {
+            korrin::bench::wineBursts = std::max(1, atoi(argv[++i]));
         } else if (strcmp(argv[i], "--ingest-at") == 0 && i + 2 < argc) {
             signal(SIGPIPE, SIG_IGN);
             return korrin::bench::runIngestProbe(atoi(argv[i + 1]), atoi(argv[i + 2]));
         } else {
             fprintf(stderr,
-                    "usage: relay_bench [--runs N] [--spool-only]\n"
+                    "usage: relay_bench [--runs N] [--spool-only | --ingest-only]\n"
+                    "                   [--ingest-seconds S] [--wine-bursts N]\n"
                     "       relay_bench --ingest-at TIMER RECEIVERS\n"
                     "  (KORRIN_WINDOWS_BIN names the bin dir of the Windows build)\n");
             return 2;
@@ -1315,5 +1454,5 @@ int main(int argc, char** argv) {
     }
     if (o.runs < 0) o.runs = 0;
     signal(SIGPIPE, SIG_IGN);
-    return korrin::bench::runBenchmark(o);
+    return o.ingestOnly ? korrin::bench::runIngestOnly(o) : korrin::bench::runBenchmark(o);
 }
