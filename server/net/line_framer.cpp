@@ -1,32 +1,67 @@
-// Line cutting with a bound: a line never grows past the maximum in memory.
+// Line cutting with a bound: a line never grows past the maximum in memory. Lines are cut from
+// the read in place; only an unfinished line is copied, to wait for the next read.
 #include "server/net/line_framer.h"
 
+#include <cstring>
+
 namespace korrin {
+
+size_t LineFramer::find(std::string_view data, size_t from) const {
+    if (delimiter_.size() != 1) return data.find(delimiter_, from);
+    if (from >= data.size()) return std::string_view::npos;
+    const void* hit = memchr(data.data() + from, delimiter_[0], data.size() - from);
+    return hit ? static_cast<size_t>(static_cast<const char*>(hit) - data.data())
+               : std::string_view::npos;
+}
+
+size_t LineFramer::cut(std::string_view data, size_t from, Sink& sink) {
+    const size_t dlen = delimiter_.size();
+    size_t start = 0;
+    for (size_t pos; (pos = find(data, start + from)) != std::string_view::npos;) {
+        if (!dropping_) {
+            if (pos - start > maxLine_) {
+                sink.overlong();
+            } else {
+                sink.line(data.substr(start, pos - start));
+            }
+        }
+        dropping_ = false;
+        start = pos + dlen;
+        from = 0;
+    }
+    return start;
+}
+
+// Where the first delimiter that completes the unfinished line ends in the read: one may begin
+// in the last bytes kept; npos when the read holds none.
+size_t LineFramer::endOfFirstDelimiter(std::string_view bytes) const {
+    const size_t dlen = delimiter_.size();
+    const size_t kept = pending_.size() - scanned_;  // fewer than dlen bytes not yet searched
+    if (kept > 0) {
+        const std::string joint =
+            pending_.substr(scanned_) + std::string(bytes.substr(0, dlen - 1));
+        const size_t pos = joint.find(delimiter_);
+        if (pos != std::string::npos && pos < kept) return pos + dlen - kept;
+    }
+    const size_t pos = find(bytes, 0);
+    return pos == std::string_view::npos ? pos : pos + dlen;
+}
 
 void LineFramer::feed(std::string_view bytes, Sink& sink) {
     // The listener hands data on raw while no delimiter is set.
     if (delimiter_.empty()) return;
     const size_t dlen = delimiter_.size();
-    pending_.append(bytes.data(), bytes.size());
-    size_t start = 0;
-    for (;;) {
-        size_t from = start + scanned_;
-        size_t pos = pending_.find(delimiter_, from);
-        if (pos == std::string::npos) break;
-        if (!dropping_) {
-            if (pos - start > maxLine_) {
-                sink.overlong();
-            } else {
-                sink.line(std::string_view(pending_).substr(start, pos - start));
-            }
-        }
-        dropping_ = false;
-        start = pos + dlen;
+    if (!pending_.empty()) {
+        const size_t end = endOfFirstDelimiter(bytes);
+        const size_t take = end == std::string_view::npos ? bytes.size() : end;
+        pending_.append(bytes.data(), take);
+        bytes.remove_prefix(take);
+        pending_.erase(0, cut(pending_, scanned_, sink));
         scanned_ = 0;
     }
-    pending_.erase(0, start);
-    // A whole read passed through here; what is left is a partial line. Give the read's room
-    // back, or every idle connection would keep a read's worth of memory.
+    if (pending_.empty()) pending_.append(bytes.substr(cut(bytes, 0, sink)));
+    // What is left is a partial line. Give a long one's room back once it is done, or every
+    // idle connection would keep that much memory.
     if (pending_.capacity() > kKeptRoom && pending_.size() <= kKeptRoom / 2)
         std::string(pending_).swap(pending_);
     // Everything but a possible partial delimiter at the end has been searched.

@@ -32,6 +32,11 @@ class LineFramer {
     bool empty() const { return pending_.empty(); }
 
   private:
+    size_t find(std::string_view data, size_t from) const;
+    // Hands on the lines of data that end in a delimiter, searching from `from`; where the
+    // unfinished rest begins.
+    size_t cut(std::string_view data, size_t from, Sink& sink);
+    size_t endOfFirstDelimiter(std::string_view bytes) const;
     static constexpr size_t kKeptRoom = 4096;  // buffer kept between reads at most
     std::string delimiter_ = "\n";
     std::string pending_;

@@ -62,6 +62,38 @@ TEST(LineFramer, MultiByteDelimiterSplitAcrossReads) {
     EXPECT_EQ(sink.lines, (std::vector<std::string>{"a", "b-c"}));
 }
 
+// Delimiters whose start repeats inside them, met across a read's edge, cut where a search of the
+// whole stream cuts.
+TEST(LineFramer, MultiByteDelimitersCutAsTheWholeStreamWhereverTheReadsSplit) {
+    const struct Case {
+        std::string delimiter, stream;
+    } cases[] = {
+        {"\r\n", "a\r\r\nb\r\n\r\nc\rd\r\n"},
+        {"aab", "xaaab-aab-aaaabaab-aa"},
+        {"--", "a---b----c-"},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> want;
+        size_t start = 0;
+        for (size_t pos; (pos = c.stream.find(c.delimiter, start)) != std::string::npos;
+             start = pos + c.delimiter.size())
+            want.push_back(c.stream.substr(start, pos - start));
+        for (size_t a = 0; a <= c.stream.size(); ++a) {
+            for (size_t b = a; b <= c.stream.size(); ++b) {
+                LineFramer f;
+                f.setDelimiter(c.delimiter);
+                Collect sink;
+                f.feed(c.stream.substr(0, a), sink);
+                f.feed(c.stream.substr(a, b - a), sink);
+                f.feed(c.stream.substr(b), sink);
+                ASSERT_EQ(sink.lines, want) << c.delimiter << " " << a << "," << b;
+                ASSERT_EQ(f.takeRest(), c.stream.substr(start))
+                    << c.delimiter << " " << a << "," << b;
+            }
+        }
+    }
+}
+
 TEST(LineFramer, DropsAnOverlongLineWholeAndKeepsTheNextOne) {
     const size_t max = 16;
     struct Case {
