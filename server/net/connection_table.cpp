@@ -274,6 +274,7 @@ void ConnectionTable::deliverRest(Connection& c) {
 
 void ConnectionTable::beginClose(Connection& c) {
     c.closing = true;
+    c.unsentAtClose = c.out.pending();
     c.out.clear();
     closeSocket(c);
 }
@@ -282,12 +283,18 @@ void ConnectionTable::deliverClosed(int id) {
     auto it = conns_.find(id);
     if (it == conns_.end() || !it->second->closing) return;
     released(*it->second);
+    closedUnsent_ = {id, it->second->unsentAtClose};
     conns_.erase(it);
     if (acceptWaiting_) {
         acceptWaiting_ = false;
         acceptAgain();
     }
     events_.connectionClosed(id);
+    closedUnsent_ = {-1, 0};
+}
+
+size_t ConnectionTable::unsentAtClose(int id) {
+    return closedUnsent_.first == id ? closedUnsent_.second : 0;
 }
 
 }  // namespace korrin

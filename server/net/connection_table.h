@@ -51,6 +51,7 @@ struct Connection {
     // still sends is read (and dropped) until it closes.
     bool lingering = false;
     SendBuffer out;
+    size_t unsentAtClose = 0;  // what out held when the connection began to close
 };
 
 class ConnectionTable : public Listener {
@@ -72,6 +73,7 @@ class ConnectionTable : public Listener {
     OpResult send(int id, std::string_view bytes) override;
     size_t pendingBytes(int id) override;
     OpResult closeWhenSent(int id) override;
+    size_t unsentAtClose(int id) override;
 
   protected:
     // ---- for the listener ----
@@ -149,6 +151,7 @@ class ConnectionTable : public Listener {
     bool acceptWaiting_ = false;  // every free id is held by a closing connection
     LogThrottle turnedAwayLog_;   // peers turned away at the connection bound: a line a minute
     std::map<int, std::unique_ptr<Connection>> conns_;
+    std::pair<int, size_t> closedUnsent_{-1, 0};  // of the closed event being delivered
     uint64_t nextSerial_ = 1;
 };
 

@@ -110,6 +110,26 @@ TEST_F(Table, ClosesWhenSentOnlyOnceAllIsOut) {
     EXPECT_EQ(events.seen, (Seen{"open 0", "open 1", "closed 0", "closed 1"}));
 }
 
+// What a closing connection still held is told while its closed event is delivered.
+TEST(TableUnsent, ToldWhileTheClosedEventIsDelivered) {
+    struct Events : RecordingEvents {
+        Listener* table = nullptr;
+        std::vector<size_t> unsent;
+        void connectionClosed(int id) override { unsent.push_back(table->unsentAtClose(id)); }
+    } events;
+    FakeSockets table{events, 3};
+    events.table = &table;
+    table.connect();
+    table.connect();
+    table.room = 4;
+    ASSERT_TRUE(table.send(0, "line 1\n").ok());
+    table.closeConnection(0);
+    table.peerClosed(*table.find(1), 0);
+    table.deliverQueued();
+    EXPECT_EQ(events.unsent, (std::vector<size_t>{3, 0}));
+    EXPECT_EQ(table.unsentAtClose(0), 0u);  // asked too late
+}
+
 TEST_F(Table, AFailedSendFailsUnlessThePeerLeftInOrder) {
     struct Case {
         bool peerGone;

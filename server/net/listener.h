@@ -62,6 +62,12 @@ class Listener {
     virtual size_t pendingBytes(int id) = 0;
     // Closes the connection once what is queued for it has been handed to the network.
     virtual OpResult closeWhenSent(int id) = 0;
+    // Bytes still queued for the connection when it closed, which it never got; asked while
+    // its connectionClosed event is delivered.
+    virtual size_t unsentAtClose(int id) {
+        (void)id;
+        return 0;
+    }
     // Stops (true) or resumes (false) reading from every connection; TCP holds data back meanwhile.
     virtual void pauseReading(bool paused) = 0;
 };

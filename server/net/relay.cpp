@@ -384,6 +384,7 @@ void Relay::receiverOpened(int id) {
     receiverHosts_[id] = out_.remoteAddress(id);
     if (id > maxReceiverId_.value_or(0)) maxReceiverId_ = static_cast<int16_t>(id);
     receiverLines_[id] = 0;
+    inFlight_[id] = InFlight();
     addReceiver(id);
     startCatchUp(id);
 }
@@ -440,6 +441,7 @@ void Relay::Send_Msg() {
             spoolError_ = journal_->error();
             logError(log_.numbers().spoolFailed, "Spool: " + spoolError_);
         }
+        feedCatchUps();  // a catch-up goes on while no new line comes
         sendTimer_.setInterval(sendInterval_);
         sendTimer_.setEnabled(true);
         return;
@@ -463,6 +465,7 @@ void Relay::Send_Msg() {
             out_.closeConnection(id);
         } else {
             ++receiverLines_[id];
+            handed(id, queue_.headSeq(), line.size());
         }
     }
     ++counters_.linesOut;

@@ -283,10 +283,14 @@ class Relay {
     void startCatchUp(int id);
     void leaveCatchUp(int id);
     void keepSent(std::string_view line);
+    // A line of the sequence is queued for the receiver: until the network takes it whole, a
+    // receiver that leaves comes back to it.
+    void handed(int id, uint64_t seq, size_t bytes);
     void feedCatchUps();
     // False when the receiver was dropped.
     bool feed(int id, CatchUp& c);
-    void countLost(const std::string& reason, uint64_t lines, const std::string& who);
+    void countLost(const std::string& reason, uint64_t lines, const std::string& who,
+                   const std::string& why = "that are no longer kept");
     std::string maxReceiverText() const;
     PeerEntry peerEntry(Listener& l, int id);
 
@@ -318,6 +322,14 @@ class Relay {
     int resumeSeconds_ = 0;
     std::map<int, CatchUp> catchUps_;
     std::multimap<std::string, Place> places_;  // by the address the receiver came from
+    // By address, while places of it are left: the oldest place a returning receiver took.
+    std::map<std::string, uint64_t> placesTaken_;
+    // Per receiver: bytes queued in all, and the end of each line the network may not have yet.
+    struct InFlight {
+        uint64_t queued = 0;
+        std::deque<std::pair<uint64_t, uint64_t>> ends;  // sequence, queued once it was
+    };
+    std::array<InFlight, kTableSize> inFlight_;
     LineQueue sentLines_;  // without a spool: the last lines sent, while a catch-up may want them
     uint64_t sentLinesFirst_ = 1;
     bool queueHeadSelected_ = false;

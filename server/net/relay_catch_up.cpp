@@ -47,6 +47,8 @@ uint64_t Relay::keepFrom() {
         }
     }
     for (const auto& [id, c] : catchUps_) from = std::min(from, c.next);
+    for (const InFlight& f : inFlight_)
+        if (!f.ends.empty()) from = std::min(from, f.ends.front().first);
     return from;
 }
 
@@ -73,6 +75,16 @@ void Relay::startCatchUp(int id) {
         from = oldest->second.next;
         places_.erase(oldest);
         ++counters_.resumedReceivers;
+        // Receivers behind one address cannot be told apart: this one may be the one that left
+        // at the older place the first of them took back.
+        auto taken = placesTaken_.find(address);
+        if (taken != placesTaken_.end() && taken->second < from)
+            countLost("not_kept", from - taken->second, address + "-" + std::to_string(id),
+                      "that another receiver from its address may have taken in its place");
+        if (places_.count(address) == 0)
+            placesTaken_.erase(address);
+        else if (taken == placesTaken_.end())
+            placesTaken_[address] = from;
     } else if (replayLines_ > 0) {
         from -= std::min(replayLines_, lastSent());
     }
@@ -88,19 +100,43 @@ void Relay::startCatchUp(int id) {
 }
 
 void Relay::leaveCatchUp(int id) {
+    InFlight& f = inFlight_[id];
     if (resumeSeconds_ > 0 && !receiverHosts_[id].empty()) {
         auto it = catchUps_.find(id);
-        const uint64_t next = it != catchUps_.end() ? it->second.next : lastSent() + 1;
-        if (places_.size() >= kPlaces) places_.erase(places_.begin());
+        uint64_t next = it != catchUps_.end() ? it->second.next : lastSent() + 1;
+        // What was still queued for it when it closed never reached it: it comes back there.
+        const uint64_t unsent = std::min<uint64_t>(out_.unsentAtClose(id), f.queued);
+        for (const auto& [seq, end] : f.ends) {
+            if (end > f.queued - unsent) {
+                next = std::min(next, seq);
+                break;
+            }
+        }
+        if (places_.size() >= kPlaces) {
+            auto oldest = places_.begin();
+            for (auto p = places_.begin(); p != places_.end(); ++p)
+                if (p->second.left < oldest->second.left) oldest = p;
+            places_.erase(oldest);
+        }
         places_.emplace(receiverHosts_[id], Place{next, clock_.now()});
     }
+    f = InFlight();
     catchUps_.erase(id);
 }
 
-void Relay::countLost(const std::string& reason, uint64_t lines, const std::string& who) {
+void Relay::handed(int id, uint64_t seq, size_t bytes) {
+    if (resumeSeconds_ == 0) return;
+    InFlight& f = inFlight_[id];
+    f.queued += bytes;
+    const uint64_t taken = f.queued - std::min<uint64_t>(out_.pendingBytes(id), f.queued);
+    while (!f.ends.empty() && f.ends.front().second <= taken) f.ends.pop_front();
+    if (f.queued > taken) f.ends.emplace_back(seq, f.queued);
+}
+
+void Relay::countLost(const std::string& reason, uint64_t lines, const std::string& who,
+                      const std::string& why) {
     counters_.linesLost[reason] += lines;
-    logError(0, "Receiver " + who + " missed " + std::to_string(lines) +
-                    " lines that are no longer kept");
+    logError(0, "Receiver " + who + " missed " + std::to_string(lines) + " lines " + why);
 }
 
 void Relay::feedCatchUps() {
@@ -142,6 +178,7 @@ bool Relay::feed(int id, CatchUp& c) {
         }
         ++counters_.replayedLines;
         ++receiverLines_[id];
+        handed(id, seq, line.size());
         c.next = seq + 1;
     }
     if (c.next > lastSent()) catchUps_.erase(id);

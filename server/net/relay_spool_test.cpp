@@ -170,5 +170,71 @@ TEST_F(SpoolFixture, ReplayAndResumeGiveMissedLinesInOrderThenTheLiveOnes) {
     }
 }
 
+// A catch-up goes on without new lines; a receiver dropped with lines in its buffer gets them
+// again; a second receiver from one address that may have missed lines has them counted.
+TEST_F(SpoolFixture, CatchUpsNeitherStallNorSkip) {
+    for (bool spool : {false, true}) {
+        SCOPED_TRACE(spool ? "spool" : "memory");
+        disk.files.clear();
+        settings.values = {{"ReplayLines", "3"}, {"ResumeSeconds", "60"}};
+        start();
+        if (!spool) {
+            relay = std::make_unique<Relay>(in, out, settings, timer, log, view, clock);
+            relay->load(nullptr);
+            relay->receiverOpened(0);
+        }
+        read(1, 5);
+        sent(5);
+        out.pending[1] = 8u << 20;  // a full buffer: nothing more for now
+        relay->receiverOpened(1);
+        EXPECT_EQ(out.sent[1], "");
+        out.pending[1] = 0;
+        relay->Send_Msg();  // the queue is empty
+        EXPECT_EQ(out.sent[1], "line 3\nline 4\nline 5\n");
+
+        out.pending[1] = 100;  // lines 4 to 6 may not have left yet
+        read(6, 6);
+        sent(1);
+        out.unsent[1] = 7;  // "line 6\n" never did
+        relay->receiverClosed(1);
+        out.sent.erase(1);
+        relay->receiverOpened(1);
+        EXPECT_EQ(out.sent[1], "line 6\n");
+        EXPECT_EQ(relay->counters().linesLost.count("not_kept"), 0u);
+
+        out.remote[2] = out.remote[3] = "10.1.1.1";
+        relay->receiverOpened(2);
+        relay->receiverOpened(3);
+        relay->receiverClosed(2);  // after line 6
+        read(7, 8);
+        sent(2);
+        relay->receiverClosed(3);  // after line 8
+        relay->receiverOpened(2);  // takes the oldest place: 7 and 8
+        relay->receiverOpened(3);  // may be the one that left after 6: 7 and 8 counted
+        EXPECT_EQ(relay->counters().linesLost.at("not_kept"), 2u);
+    }
+}
+
+// The place table is bounded: the place that left first goes, whatever its address.
+TEST_F(SpoolFixture, AFullPlaceTableForgetsTheOldestPlace) {
+    settings.values = {{"ResumeSeconds", "3600"}};
+    start();
+    read(1, 1);
+    sent(1);
+    for (int n = 0; n <= 1000; ++n) {
+        out.remote[1] =
+            n == 0 ? "9.9.9.9" : "5.0." + std::to_string(n / 256) + "." + std::to_string(n % 256);
+        relay->receiverOpened(1);
+        relay->receiverClosed(1);
+        clock.t += std::chrono::milliseconds(1);
+    }
+    out.remote[1] = "9.9.9.9";
+    relay->receiverOpened(1);
+    EXPECT_EQ(relay->counters().resumedReceivers, 0u);
+    out.remote[2] = "5.0.0.1";
+    relay->receiverOpened(2);
+    EXPECT_EQ(relay->counters().resumedReceivers, 1u);
+}
+
 }  // namespace
 }  // namespace korrin

@@ -69,8 +69,11 @@ struct FakeListener : Listener {
         return {};
     }
     void pauseReading(bool p) override { paused = p; }
-    size_t pendingBytes(int) override { return 0; }
+    std::map<int, size_t> pending;  // what each connection's buffer holds, as told
+    size_t pendingBytes(int id) override { return pending.count(id) ? pending[id] : 0; }
     OpResult closeWhenSent(int id) override { return closeConnection(id); }
+    std::map<int, size_t> unsent;  // what a closed connection's buffer held
+    size_t unsentAtClose(int id) override { return unsent.count(id) ? unsent[id] : 0; }
 };
 
 struct FakeSettings : SettingsStore {
