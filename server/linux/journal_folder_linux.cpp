@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -16,9 +17,11 @@ namespace {
 class PosixFile final : public JournalFile {
   public:
     PosixFile(oxa::UniqueFd fd, std::string& error) : fd_(std::move(fd)), error_(error) {}
-    uint64_t size() override {
+    bool size(uint64_t& bytes) override {
         struct stat st;
-        return fstat(fd_.get(), &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
+        if (fstat(fd_.get(), &st) != 0) return failed(false);
+        bytes = static_cast<uint64_t>(st.st_size);
+        return true;
     }
     int64_t readAt(uint64_t offset, void* data, size_t n) override {
         size_t done = 0;
@@ -108,6 +111,13 @@ bool PosixFolder::remove(const std::string& name) {
 
 bool PosixFolder::rename(const std::string& from, const std::string& to) {
     return ::rename(at(from).c_str(), at(to).c_str()) == 0 || failed();
+}
+
+bool PosixFolder::freeBytes(uint64_t& bytes) {
+    struct statvfs st;
+    if (statvfs(path_.c_str(), &st) != 0) return failed();
+    bytes = static_cast<uint64_t>(st.f_bavail) * st.f_frsize;
+    return true;
 }
 
 bool PosixFolder::sync() {

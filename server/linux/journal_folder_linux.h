@@ -15,6 +15,7 @@ class PosixFolder final : public JournalFolder {
     bool remove(const std::string& name) override;
     bool rename(const std::string& from, const std::string& to) override;
     bool sync() override;
+    bool freeBytes(uint64_t& bytes) override;
     std::string lastError() const override { return error_; }
 
   private:

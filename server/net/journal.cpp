@@ -14,6 +14,7 @@ constexpr uint32_t kSentMagic = 0x746E534B;  // "KSnt"
 constexpr size_t kSentSlot = 16;
 constexpr size_t kReadChunk = 1024 * 1024;
 constexpr size_t kBatchBytes = 1024 * 1024;
+constexpr size_t kUnsyncedBytes = 32 * 1024 * 1024;
 
 void put32(char* p, uint32_t v) {
     for (int i = 0; i < 4; ++i) p[i] = static_cast<char>(v >> (8 * i));
@@ -75,6 +76,32 @@ std::string_view bytesAt(JournalFile& file, std::string& buffer, uint64_t& buffe
     return std::string_view(buffer).substr(static_cast<size_t>(offset - bufferAt));
 }
 
+void putSlot(char* slot, uint64_t seq) {
+    put64(slot, seq);
+    put32(slot + 8, crc32c(0, slot, 8));
+    put32(slot + 12, kSentMagic);
+}
+
+// Where the zero bytes that run up to end begin (end when the last byte is not zero).
+uint64_t zerosFrom(JournalFile& file, std::string& buffer, uint64_t& bufferAt, uint64_t offset,
+                   uint64_t end, bool& ok) {
+    uint64_t from = offset;
+    while (offset < end) {
+        const std::string_view b = bytesAt(file, buffer, bufferAt, offset, kReadChunk, end, ok);
+        if (!ok || b.empty()) return end;
+        const size_t last = b.find_last_not_of('\0');
+        if (last != std::string_view::npos) from = offset + last + 1;
+        offset += b.size();
+    }
+    return from;
+}
+
+std::string missing(uint64_t from, uint64_t to) {
+    return from == to
+               ? "line " + std::to_string(from) + " is missing"
+               : "lines " + std::to_string(from) + " to " + std::to_string(to) + " are missing";
+}
+
 const char* reason(Journal::Decoded::Kind k) {
     switch (k) {
         case Journal::Decoded::kShort:
@@ -91,7 +118,7 @@ const char* reason(Journal::Decoded::Kind k) {
 }  // namespace
 
 Journal::Journal(JournalFolder& folder, uint64_t segmentBytes)
-    : folder_(folder), segmentBytes_(segmentBytes) {}
+    : folder_(folder), maxSegmentBytes_(segmentBytes), segmentBytes_(segmentBytes) {}
 
 Journal::~Journal() = default;
 
@@ -136,22 +163,39 @@ bool Journal::fail(const std::string& what) {
     return false;
 }
 
+bool Journal::setAside(const std::string& name, std::string& to) {
+    // Never over an earlier one: name.bad, name.bad.1, ...
+    std::vector<std::string> names;
+    if (!folder_.list(names)) return false;
+    to = name + ".bad";
+    for (int n = 1; std::find(names.begin(), names.end(), to) != names.end(); ++n)
+        to = name + ".bad." + std::to_string(n);
+    return folder_.rename(name, to);
+}
+
 bool Journal::open(std::vector<std::string>& notes) {
     open_ = false;
     error_.clear();
     segments_.clear();
     pending_.clear();
+    unsynced_.clear();
+    rewrite_ = false;
     tail_.reset();
     sentFile_.reset();
-    pendingBytes_ = bytes_ = missingAtOpen_ = 0;
+    pendingBytes_ = bytes_ = missingAtOpen_ = heldAtOpen_ = 0;
     nextSegmentOpen_ = false;
     if (!folder_.create()) return fail("cannot create " + folder_.path());
     std::vector<std::string> names;
     if (!folder_.list(names)) return fail("cannot read " + folder_.path());
-    sentFile_ = folder_.open(kSentFile, true);
-    if (!sentFile_) return fail("cannot open " + folder_.path() + "/" + kSentFile);
+    uint64_t free = 0;
+    freeAtOpen_ = folder_.freeBytes(free) ? free : UINT64_MAX;
+    segmentBytes_ = std::min(maxSegmentBytes_, std::max(kMinSegmentBytes, freeAtOpen_ / 4));
 
     // The sent place: the sound slot with the higher sequence.
+    sentFile_ = folder_.open(kSentFile, true);
+    uint64_t sentSize = 0;
+    if (!sentFile_ || !sentFile_->size(sentSize))
+        return fail("cannot open " + folder_.path() + "/" + kSentFile);
     sentSeq_ = 0;
     char slots[2 * kSentSlot];
     const int64_t got = sentFile_->readAt(0, slots, sizeof slots);
@@ -160,59 +204,94 @@ bool Journal::open(std::vector<std::string>& notes) {
         if (get32(s + 12) == kSentMagic && get32(s + 8) == crc32c(0, s, 8))
             sentSeq_ = std::max(sentSeq_, get64(s));
     }
+    // Both slots exist before any line is taken, so that moving the place never needs room.
+    if (sentSize < sizeof slots) {
+        putSlot(slots, sentSeq_);
+        putSlot(slots + kSentSlot, sentSeq_);
+        if (!sentFile_->writeAt(0, slots, sizeof slots) || !sentFile_->sync() || !folder_.sync())
+            return fail(std::string("cannot write ") + kSentFile);
+    }
 
     std::vector<uint64_t> firsts;
     for (const std::string& n : names)
         if (const uint64_t first = segmentFirst(n)) firsts.push_back(first);
     std::sort(firsts.begin(), firsts.end());
-    for (uint64_t first : firsts) {
+    // Below the oldest segment every line was sent: segments go only then.
+    const uint64_t sentFloor = firsts.empty() ? sentSeq_ : std::max(sentSeq_, firsts[0] - 1);
+    uint64_t seen = sentSeq_;  // the highest sequence the files say was used
+    bool cut = false, lostEnd = false;
+    for (size_t i = 0; i < firsts.size(); ++i) {
+        const uint64_t first = firsts[i];
         const std::string name = segmentName(first);
+        seen = std::max(seen, first - 1);
+        std::string to;
+        const auto setAsideBecause = [&](const std::string& why) {
+            const bool renamed = setAside(name, to);
+            notes.push_back("Spool: " + name + " " + why +
+                            (renamed
+                                 ? "; kept as " + to
+                                 : "; skipped (cannot rename it: " + folder_.lastError() + ")"));
+            if (!renamed) seen = std::max(seen, first);  // a name left in place is not made anew
+        };
         Segment s;
         s.firstSeq = first;
         s.lastSeq = first - 1;
         const uint64_t before = segments_.empty() ? 0 : segments_.back().lastSeq;
         if (!segments_.empty() && first <= before) {
-            notes.push_back("Spool: " + name + " begins inside the segment before it; kept as " +
-                            name + ".bad");
-            if (!folder_.rename(name, name + ".bad")) return fail("cannot rename " + name);
+            setAsideBecause("begins inside the segment before it");
             continue;
         }
-        if (!scan(s, notes)) return false;
+        auto file = folder_.open(name, false);
+        if (!file || !file->size(s.size)) {
+            const std::string why = folder_.lastError();
+            file.reset();
+            lostEnd = lostEnd || i + 1 == firsts.size();
+            setAsideBecause("cannot be read (" + why + ")");
+            continue;
+        }
+        const Tail tail = scan(s, *file, sentFloor, notes);
+        seen = std::max(seen, s.lastSeq);
+        if (i + 1 == firsts.size() && tail == Tail::kTorn) {
+            // What a kill or a power cut leaves: a last record written in part.
+            if (!file->truncate(s.readable) || !file->sync()) return fail("cannot cut " + name);
+            notes.push_back("Spool: " + name + " cut at byte " + std::to_string(s.readable) + ": " +
+                            std::to_string(s.size - s.readable) +
+                            " bytes of a record written in part dropped");
+            s.size = s.readable;
+            s.damaged = !s.gaps.empty();
+            cut = true;
+        } else if (i + 1 == firsts.size() && tail != Tail::kNone) {
+            lostEnd = true;
+        }
+        file.reset();
         if (s.lastSeq < s.firstSeq) {  // no sound record at all
             if (s.size == 0) {
-                if (!folder_.remove(name)) return fail("cannot delete " + name);
+                if (!folder_.remove(name))
+                    notes.push_back("Spool: cannot delete the empty " + name + ": " +
+                                    folder_.lastError());
             } else {
-                notes.push_back("Spool: " + name + " holds no readable line; kept as " + name +
-                                ".bad");
-                if (!folder_.rename(name, name + ".bad")) return fail("cannot rename " + name);
+                lostEnd = lostEnd || i + 1 == firsts.size();
+                setAsideBecause("holds no readable line");
             }
             continue;
         }
-        if (!segments_.empty() && first > before + 1) missingAtOpen_ += first - before - 1;
         if (!segments_.empty() && first > before + 1)
-            notes.push_back("Spool: lines " + std::to_string(before + 1) + " to " +
-                            std::to_string(first - 1) + " are missing");
+            notes.push_back("Spool: " + missing(before + 1, first - 1));
         segments_.push_back(s);
-    }
-    // A torn tail of the newest segment, shorter than one record, is what a crash leaves: cut.
-    if (!segments_.empty() && segments_.back().damaged &&
-        segments_.back().size - segments_.back().readable < kHeaderBytes + kMaxLine) {
-        Segment& s = segments_.back();
-        const std::string name = segmentName(s.firstSeq);
-        auto file = folder_.open(name, false);
-        if (!file || !file->truncate(s.readable)) return fail("cannot cut " + name);
-        notes.push_back("Spool: " + name + " cut at byte " + std::to_string(s.readable) + ": " +
-                        std::to_string(s.size - s.readable) + " bytes dropped");
-        s.size = s.readable;
-        s.damaged = false;
-        if (!file->sync()) return fail("cannot cut " + name);
     }
     folder_.sync();
     for (const Segment& s : segments_) bytes_ += s.size;
-    lastSeq_ = std::max(segments_.empty() ? 0 : segments_.back().lastSeq, sentSeq_);
+    // Numbers are never given twice: the next is above every one the files name.
+    lastSeq_ = seen;
+    // Each line after the sent place that no sound record holds is lost, and so is one at least
+    // of a cut tail, of damage at the very end or of a newest segment that cannot be read.
+    missingAtOpen_ =
+        (lastSeq_ > sentFloor ? lastSeq_ - sentFloor - std::min(heldAtOpen_, lastSeq_ - sentFloor)
+                              : 0) +
+        cut + lostEnd;
     writtenSeq_ = syncedSeq_ = lastSeq_;
-    // Lines below the oldest segment were deleted once sent.
-    if (!segments_.empty()) sentSeq_ = std::max(sentSeq_, segments_.front().firstSeq - 1);
+    // Lines below the oldest segment were sent, or are lost; none is waiting.
+    sentSeq_ = std::max(sentSeq_, segments_.empty() ? lastSeq_ : segments_.front().firstSeq - 1);
     sentWritten_ = sentSeq_;
     // Appends go on in the newest segment when it is sound, holds the newest line and has room.
     if (!segments_.empty()) {
@@ -231,38 +310,65 @@ bool Journal::open(std::vector<std::string>& notes) {
     return true;
 }
 
-bool Journal::scan(Segment& s, std::vector<std::string>& notes) {
+Journal::Tail Journal::scan(Segment& s, JournalFile& file, uint64_t sentFloor,
+                            std::vector<std::string>& notes) {
     const std::string name = segmentName(s.firstSeq);
-    auto file = folder_.open(name, false);
-    if (!file) return fail("cannot open " + name);
-    s.size = file->size();
     std::string buffer;
     uint64_t bufferAt = 0, offset = 0, expected = s.firstSeq;
-    const char* why = nullptr;
+    bool ok = true;
+    Decoded d{Decoded::kShort, 0, {}, 0};
     while (offset < s.size) {
-        bool ok;
-        const std::string_view b =
-            bytesAt(*file, buffer, bufferAt, offset, kHeaderBytes + kMaxLine, s.size, ok);
-        if (!ok) {
-            why = "a read error";
+        d = decode(bytesAt(file, buffer, bufferAt, offset, kHeaderBytes + kMaxLine, s.size, ok));
+        if (!ok) break;
+        if (d.kind == Decoded::kRecord && d.seq == expected) {
+            if (d.seq > sentFloor) ++heldAtOpen_;
+            ++expected;
+            offset += d.size;
+            continue;
+        }
+        // Damage: the reading goes on at the next record whose checksum holds and whose
+        // sequence can follow (each record in between took 16 bytes at least).
+        Decoded next{Decoded::kShort, 0, {}, 0};
+        uint64_t at = offset + 1;
+        for (; at + kHeaderBytes <= s.size; ++at) {
+            const std::string_view c =
+                bytesAt(file, buffer, bufferAt, at, kHeaderBytes + kMaxLine, s.size, ok);
+            if (!ok) break;
+            const uint64_t seq = get64(c.data() + 8);
+            if (seq < expected || seq - expected > (at - offset) / kHeaderBytes) continue;
+            next = decode(c);
+            if (next.kind == Decoded::kRecord) break;
+        }
+        if (!ok || next.kind != Decoded::kRecord) {
+            ok = true;  // the damage at offset is what ends the readable part
             break;
         }
-        const Decoded d = decode(b);
-        if (d.kind != Decoded::kRecord || d.seq != expected) {
-            why = reason(d.kind);
-            break;
-        }
-        ++expected;
-        offset += d.size;
+        notes.push_back("Spool: " + name + " has " + reason(d.kind) + " at byte " +
+                        std::to_string(offset) + "; bytes up to " + std::to_string(at) +
+                        " are skipped and kept" +
+                        (next.seq > expected ? ", " + missing(expected, next.seq - 1) : ""));
+        s.gaps.push_back(Gap{offset, at});
+        offset = at;
+        expected = next.seq;
     }
     s.readable = offset;
     s.lastSeq = expected - 1;
-    s.damaged = offset < s.size;
-    if (s.damaged && !(s.size - offset < kHeaderBytes + kMaxLine))
-        notes.push_back("Spool: " + name + " has " + why + " at byte " + std::to_string(offset) +
-                        "; its last " + std::to_string(s.size - offset) +
-                        " bytes are skipped and kept");
-    return true;
+    s.damaged = !s.gaps.empty() || offset < s.size;
+    if (offset >= s.size) return Tail::kNone;
+    // What a kill or a power cut leaves: a last record shorter than its header says, or one
+    // whose bytes turn to zeros that run to the end of the file.
+    if (ok && d.kind == Decoded::kShort) return Tail::kTorn;
+    const uint64_t zeros = ok ? zerosFrom(file, buffer, bufferAt, offset, s.size, ok) : s.size;
+    const std::string_view h =
+        ok ? bytesAt(file, buffer, bufferAt, offset, kHeaderBytes, s.size, ok) : "";
+    if (ok && zeros < s.size &&
+        (zeros < offset + kHeaderBytes ||
+         (d.kind != Decoded::kBadLength && zeros < offset + kHeaderBytes + get32(h.data() + 4))))
+        return Tail::kTorn;
+    notes.push_back("Spool: " + name + " has " + (ok ? reason(d.kind) : "a read error") +
+                    " at byte " + std::to_string(offset) + "; its last " +
+                    std::to_string(s.size - offset) + " bytes are skipped and kept");
+    return Tail::kDamaged;
 }
 
 uint64_t Journal::firstSeq() const {
@@ -295,12 +401,18 @@ uint64_t Journal::append(std::string_view line) {
 
 bool Journal::openTail(uint64_t firstSeq) {
     // The segment written before must reach stable storage too, not only the new one.
-    if (tail_ && !tailSynced_ && !tail_->sync()) return fail("cannot sync");
+    if (!syncTail()) return false;
     tail_.reset();
+    unsynced_.clear();
     const std::string name = segmentName(firstSeq);
     tail_ = folder_.open(name, true);
     if (!tail_) return fail("cannot create " + name);
-    if (tail_->size() != 0) {
+    uint64_t size = 0;
+    if (!tail_->size(size)) {
+        tail_.reset();
+        return fail("cannot open " + name);
+    }
+    if (size != 0) {
         tail_.reset();
         error_ = name + " exists already";
         return false;
@@ -318,15 +430,38 @@ bool Journal::openTail(uint64_t firstSeq) {
     return true;
 }
 
+bool Journal::syncTail() {
+    if (!tail_ || tailSynced_) return true;
+    if (rewrite_) return false;  // what a failed flush may have lost is not written again yet
+    if (!tail_->sync()) {
+        rewrite_ = true;
+        return fail("cannot sync " + segmentName(segments_.back().firstSeq));
+    }
+    tailSynced_ = true;
+    if (unsynced_.capacity() > 4 * kBatchBytes) std::string().swap(unsynced_);
+    unsynced_.clear();
+    return true;
+}
+
 bool Journal::writeOut() {
-    while (!pending_.empty()) {
+    if (rewrite_ && tail_) {
+        if (!tail_->writeAt(unsyncedAt_, unsynced_.data(), unsynced_.size()))
+            return fail("cannot write " + segmentName(segments_.back().firstSeq));
+        rewrite_ = false;
+    }
+    bool ok = true;
+    while (ok && !pending_.empty()) {
         Pending& p = pending_.front();
         if (!tail_ || segments_.empty() || segments_.back().firstSeq != p.segmentFirst) {
-            if (!openTail(p.segmentFirst)) return false;
+            if (!(ok = openTail(p.segmentFirst))) break;
         }
         Segment& s = segments_.back();
-        if (!tail_->writeAt(s.size, p.bytes.data(), p.bytes.size()))
-            return fail("cannot write " + segmentName(s.firstSeq));
+        if (!tail_->writeAt(s.size, p.bytes.data(), p.bytes.size())) {
+            ok = fail("cannot write " + segmentName(s.firstSeq));
+            break;
+        }
+        if (unsynced_.empty()) unsyncedAt_ = s.size;
+        unsynced_ += p.bytes;
         s.size += p.bytes.size();
         s.readable = s.size;
         s.lastSeq = p.lastSeq;
@@ -337,15 +472,16 @@ bool Journal::writeOut() {
         if (p.bytes.capacity() <= 4 * kBatchBytes) spare_ = std::move(p.bytes);
         pending_.pop_front();
     }
+    // What waits to be written again is held in memory: past a bound, it is flushed early.
+    if (ok && unsynced_.size() > kUnsyncedBytes && !syncTail()) return false;
+    // The sent place moves even when lines could not be written: its slots need no room.
     if (sentWritten_ != sentSeq_ && !writeSent()) return false;
-    return true;
+    return ok;
 }
 
 bool Journal::writeSent() {
     char slot[kSentSlot];
-    put64(slot, sentSeq_);
-    put32(slot + 8, crc32c(0, slot, 8));
-    put32(slot + 12, kSentMagic);
+    putSlot(slot, sentSeq_);
     // Two slots written in turn: a torn write leaves the other one sound.
     if (!sentFile_->writeAt((sentWrites_ & 1) * kSentSlot, slot, kSentSlot))
         return fail(std::string("cannot write ") + kSentFile);
@@ -356,17 +492,20 @@ bool Journal::writeSent() {
 }
 
 bool Journal::sync() {
-    if (!writeOut()) return false;
-    if (tail_ && !tailSynced_) {
-        if (!tail_->sync()) return fail("cannot sync " + segmentName(segments_.back().firstSeq));
-        tailSynced_ = true;
-    }
+    const bool wrote = writeOut();
+    // What was written is flushed even when a later write failed.
+    const uint64_t written = writtenSeq_;
+    if (!syncTail()) return false;
     if (!sentSynced_) {
-        if (!sentFile_->sync()) return fail(std::string("cannot sync ") + kSentFile);
+        if (!sentFile_->sync()) {
+            sentWritten_ = sentSeq_ - 1;  // written again by the next writeOut
+            return fail(std::string("cannot sync ") + kSentFile);
+        }
         sentSynced_ = true;
     }
-    syncedSeq_ = writtenSeq_;
-    return true;
+    syncedSeq_ = written;
+    if (wrote) error_.clear();
+    return wrote;
 }
 
 void Journal::markSent(uint64_t seq) {
@@ -380,16 +519,25 @@ void Journal::release(uint64_t keepFrom, bool evenTheTail) {
     while (!segments_.empty()) {
         const Segment& s = segments_.front();
         const bool writing = tail_ && segments_.size() == 1;
-        if ((writing && (!evenTheTail || !pending_.empty())) || s.lastSeq >= keepFrom ||
-            s.lastSeq > sentSeq_)
-            break;
-        if (writing) {
-            if (!tailSynced_) tail_->sync();
-            tail_.reset();
-            nextSegmentOpen_ = false;
-        }
+        if ((writing && !evenTheTail) || s.lastSeq >= keepFrom || s.lastSeq > sentSeq_) break;
         const std::string name = segmentName(s.firstSeq);
-        if (!(s.damaged ? folder_.rename(name, name + ".bad") : folder_.remove(name))) break;
+        std::string to;
+        if (!(s.damaged ? setAside(name, to) : folder_.remove(name))) break;
+        if (writing) {
+            // Lines still waiting for it start a new segment: a full disk gets its room back.
+            tail_.reset();
+            unsynced_.clear();
+            rewrite_ = false;
+            tailSynced_ = true;
+            const uint64_t moved = pending_.empty() ? 0 : pending_.front().firstSeq;
+            for (Pending& p : pending_)
+                if (p.segmentFirst == s.firstSeq) p.segmentFirst = moved;
+            if (nextSegment_ == s.firstSeq) {
+                nextSegmentOpen_ = !pending_.empty();
+                nextSegment_ = moved;
+                nextSegmentSize_ -= s.size;
+            }
+        }
         bytes_ -= s.size;
         segments_.pop_front();
         changed = true;
@@ -422,6 +570,8 @@ bool Journal::Reader::next(std::string& line, uint64_t& seq) {
             buffer_.clear();
             bufferAt_ = 0;
         }
+        for (const Gap& g : s->gaps)
+            if (g.from == offset_) offset_ = g.to;  // damage: the open found what follows
         if (offset_ >= s->readable) {
             if (s->lastSeq >= nextSeq_) return false;  // not written yet
             file_.reset();

@@ -19,22 +19,31 @@ namespace korrin {
 class Journal {
   public:
     static constexpr uint64_t kSegmentBytes = 64u * 1024 * 1024;
+    static constexpr uint64_t kMinSegmentBytes = 64u * 1024;
     static constexpr size_t kHeaderBytes = 16;
     static constexpr size_t kMaxLine = 64 * 1024;  // what the line framer lets through
     static constexpr char kSentFile[] = "sent";
 
+    // Segments hold segmentBytes at most, and never more than a quarter of what the volume had
+    // free at open (kMinSegmentBytes at least), so that a small volume is not filled by one.
     explicit Journal(JournalFolder& folder, uint64_t segmentBytes = kSegmentBytes);
     ~Journal();
     Journal(const Journal&) = delete;
     Journal& operator=(const Journal&) = delete;
 
-    // Reads what the folder holds. A torn tail is cut; a damaged record ends its segment's
-    // readable part and the reading goes on with the next segment; nothing that could not be
-    // read is deleted (it is renamed ".bad" once its lines are no longer needed). Each thing
-    // done is said in one line of notes. False when the folder cannot be used (error()).
+    // Reads what the folder holds. A torn tail (an incomplete last record of the newest
+    // segment, or zeros to its end) is cut; other damage is skipped up to the next sound record
+    // and the lines in it are missing. Nothing that could not be read is deleted: it is renamed
+    // ".bad" once its lines are no longer needed (a file that cannot be opened at once). The
+    // next sequence is above every one seen. Each thing done is said in one line of notes.
+    // False when the folder cannot be used (error()).
     bool open(std::vector<std::string>& notes);
     bool isOpen() const { return open_; }
+    // Why the last write, flush or read failed; cleared once a write and a flush succeed.
     const std::string& error() const { return error_; }
+    uint64_t segmentBytes() const { return segmentBytes_; }
+    // What the volume had free at open; UINT64_MAX when unknown.
+    uint64_t freeAtOpen() const { return freeAtOpen_; }
 
     // The oldest line kept (lastSeq() + 1 when none), the newest appended (0 before the
     // first), the newest written to the files, the newest on stable storage, the last sent.
@@ -45,7 +54,7 @@ class Journal {
     uint64_t sentSeq() const { return sentSeq_; }
     uint64_t bytes() const { return bytes_ + pendingBytes_; }  // on disk and still to write
     size_t segments() const { return segments_.size(); }
-    // Lines the last open found missing between segments (damaged, or taken away by hand).
+    // Lines the last open found missing: damaged, cut, unreadable, or taken away by hand.
     uint64_t missingAtOpen() const { return missingAtOpen_; }
 
     // Takes the line as the next sequence; it reaches the files with the next writeOut.
@@ -53,7 +62,9 @@ class Journal {
     // Hands the appended lines to the system: from then on a killed process keeps them. On a
     // failure the lines stay here and the next call writes them again.
     bool writeOut();
-    // writeOut, then puts the lines and the sent place on stable storage.
+    // writeOut, then puts the lines and the sent place on stable storage: what was written is
+    // flushed even when a later write failed. Lines whose flush failed are written again from
+    // memory before they count as flushed.
     bool sync();
     // Whether sync has anything to do.
     bool unsynced() const {
@@ -62,8 +73,8 @@ class Journal {
     // The send step has sent every line up to seq; written with the next writeOut.
     void markSent(uint64_t seq);
     // Deletes the segments whose lines are all sent and older than keepFrom; the one being
-    // written only with evenTheTail (it is made anew by the next append). A segment with bytes
-    // that could not be read is renamed ".bad" instead.
+    // written only with evenTheTail (lines waiting for it then go to a new one). A segment with
+    // bytes that could not be read is renamed ".bad" instead.
     void release(uint64_t keepFrom, bool evenTheTail = false);
 
     // Reads written lines in order from a sequence on.
@@ -102,26 +113,36 @@ class Journal {
     static Decoded decode(std::string_view bytes);
 
   private:
+    struct Gap {
+        uint64_t from, to;  // damaged bytes that readers skip
+    };
     struct Segment {
         uint64_t firstSeq = 0;
         uint64_t lastSeq = 0;   // firstSeq - 1 while it holds none
-        uint64_t readable = 0;  // bytes of sound records from the start
+        uint64_t readable = 0;  // where the last sound record ends
         uint64_t size = 0;      // bytes in the file
-        bool damaged = false;   // bytes past readable could not be read
+        bool damaged = false;   // some of its bytes could not be read
+        std::vector<Gap> gaps;
     };
     struct Pending {
         uint64_t segmentFirst;  // the segment these records go to
         uint64_t firstSeq, lastSeq;
         std::string bytes;
     };
-    bool scan(Segment& s, std::vector<std::string>& notes);
+    // What scan found after the last sound record.
+    enum class Tail { kNone, kTorn, kDamaged };
+    Tail scan(Segment& s, JournalFile& file, uint64_t sentFloor, std::vector<std::string>& notes);
+    bool setAside(const std::string& name, std::string& to);
     bool openTail(uint64_t firstSeq);
+    bool syncTail();
     bool writeSent();
     bool fail(const std::string& what);
     const Segment* segmentOf(uint64_t seq) const;
 
     JournalFolder& folder_;
+    const uint64_t maxSegmentBytes_;
     uint64_t segmentBytes_;
+    uint64_t freeAtOpen_ = UINT64_MAX;
     bool open_ = false;
     std::string error_;
     std::deque<Segment> segments_;
@@ -131,6 +152,12 @@ class Journal {
     std::string spare_;  // a written batch's buffer, kept for the next: no growing anew each time
     uint64_t pendingBytes_ = 0;
     uint64_t missingAtOpen_ = 0;
+    uint64_t heldAtOpen_ = 0;  // sound records the open found after the sent place
+    // The tail's bytes from unsyncedAt_ on, written since its last good flush: kept to be
+    // written again should a flush fail (rewrite_), as the system may have dropped them.
+    std::string unsynced_;
+    uint64_t unsyncedAt_ = 0;
+    bool rewrite_ = false;
     uint64_t bytes_ = 0;
     uint64_t lastSeq_ = 0, writtenSeq_ = 0, syncedSeq_ = 0, sentSeq_ = 0;
     uint64_t sentWritten_ = 0;  // the sent place as last written to its file

@@ -13,7 +13,8 @@ namespace korrin {
 class JournalFile {
   public:
     virtual ~JournalFile() = default;
-    virtual uint64_t size() = 0;
+    // The file's length in bytes; false when it cannot be learnt (never taken for 0).
+    virtual bool size(uint64_t& bytes) = 0;
     // Up to n bytes from offset; fewer only at the end of the file; -1 on a read error.
     virtual int64_t readAt(uint64_t offset, void* data, size_t n) = 0;
     // All n bytes at offset, or false (part of them may have been written).
@@ -38,6 +39,8 @@ class JournalFolder {
     virtual bool rename(const std::string& from, const std::string& to) = 0;
     // Puts the folder's entries on stable storage, so that a created or deleted file stays so.
     virtual bool sync() = 0;
+    // The bytes this program may still write on the folder's volume.
+    virtual bool freeBytes(uint64_t& bytes) = 0;
     virtual std::string lastError() const = 0;
 };
 

@@ -1,10 +1,11 @@
 // A spool folder in memory, for the journal's tests and its fuzz target: a disk that can fill
-// up and whose files can be torn or damaged at will.
+// up, whose flushes can fail, and whose files can be torn or damaged at will.
 #pragma once
 
 #include <cstring>
 #include <map>
 #include <memory>
+#include <set>
 
 #include "server/net/journal_files.h"
 
@@ -15,6 +16,10 @@ class MemoryFolder final : public JournalFolder {
     std::map<std::string, std::shared_ptr<std::string>> files;
     uint64_t spaceLeft = UINT64_MAX;  // bytes a write may still add; past it, "disk full"
     bool broken = false;              // every call fails, as in a folder that went away
+    int failingSyncs = 0;             // the next file flushes that fail
+    std::set<std::string> unopenable, sizeless;  // files that cannot be opened, or sized
+    // A failed flush loses what was written since the last good one, as a disk may.
+    bool dropUnsynced = false;
 
     std::string path() const override { return "mem"; }
     bool create() override { return ok(); }
@@ -24,7 +29,11 @@ class MemoryFolder final : public JournalFolder {
         return true;
     }
     std::unique_ptr<JournalFile> open(const std::string& name, bool create) override;
-    bool remove(const std::string& name) override { return ok() && files.erase(name) == 1; }
+    bool remove(const std::string& name) override {
+        if (!ok() || !files.count(name)) return false;
+        if (spaceLeft != UINT64_MAX) spaceLeft += files[name]->size();
+        return files.erase(name) == 1;
+    }
     bool rename(const std::string& from, const std::string& to) override {
         if (!ok() || !files.count(from)) return false;
         files[to] = files[from];
@@ -32,6 +41,10 @@ class MemoryFolder final : public JournalFolder {
         return true;
     }
     bool sync() override { return ok(); }
+    bool freeBytes(uint64_t& bytes) override {
+        bytes = spaceLeft;
+        return ok();
+    }
     std::string lastError() const override { return error_; }
 
   private:
@@ -46,8 +59,13 @@ class MemoryFolder final : public JournalFolder {
 class MemoryFile final : public JournalFile {
   public:
     MemoryFile(MemoryFolder& folder, std::shared_ptr<std::string> data)
-        : folder_(folder), data_(std::move(data)) {}
-    uint64_t size() override { return data_->size(); }
+        : folder_(folder), data_(std::move(data)), durable_(folder.dropUnsynced ? *data_ : "") {}
+    bool sizeless = false;
+    bool size(uint64_t& bytes) override {
+        if (sizeless) folder_.error_ = "Input/output error";
+        bytes = sizeless ? 0 : data_->size();
+        return !sizeless && folder_.ok();
+    }
     int64_t readAt(uint64_t offset, void* out, size_t n) override {
         if (!folder_.ok()) return -1;
         if (offset >= data_->size()) return 0;
@@ -73,21 +91,38 @@ class MemoryFile final : public JournalFile {
         data_->resize(static_cast<size_t>(size));
         return true;
     }
-    bool sync() override { return folder_.ok(); }
+    bool sync() override {
+        if (!folder_.ok()) return false;
+        if (folder_.failingSyncs > 0) {
+            --folder_.failingSyncs;
+            folder_.error_ = "Input/output error";
+            if (folder_.dropUnsynced) *data_ = durable_;
+            return false;
+        }
+        if (folder_.dropUnsynced) durable_ = *data_;
+        return true;
+    }
 
   private:
     MemoryFolder& folder_;
     std::shared_ptr<std::string> data_;
+    std::string durable_;  // what the disk holds, with dropUnsynced
 };
 
 inline std::unique_ptr<JournalFile> MemoryFolder::open(const std::string& name, bool create) {
     if (!ok()) return nullptr;
+    if (unopenable.count(name)) {
+        error_ = "Permission denied";
+        return nullptr;
+    }
     auto it = files.find(name);
     if (it == files.end()) {
         if (!create) return nullptr;
         it = files.emplace(name, std::make_shared<std::string>()).first;
     }
-    return std::make_unique<MemoryFile>(*this, it->second);
+    auto file = std::make_unique<MemoryFile>(*this, it->second);
+    file->sizeless = sizeless.count(name) > 0;
+    return file;
 }
 
 }  // namespace korrin

@@ -20,6 +20,7 @@ struct DiskView final : JournalFolder {
     bool remove(const std::string& n) override { return d.remove(n); }
     bool rename(const std::string& f, const std::string& t) override { return d.rename(f, t); }
     bool sync() override { return d.sync(); }
+    bool freeBytes(uint64_t& b) override { return d.freeBytes(b); }
     std::string lastError() const override { return d.lastError(); }
 };
 
@@ -97,6 +98,9 @@ TEST_F(SpoolFixture, AFullDiskPausesReadingAndLosesNothing) {
     std::string all;
     for (int n = 1; n <= 20; ++n) all += "line " + std::to_string(n) + "\n";
     EXPECT_EQ(sent(20), all);
+    relay->spoolTick();
+    sent(1);  // the queue empty: /healthz follows the spool, which works again
+    EXPECT_EQ(relay->spoolError(), "");
     EXPECT_NE(log.text.find("Spool: cannot write"), std::string::npos);
     EXPECT_NE(log.text.find("Spool: writing works again"), std::string::npos);
 }

@@ -25,9 +25,11 @@ OVERLAPPED at(uint64_t offset) {
 class WinFile final : public JournalFile {
   public:
     WinFile(oxa::UniqueFile h, std::string& error) : h_(std::move(h)), error_(error) {}
-    uint64_t size() override {
+    bool size(uint64_t& bytes) override {
         LARGE_INTEGER size;
-        return GetFileSizeEx(h_.get(), &size) ? static_cast<uint64_t>(size.QuadPart) : 0;
+        if (!GetFileSizeEx(h_.get(), &size)) return failed(false);
+        bytes = static_cast<uint64_t>(size.QuadPart);
+        return true;
     }
     int64_t readAt(uint64_t offset, void* data, size_t n) override {
         size_t done = 0;
@@ -128,6 +130,13 @@ std::unique_ptr<JournalFile> WinFolder::open(const std::string& name, bool creat
         return nullptr;
     }
     return std::make_unique<WinFile>(std::move(h), error_);
+}
+
+bool WinFolder::freeBytes(uint64_t& bytes) {
+    ULARGE_INTEGER available;
+    if (!GetDiskFreeSpaceExA(path_.c_str(), &available, nullptr, nullptr)) return failed();
+    bytes = available.QuadPart;
+    return true;
 }
 
 bool WinFolder::remove(const std::string& name) {

@@ -17,6 +17,7 @@ class WinFolder final : public JournalFolder {
     bool rename(const std::string& from, const std::string& to) override;
     // NTFS keeps a created or deleted entry once the file's own data is flushed.
     bool sync() override { return true; }
+    bool freeBytes(uint64_t& bytes) override;
     std::string lastError() const override { return error_; }
 
   private:
