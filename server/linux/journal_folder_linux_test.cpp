@@ -2,12 +2,15 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <cstdlib>
 
 #include "server/net/journal_folder_contract.h"
+#include "server/net/relay.h"
+#include "server/net/relay_test_fakes.h"
 
 namespace korrin {
 namespace {
@@ -71,6 +74,96 @@ TEST(PosixFolder, WritesThatFailForSpaceAreWrittenWholeLater) {
         EXPECT_EQ(line.substr(0, line.find('.')), "line " + std::to_string(count++));
     EXPECT_EQ(count, 2000u);
     std::system(("rm -rf " + dir).c_str());
+}
+
+// The relay over a spool on a 2 MiB volume, with SpoolLimit at its default of 1 GiB: its own
+// segments fill the disk; once their lines are sent, room comes back and reading resumes by
+// itself, also after a start on the full disk. /healthz follows the spool's error.
+TEST(PosixFolder, ARelayWhoseSpoolFillsASmallVolumeResumesByItself) {
+    struct Volume {
+        std::string dir = freshDir();
+        bool mounted = geteuid() == 0 && mount("tmpfs", dir.c_str(), "tmpfs", 0, "size=2m") == 0;
+        ~Volume() {
+            if (mounted) umount(dir.c_str());
+            rmdir(dir.c_str());
+        }
+    } volume;
+    if (!volume.mounted) GTEST_SKIP() << "mounting a 2 MiB tmpfs needs root";
+    FakeListener in, out;
+    FakeSettings settings;
+    settings.values["Spool"] = volume.dir;
+    FakeTimer timer, spoolTimer;
+    FakeLog log;
+    FakeView view;
+    FakeClock clock;
+    std::unique_ptr<Relay> relay;
+    const auto start = [&] {
+        relay.reset();
+        relay = std::make_unique<Relay>(in, out, settings, timer, log, view, clock);
+        relay->useSpool([](const std::string& path) { return std::make_unique<PosixFolder>(path); },
+                        spoolTimer);
+        relay->load(nullptr);
+        relay->receiverOpened(0);
+    };
+    int read = 0;
+    const auto readUntilPaused = [&] {
+        for (int i = 0; i < 4000 && !in.paused; ++i) {
+            relay->senderData(0, "line " + std::to_string(++read) + std::string(1000, '.'), true);
+            if (i % 50 == 49) relay->senderReadDone();
+        }
+        relay->senderReadDone();
+    };
+    // Sends what there is, with a spool tick now and then, until reading goes on.
+    const auto sendUntilResumed = [&] {
+        for (int step = 0; step < 8000 && in.paused; ++step) {
+            relay->Send_Msg();
+            if (step % 100 == 99) relay->spoolTick();
+        }
+    };
+    start();
+    EXPECT_NE(log.text.find("segments of 512 KiB"), std::string::npos) << log.text;
+    readUntilPaused();
+    ASSERT_TRUE(in.paused) << "the volume never filled";
+    EXPECT_NE(log.text.find("No space left on device"), std::string::npos);
+    sendUntilResumed();
+    EXPECT_FALSE(in.paused);
+    EXPECT_EQ(relay->spoolError(), "");
+    // A start on a disk filled by segments whose lines were all sent, as a kill may leave it.
+    relay.reset();
+    PosixFolder folder(volume.dir);
+    std::vector<std::string> notes;
+    {
+        Journal j(folder);
+        ASSERT_TRUE(j.open(notes));
+        do {
+            for (int i = 0; i < 50; ++i) j.append("line " + std::to_string(++read));
+        } while (j.writeOut());
+    }
+    {
+        Journal j(folder);
+        ASSERT_TRUE(j.open(notes));
+        j.markSent(j.lastSeq());
+        ASSERT_TRUE(j.sync()) << j.error();
+        read = static_cast<int>(j.lastSeq());  // the lines not written were in memory only
+    }
+    in = FakeListener();
+    start();
+    readUntilPaused();
+    sendUntilResumed();
+    EXPECT_FALSE(in.paused);
+    for (int step = 0; step < 8000 && relay->queueLines() > 0; ++step) relay->Send_Msg();
+    relay->spoolTick();
+    relay->Send_Msg();
+    EXPECT_EQ(relay->spoolError(), "");
+    // Every line in order, the last one read included.
+    const std::string& got = out.sent[0];
+    int previous = 0;
+    for (size_t at = 0; (at = got.find("line ", at)) != std::string::npos; ++at) {
+        const int n = std::stoi(got.substr(at + 5));
+        EXPECT_GT(n, previous);
+        previous = n;
+    }
+    EXPECT_EQ(previous, read);
 }
 
 }  // namespace

@@ -621,6 +621,13 @@ void Relay::spoolTick() {
     if (!journal_) {
         if (openSpool()) reopenListeners();
         return;
+    const uint64_t free = journal_->freeAtOpen();
+    if (free != UINT64_MAX && free + journal_->bytes() < spool_.limitBytes)
+        logError(0, "Spool: " + spool_.folder + " has room for " +
+                        std::to_string((free + journal_->bytes()) >> 20) +
+                        " MiB, less than SpoolLimit (" + std::to_string(spool_.limitBytes >> 20) +
+                        " MiB); segments of " + std::to_string(journal_->segmentBytes() >> 10) +
+                        " KiB");
     }
     flushSpool(true);
 }
@@ -655,3 +662,7 @@ void Relay::flushSpool(bool toStableStorage) {
 }
 
 }  // namespace korrin
+    // A disk the spool's own tail filled gets room back once that tail is sent.
+    if (!ok) journal_->release(queue_.headSeq(), true);
+    } else if (ok && journal_->error().empty()) {
+        spoolError_.clear();  // a read that failed works again
