@@ -18,7 +18,9 @@ for f in ./usr/bin/korrin-relay ./lib/systemd/system/korrin-relay.service \
          ./usr/share/doc/korrin-relay/copyright; do
     grep -qx "$f" <<<"$contents" || fail "missing $f"
 done
-dpkg-deb --ctrl-tarfile "$deb" | tar -t | grep -qx './conffiles' || fail "no conffiles"
+# The list whole, then the look-up: grep -q ending the pipe early fails tar with SIGPIPE.
+control="$(dpkg-deb --ctrl-tarfile "$deb" | tar -t)"
+grep -qx './conffiles' <<<"$control" || fail "no conffiles"
 dpkg-deb -x "$deb" "$work/root"
 bin="$work/root/usr/bin/korrin-relay"
 # Depends promises what the binary needs: no glibc symbol version above the one it names.
