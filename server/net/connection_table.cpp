@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <chrono>
 
+#include "server/net/socket_address.h"
+
 namespace korrin {
 
 namespace {
@@ -46,6 +48,7 @@ ConnectionTable::ConnectionTable(ListenerEvents& events, int maxConnections,
 OpResult ConnectionTable::setListening(bool on) {
     if (!on) {
         closeListenSockets();
+        notBound_.clear();
         listening_ = false;
         return {};
     }
@@ -59,11 +62,22 @@ OpResult ConnectionTable::setListening(bool on) {
         any6.v6 = true;
         listenOn(any6, port_);
     } else {
+        // An address this computer lacks is no reason to keep the port closed on the others
+        // (a Bind of 127.0.0.1 and ::1 on a host without IPv6); any other failure is.
         for (const IpAddress& a : addresses_) {
-            if (const int error = listenOn(a, port_)) {
+            const int error = listenOn(a, port_);
+            if (error != 0 && addressMissing(error)) {
+                notBound_.push_back({a, fail(error)});
+            } else if (error != 0) {
                 closeListenSockets();
+                notBound_.clear();
                 return fail(error);
             }
+        }
+        if (notBound_.size() == addresses_.size()) {
+            const OpResult first = notBound_.front().why;
+            notBound_.clear();
+            return first;
         }
     }
     listening_ = true;

@@ -64,6 +64,7 @@ class ConnectionTable : public Listener {
     OpResult setListening(bool on) override;
     OpResult setLocalPort(int32_t port) override;
     OpResult setLocalAddresses(const std::vector<IpAddress>& addresses) override;
+    std::vector<UnboundAddress> notBound() const override { return notBound_; }
     OpResult setLineDelimiter(int id, std::string_view delimiter) override;
     OpResult setReceiving(int id, bool on) override;
     std::string remoteAddress(int id) override;
@@ -146,6 +147,7 @@ class ConnectionTable : public Listener {
     int maxConnections_;
     SocketErrors errors_;
     std::vector<IpAddress> addresses_;
+    std::vector<UnboundAddress> notBound_;
     int32_t port_ = 0;
     bool listening_ = false;
     bool acceptWaiting_ = false;  // every free id is held by a closing connection

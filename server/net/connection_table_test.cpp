@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <map>
 
 #include "server/net/recording_events.h"
 
@@ -32,6 +33,8 @@ class FakeSockets final : public ConnectionTable {
     std::string written, waiting;
     std::vector<int> queued;  // closed events
     int acceptAgains = 0;
+    std::map<std::string, int> listenErrors;  // by address
+    std::vector<std::string> listening;
 
     // A peer connects: its id, or -1 when turned away, -2 when it waits for an id.
     int connect() {
@@ -48,8 +51,13 @@ class FakeSockets final : public ConnectionTable {
     void pauseReading(bool) override {}
 
   private:
-    int listenOn(const IpAddress&, int32_t) override { return 0; }
-    void closeListenSockets() override {}
+    int listenOn(const IpAddress& a, int32_t) override {
+        const auto it = listenErrors.find(a.text());
+        if (it != listenErrors.end()) return it->second;
+        listening.push_back(a.text());
+        return 0;
+    }
+    void closeListenSockets() override { listening.clear(); }
     int write(Connection&, std::string_view bytes, size_t* n) override {
         *n = writeError ? 0 : std::min(room, bytes.size());
         room -= *n;
@@ -165,6 +173,38 @@ TEST_F(Table, TheLinesAPeerLeftAreDeliveredBeforeItsClose) {
         }
         table.deliverQueued();
         EXPECT_EQ(events.seen, k.seen);
+    }
+}
+
+// An address this computer lacks, or whose family it lacks, is skipped and reported; any other
+// failure, or no address left, keeps the port closed.
+TEST_F(Table, ListensOnTheAddressesThisComputerHas) {
+    const struct {
+        std::map<std::string, int> errors;
+        int code;
+        Seen listening, notBound;
+    } cases[] = {
+        {{}, 0, {"127.0.0.1", "::1"}, {}},
+        {{{"::1", EADDRNOTAVAIL}}, 0, {"127.0.0.1"}, {"::1"}},
+        {{{"127.0.0.1", EAFNOSUPPORT}}, 0, {"::1"}, {"127.0.0.1"}},
+        {{{"127.0.0.1", EADDRNOTAVAIL}, {"::1", EAFNOSUPPORT}}, EADDRNOTAVAIL, {}, {}},
+        {{{"::1", EADDRINUSE}}, EADDRINUSE, {}, {}},
+        {{{"127.0.0.1", EADDRNOTAVAIL}, {"::1", EACCES}}, EACCES, {}, {}},
+    };
+    table.setLocalPort(3001);
+    table.setLocalAddresses({ipv4(127, 0, 0, 1), *parseIpAddress("::1")});
+    for (const auto& c : cases) {
+        table.listenErrors = c.errors;
+        EXPECT_EQ(table.setListening(true).code, c.code) << c.errors.size();
+        EXPECT_EQ(table.listening, c.listening);
+        Seen notBound;
+        for (const UnboundAddress& u : table.notBound()) {
+            notBound.push_back(u.address.text());
+            EXPECT_EQ(u.why.code, c.errors.at(u.address.text()));
+        }
+        EXPECT_EQ(notBound, c.notBound);
+        table.setListening(false);
+        EXPECT_TRUE(table.notBound().empty());
     }
 }
 

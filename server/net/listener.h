@@ -17,6 +17,12 @@ struct OpResult {
     bool ok() const { return code == 0; }
 };
 
+// An address of the list the listener was given that it could not listen on.
+struct UnboundAddress {
+    IpAddress address;
+    OpResult why;
+};
+
 // Events one listener delivers, one at a time, never inside another handler.
 class ListenerEvents {
   public:
@@ -39,8 +45,12 @@ class Listener {
     virtual ~Listener() = default;
     virtual OpResult setListening(bool on) = 0;
     virtual OpResult setLocalPort(int32_t port) = 0;
-    // Where the next switch-on listens: empty for every interface, IPv4 and IPv6.
+    // Where the next switch-on listens: empty for every interface, IPv4 and IPv6. An address
+    // this computer does not have (or whose family it lacks, IPv6 switched off) is skipped, and
+    // the port listens on the rest; with none left it stays closed.
     virtual OpResult setLocalAddresses(const std::vector<IpAddress>& addresses) = 0;
+    // The addresses the port skipped, each with why, while it listens.
+    virtual std::vector<UnboundAddress> notBound() const { return {}; }
     virtual std::string localAddress() = 0;
     virtual OpResult setLineDelimiter(int id, std::string_view delimiter) = 0;
     virtual OpResult setReceiving(int id, bool on) = 0;

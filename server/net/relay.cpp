@@ -215,6 +215,10 @@ bool Relay::restart(Port& p, std::optional<int32_t> number, const ParsedList<IpA
     keepError(r, p.listener.setLocalPort(*number));
     const OpResult on = p.listener.setListening(true);
     keepError(r, on);
+    for (const UnboundAddress& u : p.listener.notBound())
+        logError(u.why.code, "Bind: " + u.address.text() + " cannot be listened on here (" +
+                                 u.why.description + "); port " + std::to_string(*number) +
+                                 " listens without it");
     p.allow = AllowList(allow.entries);
     p.number = *number;
     p.listening = on.ok();

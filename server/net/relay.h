@@ -124,6 +124,9 @@ class Relay {
     // A listener still on a number the settings no longer give does not count as listening.
     bool inputListening() const { return input_.listeningAsApplied(); }
     bool outputListening() const { return output_.listeningAsApplied(); }
+    // The addresses of Bind a listening port skipped: this computer does not have them.
+    std::vector<UnboundAddress> inputNotBound() const { return in_.notBound(); }
+    std::vector<UnboundAddress> outputNotBound() const { return out_.notBound(); }
     // Switches both listeners off and closes every connection.
     void unload();
 

@@ -2,6 +2,8 @@
 
 #ifndef _WIN32
 #include <netinet/tcp.h>
+
+#include <cerrno>
 #endif
 
 #include <cstring>
@@ -60,6 +62,14 @@ void setV6Only(NativeSocket s) {
 
 void setNoDelay(NativeSocket s) {
     setFlag(s, IPPROTO_TCP, TCP_NODELAY);
+}
+
+bool addressMissing(int error) {
+#ifdef _WIN32
+    return error == WSAEADDRNOTAVAIL || error == WSAEAFNOSUPPORT;
+#else
+    return error == EADDRNOTAVAIL || error == EAFNOSUPPORT;
+#endif
 }
 
 }  // namespace korrin

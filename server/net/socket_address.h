@@ -32,5 +32,8 @@ std::string localAddressText(NativeSocket s);
 void setV6Only(NativeSocket s);
 // Small writes go out at once: a line is not held back waiting for more.
 void setNoDelay(NativeSocket s);
+// Whether a socket or bind error says this computer lacks the address, or its family (IPv6
+// switched off), rather than that the port cannot be had.
+bool addressMissing(int error);
 
 }  // namespace korrin

@@ -38,6 +38,8 @@ struct StatusSnapshot {
     int32_t inputPort = 0, outputPort = 0;
     bool inputListening = false, outputListening = false;
     std::string bind;  // as set; empty: every interface
+    // Addresses of Bind a listening port skipped, which this computer does not have.
+    std::vector<std::string> inputNotBound, outputNotBound;
     int intervalMs = 0;
     uint64_t queueLines = 0, queueBytes = 0;
     bool paused = false;

@@ -140,6 +140,11 @@ void StatusServer::start() {
         r = listener_.setListening(true);
     }
     listening_ = r.ok();
+    // The default's ::1 on a computer without IPv6 is no news.
+    if (listening_ && !defaultBind)
+        for (const UnboundAddress& u : listener_.notBound())
+            log(u.why.code, "StatusBind: " + u.address.text() + " cannot be listened on here (" +
+                                u.why.description + "); the status port listens without it");
     if (!listening_) {
         log(r.code, "Status port " + std::to_string(port_) + " cannot be opened: " + r.description);
         retrying_ = true;
@@ -251,6 +256,10 @@ StatusSnapshot StatusServer::snapshot() {
     s.inputListening = relay_.inputListening();
     s.outputListening = relay_.outputListening();
     s.bind = relay_.listenerSettings().bind.text;
+    for (const UnboundAddress& u : relay_.inputNotBound())
+        s.inputNotBound.push_back(u.address.text());
+    for (const UnboundAddress& u : relay_.outputNotBound())
+        s.outputNotBound.push_back(u.address.text());
     s.intervalMs = relay_.SendInterval();
     s.queueLines = relay_.queueLines();
     s.queueBytes = relay_.queueBytes();

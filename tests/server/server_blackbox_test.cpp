@@ -147,6 +147,45 @@ TEST(LinuxRelay, UnderASmallOpenFileLimitItIdlesAndItsStatusPortAnswers) {
     rmdir(dir);
 }
 
+// A Bind address this computer does not have (TEST-NET addresses no host has) is skipped: the
+// ports listen on the rest, and the log and status.json name it. With none left they stay
+// closed.
+TEST(LinuxRelay, BindSkipsAddressesThisComputerDoesNotHave) {
+    if (access(relayBinary().c_str(), X_OK) != 0) GTEST_SKIP() << "no korrin-relay built";
+    const struct {
+        const char* bind;
+        int port;
+        bool listens;
+        const char* notBound;
+    } cases[] = {
+        {"192.0.2.1, 127.0.0.1, 2001:db8::1", 4296, true, R"(["192.0.2.1","2001:db8::1"])"},
+        {"192.0.2.1, 2001:db8::1", 4298, false, "[]"},
+    };
+    for (const auto& c : cases) {
+        ServerUnderTest s(Program::Linux);
+        s.setSetting("Port", std::to_string(c.port));
+        s.setSetting("Bind", c.bind);
+        ASSERT_TRUE(s.start());
+        auto d = s.waitFor([](auto& m) { return !m["input_not_bound"].empty(); });
+        EXPECT_EQ(isListening(c.port), c.listens) << c.bind;
+        EXPECT_EQ(isListening(c.port + 1), c.listens) << c.bind;
+        EXPECT_EQ(d["input_not_bound"], c.notBound);
+        EXPECT_EQ(d["output_not_bound"], c.notBound);
+        const std::string log = s.readFile("IpError.txt");
+        EXPECT_EQ(log.find("Bind: 192.0.2.1 cannot be listened on here") != std::string::npos,
+                  c.listens)
+            << log;
+        if (c.listens) {
+            const int sender = connectTo(c.port), receiver = connectTo(c.port + 1);
+            s.waitFor([](auto& m) { return m["list3.count"] == "1" && m["list1.count"] == "1"; });
+            sendAll(sender, "here\n");
+            EXPECT_EQ(readFor(receiver, 5, 5000), "here\n");
+            for (int fd : {sender, receiver}) closeFd(fd);
+        }
+        s.stop();
+    }
+}
+
 TEST_F(Server, DefaultsListenOn3001And3002) {
     ASSERT_FALSE(isListening(3001) || isListening(3002)) << "another program holds 3001 or 3002";
     ASSERT_TRUE(s().start());
