@@ -38,6 +38,15 @@ std::string lower(std::string_view s) {
     return out;
 }
 
+// A host name in lower case, without the one trailing dot of a fully qualified name, which names
+// the same host ("relay.lan." is "relay.lan"). A name that is only dots, or ends in two, keeps
+// them and is no name this server answers to.
+std::string hostKey(std::string_view name) {
+    if (name.size() > 1 && name.back() == '.' && name[name.size() - 2] != '.')
+        name.remove_suffix(1);
+    return lower(name);
+}
+
 // The next line (LF or CR LF), taken off the front of `rest`.
 std::string_view takeLine(std::string_view& rest) {
     const size_t lf = rest.find('\n');
@@ -67,7 +76,7 @@ std::optional<std::string> authorityHost(std::string_view authority) {
     const auto digit = [](char c) { return c >= '0' && c <= '9'; };
     if (!port.empty() && (port[0] != ':' || !std::all_of(port.begin() + 1, port.end(), digit)))
         return std::nullopt;
-    return lower(host);
+    return host.front() == '[' ? lower(host) : hostKey(host);
 }
 
 }  // namespace
@@ -82,7 +91,7 @@ bool hostServed(std::string_view host, const std::vector<std::string>& names) {
 ParsedList<std::string> parseHostNames(std::string_view text) {
     return parseTextList(text, [](std::string_view entry) -> std::optional<std::string> {
         if (!isHostName(entry)) return std::nullopt;
-        return lower(entry);
+        return hostKey(entry);
     });
 }
 

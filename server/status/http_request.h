@@ -27,9 +27,9 @@ class HttpRequestReader {
     const std::string& method() const { return method_; }
     // The target without its query: "/..." ("http://host/x" reads as "/x"), or "*" (OPTIONS).
     const std::string& path() const { return path_; }
-    // The name the request asks for, lower case, without its port: the authority of an
-    // absolute target, else the Host field ("[::1]", "127.0.0.1", "localhost", ...). Empty
-    // only for an HTTP/1.0 request that names none.
+    // The name the request asks for, lower case, without its port and a name's trailing dot:
+    // the authority of an absolute target, else the Host field ("[::1]", "127.0.0.1",
+    // "localhost", ...). Empty only for an HTTP/1.0 request that names none.
     const std::string& host() const { return host_; }
 
   private:
@@ -47,7 +47,8 @@ class HttpRequestReader {
 // rebinding), which would let the stranger's web pages read the answers.
 bool hostServed(std::string_view host, const std::vector<std::string>& names);
 
-// "StatusHosts": host names separated by commas, any case; read in lower case.
+// "StatusHosts": host names separated by commas, any case, a trailing dot or none; read in
+// lower case without it.
 ParsedList<std::string> parseHostNames(std::string_view text);
 
 }  // namespace korrin

@@ -26,6 +26,14 @@ TEST(HttpRequestReader, ReadsHeadsAndRefusesWhatIsNoneOfOurs) {
         {"GET / HTTP/1.2\r\nHost: LOCALHOST:3080\r\n\r\n", State::Complete, 0, "GET", "/",
          "localhost"},
         {"OPTIONS * HTTP/1.1\r\nHost: x:\r\n\r\n", State::Complete, 0, "OPTIONS", "*", "x"},
+        // A fully qualified name's one trailing dot names the same host; two do not.
+        {"GET / HTTP/1.1\r\nHost: Relay.LAN.:3080\r\n\r\n", State::Complete, 0, "GET", "/",
+         "relay.lan"},
+        {"GET http://localhost./ HTTP/1.0\r\n\r\n", State::Complete, 0, "GET", "/", "localhost"},
+        {"GET / HTTP/1.1\r\nHost: 127.0.0.1.\r\n\r\n", State::Complete, 0, "GET", "/", "127.0.0.1"},
+        {"GET / HTTP/1.1\r\nHost: relay.lan..\r\n\r\n", State::Complete, 0, "GET", "/",
+         "relay.lan.."},
+        {"GET / HTTP/1.1\r\nHost: .\r\n\r\n", State::Complete, 0, "GET", "/", "."},
         // The absolute form: its authority is the host, whatever the Host field says.
         {"GET HTTP://Relay.LAN:3080/status.json?a HTTP/1.1\r\nHost: evil.example\r\n\r\n",
          State::Complete, 0, "GET", "/status.json", "relay.lan"},
@@ -67,14 +75,16 @@ TEST(HttpRequestReader, ReadsHeadsAndRefusesWhatIsNoneOfOurs) {
 }
 
 TEST(HttpRequestReader, AnswersOnlyToItsOwnNames) {
-    const ParsedList<std::string> names = parseHostNames(" Relay.LAN ,status-1,, ");
+    const ParsedList<std::string> names = parseHostNames(" Relay.LAN ,status-1.,, ");
     EXPECT_EQ(names.entries, (std::vector<std::string>{"relay.lan", "status-1"}));
+    EXPECT_EQ(parseHostNames("relay.lan..").entries, std::vector<std::string>{"relay.lan.."});
     for (const char* bad : {"relay.lan:3080", "a/b", ",", "*"})
         EXPECT_TRUE(parseHostNames(bad).badEntry) << bad;
 
     for (const char* host : {"127.0.0.1", "[fe80::1]", "localhost", "relay.lan", "status-1", ""})
         EXPECT_TRUE(hostServed(host, names.entries)) << host;
-    for (const char* host : {"evil.example", "127.0.0.1.evil.example", "localhost.evil", "relay"})
+    for (const char* host :
+         {"evil.example", "127.0.0.1.evil.example", "localhost.evil", "relay", ".", ".."})
         EXPECT_FALSE(hostServed(host, names.entries)) << host;
     EXPECT_FALSE(hostServed("relay.lan", {}));
 }
