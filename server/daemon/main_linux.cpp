@@ -117,7 +117,8 @@ class Daemon {
         spoolTimer_.setEnabled(false);
         relay_.useSpool([](const std::string& path) { return std::make_unique<PosixFolder>(path); },
                         spoolTimer_);
-        if (!loop_.watch(signalFd_.get(), EPOLLIN, [this](uint32_t) { onSignal(); }))
+        // Looked at first in every round: a stop does not wait behind a flood of socket events.
+        if (!loop_.watchFirst(signalFd_.get(), EPOLLIN, [this](uint32_t) { onSignal(); }))
             throw std::system_error(errno, std::generic_category(),
                                     "the signals cannot be watched");
     }

@@ -110,7 +110,16 @@ void EpollListener::pauseReading(bool paused) {
 
 void EpollListener::watchListenSockets() {
     const bool on = !waitingForAnId() && !acceptResting_;
-    for (const oxa::UniqueFd& s : listenFds_) loop_.modify(s.get(), on ? uint32_t{EPOLLIN} : 0u);
+    for (const oxa::UniqueFd& s : listenFds_) {
+        if (loop_.modify(s.get(), on ? uint32_t{EPOLLIN} : 0u)) {
+            watchLogged_ = false;
+        } else if (!watchLogged_) {
+            // Logged once: a socket left readable calls here again at once.
+            watchLogged_ = true;
+            events().error(errno, std::string("Cannot change what a listening socket waits for: ") +
+                                      strerror(errno));
+        }
+    }
 }
 
 // The listening socket stays readable while accept fails for want of descriptors: it is left
@@ -276,8 +285,13 @@ uint32_t EpollListener::interest(const Conn& c) const {
     return want;
 }
 
+// A connection whose events cannot be asked for as its state needs cannot be served.
 void EpollListener::interestChanged(Connection& c) {
-    loop_.modify(of(c).fd.get(), interest(of(c)));
+    if (c.closing || loop_.modify(of(c).fd.get(), interest(of(c)))) return;
+    const int error = errno;
+    events().error(error, "Cannot watch the connection of " + c.remote + ": " + strerror(error) +
+                              "; it is closed");
+    beginClose(c);
 }
 
 // ---- the wakeup timer ----

@@ -65,6 +65,7 @@ class EpollListener final : public ConnectionTable {
     bool paused_ = false;
     bool acceptResting_ = false;  // accept failed for want of descriptors
     bool restLogged_ = false;     // that was logged; again only after an accept succeeded
+    bool watchLogged_ = false;    // a listening socket's change failed; again after one works
     std::chrono::steady_clock::time_point restUntil_;
     oxa::UniqueFd wakeupFd_;  // a timerfd
 };
