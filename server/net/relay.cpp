@@ -601,6 +601,13 @@ bool Relay::openSpool() {
     spoolError_.clear();
     journal_ = std::move(journal);
     if (journal_->missingAtOpen() > 0) counters_.linesLost["damaged"] += journal_->missingAtOpen();
+    const uint64_t free = journal_->freeAtOpen();
+    if (free != UINT64_MAX && free + journal_->bytes() < spool_.limitBytes)
+        logError(0, "Spool: " + spool_.folder + " has room for " +
+                        std::to_string((free + journal_->bytes()) >> 20) +
+                        " MiB, less than SpoolLimit (" + std::to_string(spool_.limitBytes >> 20) +
+                        " MiB); segments of " + std::to_string(journal_->segmentBytes() >> 10) +
+                        " KiB");
     queue_.attach(journal_.get());
     if (queue_.lines() > 0)
         logError(0, "Spool: " + std::to_string(queue_.lines()) +
@@ -625,13 +632,6 @@ void Relay::spoolTick() {
     if (!journal_) {
         if (openSpool()) reopenListeners();
         return;
-    const uint64_t free = journal_->freeAtOpen();
-    if (free != UINT64_MAX && free + journal_->bytes() < spool_.limitBytes)
-        logError(0, "Spool: " + spool_.folder + " has room for " +
-                        std::to_string((free + journal_->bytes()) >> 20) +
-                        " MiB, less than SpoolLimit (" + std::to_string(spool_.limitBytes >> 20) +
-                        " MiB); segments of " + std::to_string(journal_->segmentBytes() >> 10) +
-                        " KiB");
     }
     flushSpool(true);
 }
@@ -645,6 +645,8 @@ void Relay::flushSpool(bool toStableStorage) {
     const bool timed = toStableStorage && journal_->unsynced();  // idle ticks are no flushes
     const bool ok = toStableStorage ? journal_->sync() : journal_->writeOut();
     if (ok && timed) syncTimes_.add(std::chrono::duration<double>(clock_.now() - start).count());
+    // A disk the spool's own tail filled gets room back once that tail is sent.
+    if (!ok) journal_->release(queue_.headSeq(), true);
     if (!ok && !spoolWriteFailing_) {
         spoolWriteFailing_ = true;
         spoolError_ = journal_->error();
@@ -662,11 +664,9 @@ void Relay::flushSpool(bool toStableStorage) {
             resumeInput("Send queue down to " + std::to_string(queue_.lines()) +
                         " lines: reading from senders resumed");
         armSpoolTimer();
+    } else if (ok && journal_->error().empty()) {
+        spoolError_.clear();  // a read that failed works again
     }
 }
 
 }  // namespace korrin
-    // A disk the spool's own tail filled gets room back once that tail is sent.
-    if (!ok) journal_->release(queue_.headSeq(), true);
-    } else if (ok && journal_->error().empty()) {
-        spoolError_.clear();  // a read that failed works again
