@@ -216,6 +216,9 @@ int main(int argc, char** argv) {
     for (int s : {SIGHUP, SIGTERM, SIGINT}) sigaddset(&signals, s);
     sigprocmask(SIG_BLOCK, &signals, nullptr);
     signal(SIGPIPE, SIG_IGN);
+    // A write past RLIMIT_FSIZE then fails with EFBIG, which the spool takes as a full disk,
+    // instead of ending the process with nothing logged.
+    signal(SIGXFSZ, SIG_IGN);
     oxa::UniqueFd signalFd(signalfd(-1, &signals, SFD_NONBLOCK | SFD_CLOEXEC));
     if (!signalFd) {
         perror("korrin-relay: signalfd");

@@ -167,8 +167,10 @@ bool Relay::feed(int id, CatchUp& c) {
             c.next = seq;
             break;
         }
+        // A gap inside the journal is damage, counted once when the spool was opened.
         if (seq > c.next)
-            countLost("not_kept", seq - c.next, receiverHosts_[id] + "-" + std::to_string(id));
+            logError(0, "Receiver " + receiverHosts_[id] + "-" + std::to_string(id) + " missed " +
+                            std::to_string(seq - c.next) + " lines damaged in the spool");
         line += '\n';
         if (!out_.send(id, line).ok()) {
             ++counters_.sendFailures;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -231,6 +232,38 @@ TEST_P(Spool, ReplayAndResumeGiveReceiversTheLinesTheyMissed) {
     EXPECT_EQ(readFor(late, 3, 3000), "c1\n");
     EXPECT_EQ(readFor(live, 3, 3000), "c1\n");
     for (int fd : {live, late, sender}) closeFd(fd);
+    s.stop();
+}
+
+// A file size limit (ulimit -f, LimitFSIZE=) is a full disk to the spool: korrin-relay keeps
+// running and pauses reading, it is not ended by SIGXFSZ.
+TEST(SpoolLimits, AFileSizeLimitPausesKorrinRelayInsteadOfEndingIt) {
+    ServerUnderTest s(Program::Linux);
+    s.setSetting("Port", "4896");
+    s.setSetting("StatusPort", "4898");
+    s.setSetting("Timer", "1000");
+    s.setSetting("Spool", s.dir() + "/spool");
+    // The child inherits the limit and the signal's default action from this process.
+    signal(SIGXFSZ, SIG_DFL);
+    rlimit old = {};
+    getrlimit(RLIMIT_FSIZE, &old);
+    rlimit low = old;
+    low.rlim_cur = 256 * 1024;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &low), 0);
+    const bool started = s.start();
+    setrlimit(RLIMIT_FSIZE, &old);
+    ASSERT_TRUE(started);
+    const int sender = connectTo(4896);
+    const std::string line(1000, 'x');
+    for (int n = 0; n < 400; ++n) sendAll(sender, line + "\n");
+    const auto spoolFailed = [](const auto& m) {
+        return m.count("spool_error") &&
+               m.at("spool_error").find("File too large") != std::string::npos;
+    };
+    const auto d = s.waitFor(spoolFailed, 5000);
+    EXPECT_TRUE(s.running());
+    EXPECT_TRUE(spoolFailed(d)) << "no write failed: the limit was not reached";
+    closeFd(sender);
     s.stop();
 }
 
