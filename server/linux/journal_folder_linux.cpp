@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
@@ -51,6 +52,10 @@ class PosixFile final : public JournalFile {
         return ftruncate(fd_.get(), static_cast<off_t>(size)) == 0 || failed(false);
     }
     bool sync() override { return fdatasync(fd_.get()) == 0 || failed(false); }
+    bool stillThere() override {
+        struct stat st;
+        return fstat(fd_.get(), &st) != 0 || st.st_nlink > 0;
+    }
 
   private:
     template <typename T>
@@ -84,7 +89,38 @@ bool PosixFolder::create() {
     }
     // Writing is what the spool needs of it; a read-only folder fails here, not at the first line.
     if (access(path_.c_str(), W_OK | X_OK) != 0) return failed();
+    device_ = st.st_dev;
+    inode_ = st.st_ino;
     return true;
+}
+
+bool PosixFolder::stillThere() {
+    struct stat st;
+    if (stat(path_.c_str(), &st) != 0) return errno != ENOENT && errno != ENOTDIR;
+    return st.st_dev == device_ && st.st_ino == inode_;
+}
+
+std::string PosixFolder::durabilityWarning() {
+    // The kinds whose flushes a power loss may undo, or that live in memory only.
+    struct statfs st;
+    if (statfs(path_.c_str(), &st) != 0) return "";
+    switch (static_cast<unsigned long>(st.f_type)) {
+        case 0x6969:
+            return "a network volume (NFS)";
+        case 0xFF534D42:
+        case 0xFE534D42:
+        case 0x517B:
+            return "a network volume (SMB)";
+        case 0x4D44:
+            return "a FAT volume";
+        case 0x2011BAB0:
+            return "an exFAT volume";
+        case 0x01021994:
+        case 0x858458F6:
+            return "a file system in memory (tmpfs), emptied at every reboot";
+        default:
+            return "";
+    }
 }
 
 bool PosixFolder::list(std::vector<std::string>& names) {

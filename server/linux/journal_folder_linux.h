@@ -16,6 +16,8 @@ class PosixFolder final : public JournalFolder {
     bool rename(const std::string& from, const std::string& to) override;
     bool sync() override;
     bool freeBytes(uint64_t& bytes) override;
+    bool stillThere() override;
+    std::string durabilityWarning() override;
     std::string lastError() const override { return error_; }
 
   private:
@@ -23,6 +25,7 @@ class PosixFolder final : public JournalFolder {
     std::string at(const std::string& name) const { return path_ + "/" + name; }
     std::string path_;
     std::string error_;
+    uint64_t device_ = 0, inode_ = 0;  // of the folder create() made or found
 };
 
 }  // namespace korrin

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 
 #include <cstdlib>
+#include <fstream>
 
 #include "server/net/journal_folder_contract.h"
 #include "server/net/relay.h"
@@ -122,6 +123,7 @@ TEST(PosixFolder, ARelayWhoseSpoolFillsASmallVolumeResumesByItself) {
     };
     start();
     EXPECT_NE(log.text.find("segments of 512 KiB"), std::string::npos) << log.text;
+    EXPECT_NE(log.text.find("is on a file system in memory (tmpfs)"), std::string::npos);
     readUntilPaused();
     ASSERT_TRUE(in.paused) << "the volume never filled";
     EXPECT_NE(log.text.find("No space left on device"), std::string::npos);
@@ -164,6 +166,55 @@ TEST(PosixFolder, ARelayWhoseSpoolFillsASmallVolumeResumesByItself) {
         previous = n;
     }
     EXPECT_EQ(previous, read);
+}
+
+// The folder deleted under a running relay: the flush that finds it out pauses reading and says
+// why (/healthz 503); once the folder can be made again the lines are written to it, and a start
+// on it sends every line not sent.
+TEST(PosixFolder, ARelayWhoseSpoolFolderIsDeletedWritesItsLinesToANewOne) {
+    const std::string dir = freshDir(), spool = dir + "/spool";
+    FakeListener in, out;
+    FakeSettings settings;
+    settings.values["Spool"] = spool;
+    FakeTimer timer, spoolTimer;
+    FakeLog log;
+    FakeView view;
+    FakeClock clock;
+    std::unique_ptr<Relay> relay;
+    const auto start = [&] {
+        relay.reset();
+        in = FakeListener();
+        out = FakeListener();
+        relay = std::make_unique<Relay>(in, out, settings, timer, log, view, clock);
+        relay->useSpool([](const std::string& path) { return std::make_unique<PosixFolder>(path); },
+                        spoolTimer);
+        relay->load(nullptr);
+        relay->receiverOpened(0);
+    };
+    const auto read = [&](int from, int to) {
+        for (int n = from; n <= to; ++n) relay->senderData(0, "line " + std::to_string(n), true);
+        relay->senderReadDone();
+    };
+    start();
+    read(1, 100);
+    for (int i = 0; i < 3; ++i) relay->Send_Msg();
+    relay->spoolTick();
+    std::system(("rm -rf " + spool).c_str());
+    std::ofstream(spool) << "in the way\n";  // the folder cannot be made yet
+    read(101, 200);
+    relay->spoolTick();
+    EXPECT_TRUE(in.paused);
+    EXPECT_NE(relay->spoolError().find("deleted"), std::string::npos) << relay->spoolError();
+    unlink(spool.c_str());
+    relay->spoolTick();
+    EXPECT_FALSE(in.paused);
+    EXPECT_EQ(relay->spoolError(), "");
+    start();  // killed
+    std::string all;
+    for (int n = 4; n <= 200; ++n) all += "line " + std::to_string(n) + "\n";
+    for (int i = 0; i < 200; ++i) relay->Send_Msg();
+    EXPECT_EQ(out.sent[0], all);
+    std::system(("rm -rf " + dir).c_str());
 }
 
 }  // namespace

@@ -184,6 +184,8 @@ bool Journal::open(std::vector<std::string>& notes) {
     sentFile_.reset();
     pendingBytes_ = bytes_ = missingAtOpen_ = heldAtOpen_ = 0;
     nextSegmentOpen_ = false;
+    gone_ = false;
+    ++generation_;
     if (!folder_.create()) return fail("cannot create " + folder_.path());
     std::vector<std::string> names;
     if (!folder_.list(names)) return fail("cannot read " + folder_.path());
@@ -444,6 +446,7 @@ bool Journal::syncTail() {
 }
 
 bool Journal::writeOut() {
+    if (gone_ && !remake()) return false;
     if (rewrite_ && tail_) {
         if (!tail_->writeAt(unsyncedAt_, unsynced_.data(), unsynced_.size()))
             return fail("cannot write " + segmentName(segments_.back().firstSeq));
@@ -492,7 +495,16 @@ bool Journal::writeSent() {
 }
 
 bool Journal::sync() {
+    if (!gone_ && !stillThere()) {
+        // Flushing files nobody will read again would only make the numbers lie: the lines are
+        // kept here, and the folder is made anew at the next write.
+        gone_ = true;
+        syncedSeq_ = std::min(syncedSeq_, sentSeq_);
+        error_ = folder_.path() + " was deleted or replaced while in use";
+        return false;
+    }
     const bool wrote = writeOut();
+    if (gone_) return false;
     // What was written is flushed even when a later write failed.
     const uint64_t written = writtenSeq_;
     if (!syncTail()) return false;
@@ -545,6 +557,113 @@ void Journal::release(uint64_t keepFrom, bool evenTheTail) {
     if (changed) folder_.sync();
 }
 
+bool Journal::stillThere() {
+    return folder_.stillThere() && (!sentFile_ || sentFile_->stillThere()) &&
+           (!tail_ || tail_->stillThere());
+}
+
+uint64_t Journal::takeLost(std::vector<std::string>& notes) {
+    notes.insert(notes.end(), lostNotes_.begin(), lostNotes_.end());
+    lostNotes_.clear();
+    const uint64_t lost = lost_;
+    lost_ = 0;
+    return lost;
+}
+
+// Writes a whole file under a name of its own first, so that an attempt cut short is simply
+// made again, and nothing already named is written over part-way.
+bool Journal::makeSegment(const std::string& name, const std::string* bytes, JournalFile* copyOf,
+                          uint64_t size, std::unique_ptr<JournalFile>& made) {
+    const std::string temp = name + ".new";
+    auto file = folder_.open(temp, true);
+    if (!file || !file->truncate(0)) return fail("cannot create " + temp);
+    std::string chunk;
+    for (uint64_t at = 0; at < size; at += chunk.size()) {
+        if (bytes) {
+            chunk.assign(*bytes, static_cast<size_t>(at), kReadChunk);
+        } else {
+            chunk.resize(static_cast<size_t>(std::min<uint64_t>(kReadChunk, size - at)));
+            if (copyOf->readAt(at, &chunk[0], chunk.size()) != static_cast<int64_t>(chunk.size()))
+                return fail("cannot read the open " + name);
+        }
+        if (!file->writeAt(at, chunk.data(), chunk.size())) return fail("cannot write " + temp);
+    }
+    if (!file->sync()) return fail("cannot sync " + temp);
+    file.reset();
+    if (!folder_.rename(temp, name)) return fail("cannot rename " + temp);
+    made = folder_.open(name, false);
+    return made || fail("cannot open " + name);
+}
+
+// The folder went (deleted, or replaced by another) with every file in it. A new one gets what
+// a first start gives it (the sent file with both slots), then the unsent lines of the older
+// segments that memory still holds, then the segment being written, read through its open
+// file. The unsent lines nothing holds any more are lost: counted and said.
+bool Journal::remake() {
+    if (!folder_.create()) return fail("cannot create " + folder_.path());
+    auto sent = folder_.open(kSentFile, true);
+    char slots[2 * kSentSlot];
+    putSlot(slots, sentSeq_);
+    putSlot(slots + kSentSlot, sentSeq_);
+    if (!sent || !sent->truncate(0) || !sent->writeAt(0, slots, sizeof slots) || !sent->sync())
+        return fail(std::string("cannot write ") + kSentFile);
+    const uint64_t tailFirst = tail_ ? segments_.back().firstSeq : UINT64_MAX;
+    uint64_t unsent = 0;
+    for (const Segment& s : segments_)
+        if (s.firstSeq < tailFirst && s.lastSeq > sentSeq_)
+            unsent += s.lastSeq - std::max(s.firstSeq - 1, sentSeq_);
+    std::deque<Segment> made;
+    uint64_t held = 0;
+    Segment run;
+    std::string bytes;
+    const auto endRun = [&]() {
+        std::unique_ptr<JournalFile> file;
+        if (bytes.empty()) return true;
+        if (!makeSegment(segmentName(run.firstSeq), &bytes, nullptr, bytes.size(), file))
+            return false;
+        run.size = run.readable = bytes.size();
+        made.push_back(run);
+        bytes.clear();
+        return true;
+    };
+    for (size_t i = 0; heldSeqs_ && i < heldSeqs_->size(); ++i) {
+        const uint64_t seq = (*heldSeqs_)[i];
+        if (seq <= sentSeq_ || seq >= tailFirst || seq > writtenSeq_) continue;
+        if (!bytes.empty() && seq != run.lastSeq + 1 && !endRun()) return false;
+        if (bytes.empty()) run = Segment{seq, seq, 0, 0, false, {}};
+        encode(bytes, seq, (*heldLines_)[i]);
+        run.lastSeq = seq;
+        ++held;
+    }
+    if (!endRun()) return false;
+    std::unique_ptr<JournalFile> tail;
+    if (tail_) {
+        Segment s = segments_.back();
+        // Bytes a failed flush may have lost are written again from memory instead (rewrite_).
+        const uint64_t size = rewrite_ ? unsyncedAt_ : s.size;
+        if (!makeSegment(segmentName(s.firstSeq), nullptr, tail_.get(), size, tail)) return false;
+        made.push_back(s);
+    }
+    if (!folder_.sync()) return fail("cannot sync " + folder_.path());
+    segments_ = std::move(made);
+    bytes_ = 0;
+    for (const Segment& s : segments_) bytes_ += s.size;
+    tail_ = std::move(tail);
+    tailSynced_ = !rewrite_;  // a failed flush's bytes are written again all the same
+    sentFile_ = std::move(sent);
+    sentWritten_ = sentSeq_;
+    sentSynced_ = true;
+    gone_ = false;
+    ++generation_;
+    lost_ += unsent > held ? unsent - held : 0;
+    lostNotes_.push_back("Spool: " + folder_.path() +
+                         " made anew; the lines not sent are written to it again");
+    if (unsent > held)
+        lostNotes_.push_back("Spool: " + std::to_string(unsent - held) +
+                             " lines not sent went with the deleted folder and are lost");
+    return true;
+}
+
 const Journal::Segment* Journal::segmentOf(uint64_t seq) const {
     for (const Segment& s : segments_)
         if (s.lastSeq >= seq && s.lastSeq >= s.firstSeq) return &s;
@@ -553,6 +672,8 @@ const Journal::Segment* Journal::segmentOf(uint64_t seq) const {
 
 bool Journal::Reader::next(std::string& line, uint64_t& seq) {
     Journal& j = *journal_;
+    if (generation_ != j.generation_) file_.reset();  // opened in a folder that went
+    generation_ = j.generation_;
     while (nextSeq_ <= j.writtenSeq_) {
         const Segment* s = nullptr;
         if (file_) {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "server/net/journal_files.h"
+#include "server/net/line_queue.h"
 
 namespace korrin {
 
@@ -64,7 +65,8 @@ class Journal {
     bool writeOut();
     // writeOut, then puts the lines and the sent place on stable storage: what was written is
     // flushed even when a later write failed. Lines whose flush failed are written again from
-    // memory before they count as flushed.
+    // memory before they count as flushed. A folder found deleted or replaced fails it like a
+    // write; the next writeOut makes the folder anew (see remake).
     bool sync();
     // Whether sync has anything to do.
     bool unsynced() const {
@@ -91,6 +93,7 @@ class Journal {
         Reader(Journal& j, uint64_t from) : journal_(&j), nextSeq_(from) {}
         Journal* journal_ = nullptr;
         uint64_t nextSeq_ = 0;
+        uint64_t generation_ = 0;    // of the folder the file below was opened in
         uint64_t segmentFirst_ = 0;  // the segment the file below belongs to
         std::unique_ptr<JournalFile> file_;
         uint64_t offset_ = 0;  // where the next record to read begins
@@ -98,6 +101,15 @@ class Journal {
         uint64_t bufferAt_ = 0;
     };
     Reader reader(uint64_t fromSeq) { return Reader(*this, fromSeq); }
+
+    // Lines the journal's user holds in memory (in order, with their sequences): should the
+    // folder be deleted, those not yet sent are written again to the new one.
+    void holdLines(const LineQueue* lines, const std::deque<uint64_t>* seqs) {
+        heldLines_ = lines;
+        heldSeqs_ = seqs;
+    }
+    // Lines lost since the last call (they went with a deleted folder), and what to log.
+    uint64_t takeLost(std::vector<std::string>& notes);
 
     // The segment's file name for its first sequence.
     static std::string segmentName(uint64_t firstSeq);
@@ -136,6 +148,10 @@ class Journal {
     bool openTail(uint64_t firstSeq);
     bool syncTail();
     bool writeSent();
+    bool stillThere();
+    bool remake();
+    bool makeSegment(const std::string& name, const std::string* bytes, JournalFile* copyOf,
+                     uint64_t size, std::unique_ptr<JournalFile>& made);
     bool fail(const std::string& what);
     const Segment* segmentOf(uint64_t seq) const;
 
@@ -167,6 +183,13 @@ class Journal {
     // Where the next appended record goes: that segment and its size once pending is written.
     uint64_t nextSegment_ = 0, nextSegmentSize_ = 0;
     bool nextSegmentOpen_ = false;
+    // The folder was found deleted or replaced: nothing counts as written until it is made anew.
+    bool gone_ = false;
+    uint64_t generation_ = 0;  // counts the folders made anew, so that readers reopen their files
+    uint64_t lost_ = 0;
+    std::vector<std::string> lostNotes_;
+    const LineQueue* heldLines_ = nullptr;
+    const std::deque<uint64_t>* heldSeqs_ = nullptr;
 };
 
 }  // namespace korrin

@@ -22,6 +22,9 @@ class JournalFile {
     virtual bool truncate(uint64_t size) = 0;
     // Puts what was written on stable storage.
     virtual bool sync() = 0;
+    // False only when the file surely lost its name (deleted, or another file took it): what
+    // is written to it then is on no disk anyone will read. An error that says neither is true.
+    virtual bool stillThere() = 0;
 };
 
 // The spool folder. A failed call leaves its reason in lastError().
@@ -41,6 +44,12 @@ class JournalFolder {
     virtual bool sync() = 0;
     // The bytes this program may still write on the folder's volume.
     virtual bool freeBytes(uint64_t& bytes) = 0;
+    // False only when the path surely no longer names the folder create() made or found
+    // (deleted, or replaced by another); an error that says neither is true.
+    virtual bool stillThere() = 0;
+    // Empty on a volume where a flushed write survives a power loss; otherwise what the volume
+    // is ("a FAT32 volume", "a network volume"), for one warning at open.
+    virtual std::string durabilityWarning() = 0;
     virtual std::string lastError() const = 0;
 };
 

@@ -29,8 +29,10 @@ inline void checkFolderContract(JournalFolder& folder) {
         EXPECT_EQ(size, (uint64_t{1} << 31) + 6);
         EXPECT_TRUE(f->sync()) << folder.lastError();
         // A file still open can be deleted: a reader may hold a segment the send step frees.
+        EXPECT_TRUE(f->stillThere());  // a wrong "gone" would make the folder anew for nothing
         EXPECT_TRUE(folder.remove("big")) << folder.lastError();
     }
+    EXPECT_TRUE(folder.stillThere());
     uint64_t free = 0;
     EXPECT_TRUE(folder.freeBytes(free)) << folder.lastError();
     EXPECT_GT(free, 0u);

@@ -237,6 +237,52 @@ TEST(Journal, AFailedFlushWritesTheLinesAgain) {
     EXPECT_EQ(readAll(again, 1), expected(1, 20));
 }
 
+// A folder deleted in use: the flush that finds it out fails and nothing counts as flushed;
+// once it can be made again it gets the sent place, the unsent lines memory holds and the open
+// segment, and a reader goes on in it. The unsent lines nothing held are counted lost.
+TEST(Journal, AFolderDeletedInUseIsMadeAnewWithWhatIsStillHeld) {
+    MemoryFolder folder;
+    std::vector<std::string> notes;
+    Journal j(folder, 256);
+    ASSERT_TRUE(j.open(notes));
+    fill(j, 1, 60);
+    j.markSent(10);
+    LineQueue lines;
+    std::deque<uint64_t> seqs;
+    for (uint64_t s = 11; s <= 20; ++s) {
+        lines.push_back(lineOf(s));
+        seqs.push_back(s);
+    }
+    j.holdLines(&lines, &seqs);
+    ASSERT_TRUE(j.sync()) << j.error();
+    const uint64_t tailFirst = std::stoull(std::prev(folder.files.find(Journal::kSentFile))->first);
+    auto r = j.reader(tailFirst);
+    std::string line;
+    uint64_t seq = 0;
+    ASSERT_TRUE(r.next(line, seq));
+    folder.deleteFolder();
+    folder.broken = true;  // it cannot be made again yet
+    for (uint64_t s = 61; s <= 70; ++s) j.append(lineOf(s));
+    EXPECT_FALSE(j.sync());
+    EXPECT_EQ(j.error(), "mem was deleted or replaced while in use");
+    EXPECT_EQ(j.syncedSeq(), 10u);
+    EXPECT_FALSE(j.sync());
+    folder.broken = false;
+    ASSERT_TRUE(j.sync()) << j.error();
+    EXPECT_EQ(j.syncedSeq(), 70u);
+    EXPECT_EQ(j.takeLost(notes), tailFirst - 21);
+    EXPECT_EQ(notes.size(), 2u);
+    std::vector<std::string> rest;
+    while (r.next(line, seq)) rest.push_back(std::to_string(seq) + ":" + line);
+    EXPECT_EQ(rest, expected(tailFirst + 1, 70));
+    Journal again(folder, 256);
+    ASSERT_TRUE(again.open(notes));
+    EXPECT_EQ(again.sentSeq(), 10u);
+    std::vector<std::string> all = expected(11, 20), tail = expected(tailFirst, 70);
+    all.insert(all.end(), tail.begin(), tail.end());
+    EXPECT_EQ(readAll(again, 11), all);
+}
+
 // A disk the tail segment filled: once its lines are sent it goes though lines wait, and they
 // start a new segment. Segments are a quarter of the free space at most.
 TEST(Journal, ASentTailGoesWhileLinesWaitSoAFullDiskGetsRoomBack) {

@@ -1,5 +1,6 @@
 // A spool folder in memory, for the journal's tests and its fuzz target: a disk that can fill
-// up, whose flushes can fail, and whose files can be torn or damaged at will.
+// up, whose flushes can fail, whose files can be torn or damaged at will, and that can be
+// deleted under its open files.
 #pragma once
 
 #include <cstring>
@@ -20,9 +21,19 @@ class MemoryFolder final : public JournalFolder {
     std::set<std::string> unopenable, sizeless;  // files that cannot be opened, or sized
     // A failed flush loses what was written since the last good one, as a disk may.
     bool dropUnsynced = false;
+    bool deleted = false;  // gone with its files (rm -rf) until create() makes it again
+    std::string warning;   // what durabilityWarning() says
+    void deleteFolder() {
+        files.clear();
+        deleted = true;
+    }
 
     std::string path() const override { return "mem"; }
-    bool create() override { return ok(); }
+    bool create() override {
+        if (broken) return ok();
+        deleted = false;
+        return ok();
+    }
     bool list(std::vector<std::string>& names) override {
         if (!ok()) return false;
         for (const auto& f : files) names.push_back(f.first);
@@ -45,11 +56,18 @@ class MemoryFolder final : public JournalFolder {
         bytes = spaceLeft;
         return ok();
     }
+    bool stillThere() override { return !deleted; }
+    std::string durabilityWarning() override { return warning; }
     std::string lastError() const override { return error_; }
 
   private:
     friend class MemoryFile;
+    // The folder's own calls; an open file is used on without it, as a descriptor is.
     bool ok() {
+        error_ = broken ? "Input/output error" : deleted ? "No such file or directory" : "";
+        return !broken && !deleted;
+    }
+    bool io() {
         error_ = broken ? "Input/output error" : "";
         return !broken;
     }
@@ -64,17 +82,17 @@ class MemoryFile final : public JournalFile {
     bool size(uint64_t& bytes) override {
         if (sizeless) folder_.error_ = "Input/output error";
         bytes = sizeless ? 0 : data_->size();
-        return !sizeless && folder_.ok();
+        return !sizeless && folder_.io();
     }
     int64_t readAt(uint64_t offset, void* out, size_t n) override {
-        if (!folder_.ok()) return -1;
+        if (!folder_.io()) return -1;
         if (offset >= data_->size()) return 0;
         n = std::min<size_t>(n, data_->size() - static_cast<size_t>(offset));
         std::memcpy(out, data_->data() + offset, n);
         return static_cast<int64_t>(n);
     }
     bool writeAt(uint64_t offset, const void* in, size_t n) override {
-        if (!folder_.ok()) return false;
+        if (!folder_.io()) return false;
         const uint64_t end = offset + n;
         const uint64_t grow = end > data_->size() ? end - data_->size() : 0;
         if (grow > folder_.spaceLeft) {
@@ -87,12 +105,12 @@ class MemoryFile final : public JournalFile {
         return true;
     }
     bool truncate(uint64_t size) override {
-        if (!folder_.ok()) return false;
+        if (!folder_.io()) return false;
         data_->resize(static_cast<size_t>(size));
         return true;
     }
     bool sync() override {
-        if (!folder_.ok()) return false;
+        if (!folder_.io()) return false;
         if (folder_.failingSyncs > 0) {
             --folder_.failingSyncs;
             folder_.error_ = "Input/output error";
@@ -101,6 +119,11 @@ class MemoryFile final : public JournalFile {
         }
         if (folder_.dropUnsynced) durable_ = *data_;
         return true;
+    }
+    bool stillThere() override {
+        for (const auto& f : folder_.files)
+            if (f.second == data_) return true;
+        return false;
     }
 
   private:

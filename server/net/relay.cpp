@@ -601,6 +601,10 @@ bool Relay::openSpool() {
     spoolError_.clear();
     journal_ = std::move(journal);
     if (journal_->missingAtOpen() > 0) counters_.linesLost["damaged"] += journal_->missingAtOpen();
+    const std::string volume = folder_->durabilityWarning();
+    if (!volume.empty())
+        logError(0, "Spool: " + spool_.folder + " is on " + volume +
+                        ": what was flushed may not survive a power loss there");
     const uint64_t free = journal_->freeAtOpen();
     if (free != UINT64_MAX && free + journal_->bytes() < spool_.limitBytes)
         logError(0, "Spool: " + spool_.folder + " has room for " +
@@ -645,6 +649,9 @@ void Relay::flushSpool(bool toStableStorage) {
     const bool timed = toStableStorage && journal_->unsynced();  // idle ticks are no flushes
     const bool ok = toStableStorage ? journal_->sync() : journal_->writeOut();
     if (ok && timed) syncTimes_.add(std::chrono::duration<double>(clock_.now() - start).count());
+    std::vector<std::string> notes;
+    if (const uint64_t lost = journal_->takeLost(notes)) counters_.linesLost["damaged"] += lost;
+    for (const std::string& note : notes) logError(log_.numbers().spoolFailed, note);
     // A disk the spool's own tail filled gets room back once that tail is sent.
     if (!ok) journal_->release(queue_.headSeq(), true);
     if (!ok && !spoolWriteFailing_) {

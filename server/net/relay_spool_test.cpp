@@ -21,6 +21,8 @@ struct DiskView final : JournalFolder {
     bool rename(const std::string& f, const std::string& t) override { return d.rename(f, t); }
     bool sync() override { return d.sync(); }
     bool freeBytes(uint64_t& b) override { return d.freeBytes(b); }
+    bool stillThere() override { return d.stillThere(); }
+    std::string durabilityWarning() override { return d.durabilityWarning(); }
     std::string lastError() const override { return d.lastError(); }
 };
 
@@ -103,6 +105,16 @@ TEST_F(SpoolFixture, AFullDiskPausesReadingAndLosesNothing) {
     EXPECT_EQ(relay->spoolError(), "");
     EXPECT_NE(log.text.find("Spool: cannot write"), std::string::npos);
     EXPECT_NE(log.text.find("Spool: writing works again"), std::string::npos);
+}
+
+TEST_F(SpoolFixture, AVolumeThatMayNotKeepFlushedLinesIsWarnedOfOnce) {
+    disk.warning = "a FAT32 volume";
+    start();
+    read(1, 5);
+    relay->spoolTick();
+    const std::string line = "Spool: /var/spool/korrin is on a FAT32 volume: ";
+    EXPECT_NE(log.text.find(line), std::string::npos) << log.text;
+    EXPECT_EQ(log.text.find(line), log.text.rfind(line));
 }
 
 TEST_F(SpoolFixture, MemoryHoldsAWindowAndTheLimitPausesUntilSegmentsGo) {

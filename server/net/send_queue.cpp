@@ -7,6 +7,7 @@ void SendQueue::attach(Journal* journal) {
     window_ = LineQueue();
     seqs_.clear();
     if (!journal_) return;
+    journal_->holdLines(&window_, &seqs_);  // written again should the folder be deleted
     windowEnd_ = journal_->sentSeq();
     headSeq_ = windowEnd_ + 1;
     reader_ = journal_->reader(headSeq_);

@@ -15,6 +15,27 @@ std::string systemText(DWORD code) {
     return n ? std::string(text, n) : "error " + std::to_string(code);
 }
 
+// Opens a name only to learn what it is (a folder too); no access asked, every sharing given.
+oxa::UniqueFile openToAsk(const std::string& path) {
+    return oxa::UniqueFile(
+        CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+}
+
+// Whether a name that cannot be opened surely names nothing: missing, or a file whose delete
+// is pending (it goes with its last handle).
+bool surelyGone(DWORD error) {
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ||
+           error == ERROR_ACCESS_DENIED;
+}
+
+bool sameFile(HANDLE a, HANDLE b) {
+    BY_HANDLE_FILE_INFORMATION x, y;
+    if (!GetFileInformationByHandle(a, &x) || !GetFileInformationByHandle(b, &y)) return true;
+    return x.dwVolumeSerialNumber == y.dwVolumeSerialNumber &&
+           x.nFileIndexHigh == y.nFileIndexHigh && x.nFileIndexLow == y.nFileIndexLow;
+}
+
 OVERLAPPED at(uint64_t offset) {
     OVERLAPPED o{};
     o.Offset = static_cast<DWORD>(offset);
@@ -24,7 +45,8 @@ OVERLAPPED at(uint64_t offset) {
 
 class WinFile final : public JournalFile {
   public:
-    WinFile(oxa::UniqueFile h, std::string& error) : h_(std::move(h)), error_(error) {}
+    WinFile(oxa::UniqueFile h, std::string path, std::string& error)
+        : h_(std::move(h)), path_(std::move(path)), error_(error) {}
     bool size(uint64_t& bytes) override {
         LARGE_INTEGER size;
         if (!GetFileSizeEx(h_.get(), &size)) return failed(false);
@@ -69,6 +91,11 @@ class WinFile final : public JournalFile {
                failed(false);
     }
     bool sync() override { return FlushFileBuffers(h_.get()) || failed(false); }
+    bool stillThere() override {
+        const oxa::UniqueFile named = openToAsk(path_);
+        if (!named) return !surelyGone(GetLastError());
+        return sameFile(h_.get(), named.get());
+    }
 
   private:
     template <typename T>
@@ -77,6 +104,7 @@ class WinFile final : public JournalFile {
         return value;
     }
     oxa::UniqueFile h_;
+    std::string path_;
     std::string& error_;
 };
 
@@ -105,7 +133,37 @@ bool WinFolder::create() {
         SetLastError(ERROR_DIRECTORY);
         return failed();
     }
+    const oxa::UniqueFile folder = openToAsk(path_);
+    BY_HANDLE_FILE_INFORMATION info;
+    if (folder && GetFileInformationByHandle(folder.get(), &info)) {
+        volume_ = info.dwVolumeSerialNumber;
+        indexHigh_ = info.nFileIndexHigh;
+        indexLow_ = info.nFileIndexLow;
+        known_ = true;
+    }
     return true;
+}
+
+bool WinFolder::stillThere() {
+    const oxa::UniqueFile folder = openToAsk(path_);
+    if (!folder) return !surelyGone(GetLastError());
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!known_ || !GetFileInformationByHandle(folder.get(), &info)) return true;
+    return info.dwVolumeSerialNumber == volume_ && info.nFileIndexHigh == indexHigh_ &&
+           info.nFileIndexLow == indexLow_;
+}
+
+std::string WinFolder::durabilityWarning() {
+    // NTFS and ReFS journal their own metadata; FAT and exFAT do not, and a share's server
+    // decides for itself what a flush means.
+    char root[MAX_PATH];
+    if (!GetVolumePathNameA(path_.c_str(), root, sizeof root)) return "";
+    if (GetDriveTypeA(root) == DRIVE_REMOTE) return "a network volume";
+    char system[MAX_PATH] = "";
+    if (!GetVolumeInformationA(root, nullptr, 0, nullptr, nullptr, nullptr, system, sizeof system))
+        return "";
+    const std::string kind = system;
+    return kind == "NTFS" || kind == "ReFS" ? "" : "a " + kind + " volume";
 }
 
 bool WinFolder::list(std::vector<std::string>& names) {
@@ -129,7 +187,7 @@ std::unique_ptr<JournalFile> WinFolder::open(const std::string& name, bool creat
         failed();
         return nullptr;
     }
-    return std::make_unique<WinFile>(std::move(h), error_);
+    return std::make_unique<WinFile>(std::move(h), at(name), error_);
 }
 
 bool WinFolder::freeBytes(uint64_t& bytes) {

@@ -1,5 +1,6 @@
 // The spool folder on Windows. Files are opened with delete sharing, so that a sent segment can
-// be deleted while a reader still has it open.
+// be deleted while a reader still has it open; so can the folder's files be, by anyone, and the
+// folder once they are gone: stillThere() asks the names whether they are still ours.
 #pragma once
 
 #include "server/net/journal_files.h"
@@ -18,6 +19,8 @@ class WinFolder final : public JournalFolder {
     // NTFS keeps a created or deleted entry once the file's own data is flushed.
     bool sync() override { return true; }
     bool freeBytes(uint64_t& bytes) override;
+    bool stillThere() override;
+    std::string durabilityWarning() override;
     std::string lastError() const override { return error_; }
 
   private:
@@ -25,6 +28,9 @@ class WinFolder final : public JournalFolder {
     std::string at(const std::string& name) const { return path_ + "\\" + name; }
     std::string path_;
     std::string error_;
+    // The volume serial and file index of the folder create() made or found.
+    unsigned long volume_ = 0, indexHigh_ = 0, indexLow_ = 0;
+    bool known_ = false;
 };
 
 }  // namespace korrin
