@@ -26,12 +26,23 @@ int lowestFreeId(const Map& byId) {
 
 }  // namespace
 
+// Hands the lines of a read on together: one event for many short lines, not one each.
 class ConnectionTable::FramerSink : public LineFramer::Sink {
   public:
     FramerSink(ConnectionTable& table, int id) : table_(table), id_(id) {}
-    void line(std::string_view text) override { table_.events_.dataIn(id_, text, true); }
+    void line(std::string_view text) override { table_.lineRun_.push_back(text); }
     void overlong() override {
+        cutDone();  // the lines before it come first
         table_.events_.error(table_.errors_.lineTooLong, "Line longer than 65536 bytes dropped");
+    }
+    void cutDone() override {
+        if (table_.lineRun_.empty()) return;
+        // Taken out first: a handler may close a connection, which cuts its last lines too.
+        std::vector<std::string_view> run;
+        run.swap(table_.lineRun_);
+        table_.events_.linesIn(id_, run);
+        run.clear();
+        if (table_.lineRun_.empty()) run.swap(table_.lineRun_);  // its room serves the next read
     }
 
   private:

@@ -137,6 +137,7 @@ class ConnectionTable : public Listener {
 
   private:
     class FramerSink;
+    std::vector<std::string_view> lineRun_;  // the lines of the read being cut
     OpResult fail(int code) const { return OpResult{code, errors_.text(code)}; }
     int openCount() const;
     // 0, or the error of a write that failed; what the network does not take now stays queued.

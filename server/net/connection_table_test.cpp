@@ -176,6 +176,16 @@ TEST_F(Table, TheLinesAPeerLeftAreDeliveredBeforeItsClose) {
     }
 }
 
+// The lines of a read go on together, and a line dropped among them keeps its place.
+TEST_F(Table, LinesOfOneReadKeepTheirOrderAroundADroppedOne) {
+    table.connect();
+    table.setReceiving(0, true);
+    table.received(*table.find(0), "a\nb");
+    table.received(*table.find(0), "\nc\n" + std::string(70000, 'x') + "\nd\ne");
+    EXPECT_EQ(events.seen, (Seen{"open 0", "line 0 a", "line 0 b", "line 0 c",
+                                 "error " + std::to_string(EMSGSIZE), "line 0 d"}));
+}
+
 // An address this computer lacks, or whose family it lacks, is skipped and reported; any other
 // failure, or no address left, keeps the port closed.
 TEST_F(Table, ListensOnTheAddressesThisComputerHas) {

@@ -6,8 +6,8 @@
 
 namespace korrin {
 
-size_t LineFramer::find(std::string_view data, size_t from) const {
-    if (delimiter_.size() != 1) return data.find(delimiter_, from);
+// The common one-byte delimiter, without string_view::find's general search.
+inline size_t LineFramer::findByte(std::string_view data, size_t from) const {
     if (from >= data.size()) return std::string_view::npos;
     const void* hit = memchr(data.data() + from, delimiter_[0], data.size() - from);
     return hit ? static_cast<size_t>(static_cast<const char*>(hit) - data.data())
@@ -17,7 +17,9 @@ size_t LineFramer::find(std::string_view data, size_t from) const {
 size_t LineFramer::cut(std::string_view data, size_t from, Sink& sink) {
     const size_t dlen = delimiter_.size();
     size_t start = 0;
-    for (size_t pos; (pos = find(data, start + from)) != std::string_view::npos;) {
+    for (size_t pos;
+         (pos = dlen == 1 ? findByte(data, start + from) : data.find(delimiter_, start + from)) !=
+         std::string_view::npos;) {
         if (!dropping_) {
             if (pos - start > maxLine_) {
                 sink.overlong();
@@ -29,6 +31,7 @@ size_t LineFramer::cut(std::string_view data, size_t from, Sink& sink) {
         start = pos + dlen;
         from = 0;
     }
+    sink.cutDone();
     return start;
 }
 
@@ -43,7 +46,7 @@ size_t LineFramer::endOfFirstDelimiter(std::string_view bytes) const {
         const size_t pos = joint.find(delimiter_);
         if (pos != std::string::npos && pos < kept) return pos + dlen - kept;
     }
-    const size_t pos = find(bytes, 0);
+    const size_t pos = bytes.find(delimiter_);
     return pos == std::string_view::npos ? pos : pos + dlen;
 }
 

@@ -15,9 +15,13 @@ class LineFramer {
     class Sink {
       public:
         virtual ~Sink() = default;
+        // The text is valid until the next cutDone().
         virtual void line(std::string_view text) = 0;
         // Called once per dropped line, when it first passes the maximum.
         virtual void overlong() = 0;
+        // The lines given since the last call are all there is for now, and their texts may
+        // go: a sink that gathers lines hands them on here.
+        virtual void cutDone() {}
     };
 
     explicit LineFramer(size_t maxLine = kMaxLine) : maxLine_(maxLine) {}
@@ -32,7 +36,7 @@ class LineFramer {
     bool empty() const { return pending_.empty(); }
 
   private:
-    size_t find(std::string_view data, size_t from) const;
+    size_t findByte(std::string_view data, size_t from) const;
     // Hands on the lines of data that end in a delimiter, searching from `from`; where the
     // unfinished rest begins.
     size_t cut(std::string_view data, size_t from, Sink& sink);

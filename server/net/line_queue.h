@@ -6,8 +6,10 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <deque>
 #include <iterator>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -38,8 +40,8 @@ class LineQueue {
 
     static constexpr size_t kBlockBytes = 256 * 1024;
 
-    size_t size() const { return starts_.size(); }
-    bool empty() const { return starts_.empty(); }
+    size_t size() const { return count_; }
+    bool empty() const { return count_ == 0; }
     size_t bytes() const { return bytes_; }  // of the lines held
     std::string_view operator[](size_t i) const {
         const uint64_t line = headLine_ + i;
@@ -50,27 +52,31 @@ class LineQueue {
         const auto next = std::next(block);
         const bool lastInBlock =
             i + 1 == starts_.size() || (next != blocks_.end() && next->firstLine == line + 1);
-        const size_t end = lastInBlock ? block->bytes.size() : starts_[i + 1];
-        return std::string_view(block->bytes).substr(starts_[i], end - starts_[i]);
+        const size_t end = lastInBlock ? block->size : starts_[i + 1];
+        return std::string_view(block->bytes.get() + starts_[i], end - starts_[i]);
     }
     std::string_view front() const { return (*this)[0]; }
     Iterator begin() const { return Iterator(*this, 0); }
     Iterator end() const { return Iterator(*this, size()); }
 
     void push_back(std::string_view line) {
-        if (blocks_.empty() ||
-            blocks_.back().bytes.size() + line.size() > blocks_.back().bytes.capacity()) {
-            blocks_.emplace_back();
-            blocks_.back().bytes.reserve(std::max(kBlockBytes, line.size()));
-            blocks_.back().firstLine = headLine_ + starts_.size();
+        if (blocks_.empty() || blocks_.back().size + line.size() > blocks_.back().capacity) {
+            const size_t capacity = std::max(kBlockBytes, line.size());
+            // Not value-initialised: a block's bytes are only ever read once written.
+            blocks_.push_back({std::unique_ptr<char[]>(new char[capacity]), 0, capacity,
+                               headLine_ + starts_.size()});
         }
-        starts_.push_back(static_cast<uint32_t>(blocks_.back().bytes.size()));
-        blocks_.back().bytes.append(line);
+        Block& b = blocks_.back();
+        starts_.push_back(static_cast<uint32_t>(b.size));
+        ++count_;
+        if (!line.empty()) memcpy(b.bytes.get() + b.size, line.data(), line.size());
+        b.size += line.size();
         bytes_ += line.size();
     }
     void pop_front() {
         bytes_ -= front().size();
         starts_.pop_front();
+        --count_;
         ++headLine_;
         if (starts_.empty()) {
             blocks_.clear();
@@ -81,11 +87,13 @@ class LineQueue {
 
   private:
     struct Block {
-        std::string bytes;       // never grows past its first capacity
+        std::unique_ptr<char[]> bytes;  // never grows past its first capacity
+        size_t size = 0, capacity = 0;
         uint64_t firstLine = 0;  // the number of its first line, counted since the start
     };
     std::deque<Block> blocks_;
     std::deque<uint32_t> starts_;  // each held line's offset in its block, front line first
+    size_t count_ = 0;             // starts_.size(), which a deque counts the long way
     uint64_t headLine_ = 0;        // the number of the front line
     size_t bytes_ = 0;
 };

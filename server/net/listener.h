@@ -34,6 +34,10 @@ class ListenerEvents {
         return true;
     }
     virtual void dataIn(int id, std::string_view text, bool endOfLine) = 0;
+    // Complete lines of one read, in order; the same as a dataIn of each.
+    virtual void linesIn(int id, const std::vector<std::string_view>& lines) {
+        for (std::string_view line : lines) dataIn(id, line, true);
+    }
     virtual void connectionClosed(int id) = 0;
     virtual void error(int code, std::string_view description) = 0;
     // Everything one read from a connection gave has been delivered.

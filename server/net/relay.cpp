@@ -350,6 +350,22 @@ void Relay::senderData(int id, std::string_view text, bool endOfLine) {
     queueHeadSelected_ = true;
 }
 
+void Relay::senderLines(int id, const std::vector<std::string_view>& lines) {
+    // Over a journal each line may flush; this path is for the queue in memory.
+    if (journal_) {
+        for (std::string_view line : lines) senderData(id, line, true);
+        return;
+    }
+    if (id >= 0 && static_cast<size_t>(id) < senderLines_.size()) senderLines_[id] += lines.size();
+    counters_.linesIn += lines.size();
+    for (std::string_view line : lines) {
+        queue_.push(line);
+        if (!paused_ && queueFull()) pauseFull();  // at the very line that fills it
+    }
+    queueHeadSelected_ = true;
+    view_.changed(RelayView::kQueue);
+}
+
 void Relay::senderClosed(int id) {
     removeSender(id);
 }
@@ -490,10 +506,13 @@ void Relay::enqueue(std::string_view line) {
     queue_.push(line);
     // A sender that never pauses between reads still gets its lines written in bounded steps.
     if (journal_ && journal_->lastSeq() - journal_->writtenSeq() >= 4096) flushSpool(false);
-    if (!paused_ && queueFull())
-        pauseInput(log_.numbers().queueFull, "Send queue full (" + std::to_string(queue_.lines()) +
-                                                 " lines): reading from senders paused");
+    if (!paused_ && queueFull()) pauseFull();
     view_.changed(RelayView::kQueue);
+}
+
+void Relay::pauseFull() {
+    pauseInput(log_.numbers().queueFull, "Send queue full (" + std::to_string(queue_.lines()) +
+                                             " lines): reading from senders paused");
 }
 
 void Relay::dequeueHead() {

@@ -158,6 +158,8 @@ class Relay {
     // Input listener (senders).
     void senderOpened(int id);
     void senderData(int id, std::string_view text, bool endOfLine);
+    // Complete lines of one read: the same as senderData of each, with the bookkeeping once.
+    void senderLines(int id, const std::vector<std::string_view>& lines);
     void senderClosed(int id);
     void logError(int code, std::string_view description);
     // entrySerial: the serial of the entry the operator double-clicked; an entry that has
@@ -258,6 +260,7 @@ class Relay {
     void addReceiver(int id);
     void removeReceiver(int id);
     void enqueue(std::string_view line);
+    void pauseFull();
     void dequeueHead();
     bool queueFull() const;
     bool queueLow() const;

@@ -14,6 +14,9 @@ class SenderEvents final : public ListenerEvents {
     void dataIn(int id, std::string_view text, bool eol) override {
         relay_.senderData(id, text, eol);
     }
+    void linesIn(int id, const std::vector<std::string_view>& lines) override {
+        relay_.senderLines(id, lines);
+    }
     void connectionClosed(int id) override { relay_.senderClosed(id); }
     void readDone(int) override { relay_.senderReadDone(); }
     void error(int code, std::string_view d) override { relay_.logError(code, d); }

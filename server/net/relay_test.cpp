@@ -571,6 +571,33 @@ TEST_F(RelayFixture, ReadingPausesAtTheHighWaterMarkAndResumesAtHalf) {
               "Error: 0 - Send queue down to 50000 lines: reading from senders resumed\r\n");
 }
 
+// Lines handed on a read at a time queue as one at a time would: in order, counted, and reading
+// pauses at the very line that fills the queue, whichever batch holds it.
+TEST_F(RelayFixture, LinesOfOneReadQueueAsOneAtATime) {
+    for (size_t batch : {size_t(1), size_t(7), size_t(4096)}) {
+        log.text.clear();
+        in.paused = false;
+        Relay fresh(in, out, settings, timer, log, view, clock);
+        fresh.load([] {});
+        fresh.senderOpened(0);
+        std::vector<std::string> texts;
+        for (size_t i = 0; i < Relay::kQueueHighLines + 10; ++i) texts.push_back(std::to_string(i));
+        for (size_t i = 0; i < texts.size(); i += batch) {
+            const std::vector<std::string_view> lines(
+                texts.begin() + i, texts.begin() + std::min(i + batch, texts.size()));
+            fresh.senderLines(0, lines);
+        }
+        EXPECT_TRUE(in.paused) << batch;
+        EXPECT_EQ(log.text,
+                  "Error: 10055 - Send queue full (100000 lines): reading from senders paused\r\n")
+            << batch;
+        ASSERT_EQ(fresh.queue().size(), texts.size()) << batch;
+        EXPECT_EQ(fresh.counters().linesIn, texts.size()) << batch;
+        EXPECT_EQ(fresh.queue()[0], "0");
+        EXPECT_EQ(fresh.queue()[Relay::kQueueHighLines + 9], "100009");
+    }
+}
+
 TEST_F(RelayFixture, LinesKeepEveryByteValue) {
     load();
     relay.receiverOpened(0);

@@ -14,21 +14,12 @@ void SendQueue::attach(Journal* journal) {
     refill();
 }
 
-uint64_t SendQueue::lines() const {
-    if (!journal_) return window_.size();
+uint64_t SendQueue::journalLines() const {
     const uint64_t head = headSeq();
     return journal_->lastSeq() >= head ? journal_->lastSeq() - head + 1 : 0;
 }
 
-uint64_t SendQueue::bytes() const {
-    return journal_ ? journal_->bytes() : window_.bytes();
-}
-
-void SendQueue::push(std::string_view line) {
-    if (!journal_) {
-        window_.push_back(line);
-        return;
-    }
+void SendQueue::pushToJournal(std::string_view line) {
     const uint64_t seq = journal_->append(line);
     // Straight into the window while nothing waits on disk alone and there is room.
     if (windowEnd_ + 1 == seq && window_.size() < kWindowLines && window_.bytes() < kWindowBytes) {

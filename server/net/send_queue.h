@@ -24,11 +24,18 @@ class SendQueue {
     void attach(Journal* journal);
     Journal* journal() const { return journal_; }
 
-    void push(std::string_view line);
+    // In memory only, inline: the read path calls these for every line.
+    void push(std::string_view line) {
+        if (journal_)
+            pushToJournal(line);
+        else
+            window_.push_back(line);
+    }
     bool empty() const { return lines() == 0; }
-    uint64_t lines() const;  // waiting to be sent
+    // Waiting to be sent.
+    uint64_t lines() const { return journal_ ? journalLines() : window_.size(); }
     // Of the lines waiting: in memory, their bytes; over a journal, the bytes it holds on disk.
-    uint64_t bytes() const;
+    uint64_t bytes() const { return journal_ ? journal_->bytes() : window_.bytes(); }
     // The sequence of the front line (of the next line to come when none waits).
     uint64_t headSeq() const { return journal_ && !seqs_.empty() ? seqs_.front() : headSeq_; }
     // The front line; none when nothing waits, or when the journal cannot give it yet (not
@@ -40,6 +47,8 @@ class SendQueue {
     const LineQueue& window() const { return window_; }
 
   private:
+    void pushToJournal(std::string_view line);
+    uint64_t journalLines() const;
     void refill();
     Journal* journal_ = nullptr;
     LineQueue window_;
