@@ -60,6 +60,15 @@ void debug_until_exit(ChildRun& run) {
     }
 }
 
+// What the pipe holds now, without waiting for more.
+void read_available(HANDLE pipe, std::string& out) {
+    char buf[512];
+    DWORD avail = 0, got = 0;
+    while (PeekNamedPipe(pipe, nullptr, 0, nullptr, &avail, nullptr) && avail > 0 &&
+           ReadFile(pipe, buf, avail < sizeof buf ? avail : sizeof buf, &got, nullptr) && got > 0)
+        out.append(buf, got);
+}
+
 }  // namespace
 
 ScopedRegValue::ScopedRegValue(HKEY root, std::string key, std::string name)
@@ -136,19 +145,26 @@ ChildRun run_child(const std::string& program, const std::string& arguments, boo
                        as_debugger ? DEBUG_ONLY_THIS_PROCESS : 0, nullptr, nullptr, &si, &pi) != 0;
     CloseHandle(write_end);
     if (run.started) {
+        // The pipe is read while the child runs and its end is not waited for: a process the
+        // child started may hold the write end for as long as the session lasts (Wine starts
+        // the desktop process from the first program of a session that needs one, with the
+        // standard handles of that program).
         if (as_debugger) {
             debug_until_exit(run);
-        } else if (WaitForSingleObject(pi.hProcess, kChildTimeoutMs) != WAIT_OBJECT_0) {
-            ADD_FAILURE() << program << " did not finish";
-            TerminateProcess(pi.hProcess, 1);
         } else {
-            GetExitCodeProcess(pi.hProcess, &run.exit_code);
+            const DWORD start = GetTickCount();
+            DWORD wait;
+            while ((wait = WaitForSingleObject(pi.hProcess, 20)) == WAIT_TIMEOUT &&
+                   GetTickCount() - start < kChildTimeoutMs)
+                read_available(read_end, run.output);
+            if (wait == WAIT_OBJECT_0) {
+                GetExitCodeProcess(pi.hProcess, &run.exit_code);
+            } else {
+                ADD_FAILURE() << program << " did not finish";
+                TerminateProcess(pi.hProcess, 1);
+            }
         }
-        char buf[512];
-        DWORD got = 0;
-        while (ReadFile(read_end, buf, sizeof buf, &got, nullptr) && got > 0) {
-            run.output.append(buf, got);
-        }
+        read_available(read_end, run.output);
         CloseHandle(pi.hThread);
         CloseHandle(pi.hProcess);
     }
