@@ -7,7 +7,7 @@
 
 #include "fuzz/fuzz_check.h"
 #include "server/net/journal.h"
-#include "server/net/memory_folder.h"
+#include "server/net/testing/memory_folder.h"
 
 using korrin::Journal;
 

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "server/net/recording_events.h"
+#include "server/net/testing/recording_events.h"
 
 namespace korrin {
 namespace {

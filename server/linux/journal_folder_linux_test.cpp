@@ -9,9 +9,9 @@
 #include <cstdlib>
 #include <fstream>
 
-#include "server/net/journal_folder_contract.h"
+#include "server/net/testing/journal_folder_contract.h"
 #include "server/net/relay.h"
-#include "server/net/relay_test_fakes.h"
+#include "server/net/testing/relay_test_fakes.h"
 
 namespace korrin {
 namespace {

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <map>
 
-#include "server/net/recording_events.h"
+#include "server/net/testing/recording_events.h"
 
 namespace korrin {
 namespace {

@@ -5,7 +5,7 @@
 #include <random>
 
 #include "server/net/crc32c.h"
-#include "server/net/memory_folder.h"
+#include "server/net/testing/memory_folder.h"
 
 namespace korrin {
 namespace {

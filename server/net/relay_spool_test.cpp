@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "server/net/memory_folder.h"
+#include "server/net/testing/memory_folder.h"
 #include "server/net/relay.h"
-#include "server/net/relay_test_fakes.h"
+#include "server/net/testing/relay_test_fakes.h"
 
 namespace korrin {
 namespace {

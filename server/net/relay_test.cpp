@@ -6,7 +6,7 @@
 #include <set>
 #include <vector>
 
-#include "server/net/relay_test_fakes.h"
+#include "server/net/testing/relay_test_fakes.h"
 
 namespace korrin {
 namespace {

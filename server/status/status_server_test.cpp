@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "server/net/relay_test_fakes.h"
+#include "server/net/testing/relay_test_fakes.h"
 
 namespace korrin {
 namespace {

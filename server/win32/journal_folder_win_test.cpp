@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include "server/net/journal_folder_contract.h"
+#include "server/net/testing/journal_folder_contract.h"
 
 namespace korrin {
 namespace {
