@@ -23,6 +23,7 @@
 #include "server/headless/unattended_relay.h"
 #include "server/linux/epoll_listener_linux.h"
 #include "server/linux/event_loop_linux.h"
+#include "server/linux/huge_page_blocks_linux.h"
 #include "server/linux/journal_folder_linux.h"
 #include "server/net/relay.h"
 #include "server/net/relay_events.h"
@@ -204,6 +205,7 @@ int main(int argc, char** argv) {
         printf("korrin-relay %s\n", KORRIN_VERSION);
         return 0;
     }
+    LineQueue::useMemory(hugePageBlocks());
     std::map<std::string, std::string> values;
     std::string error;
     if (!loadSettings(o, LoadTime::Start, values, &error)) {

@@ -1,7 +1,7 @@
-// The send queue's store: the lines' bytes back to back in blocks of 256 KiB and the start of
-// each line, so a queued 40-byte line costs about 44 bytes, not a string object and a heap
-// block of its own. Lines leave at the front; a block goes once its last line has left, so
-// nothing is ever copied to grow the store.
+// The send queue's store: the lines' bytes back to back in blocks (256 KiB unless the platform
+// gives its own) and the start of each line, so a queued 40-byte line costs about 44 bytes, not
+// a string object and a heap block of its own. Lines leave at the front; a block goes once its
+// last line has left, so nothing is ever copied to grow the store.
 #pragma once
 
 #include <algorithm>
@@ -14,6 +14,14 @@
 #include <string_view>
 
 namespace korrin {
+
+// Where the queue's blocks come from. Filling fresh memory costs a page fault per page, which is
+// most of the cost of reading into an empty queue: a platform may give blocks that fill cheaper.
+struct BlockMemory {
+    size_t blockBytes = 256 * 1024;
+    char* (*take)(size_t bytes) = [](size_t bytes) { return new char[bytes]; };
+    void (*give)(char* block) = [](char* block) { delete[] block; };
+};
 
 class LineQueue {
   public:
@@ -38,7 +46,8 @@ class LineQueue {
         size_t i_;
     };
 
-    static constexpr size_t kBlockBytes = 256 * 1024;
+    // Set once at the start, before any queue holds a line.
+    static void useMemory(const BlockMemory& memory) { memory_ = memory; }
 
     size_t size() const { return count_; }
     bool empty() const { return count_ == 0; }
@@ -61,9 +70,9 @@ class LineQueue {
 
     void push_back(std::string_view line) {
         if (blocks_.empty() || blocks_.back().size + line.size() > blocks_.back().capacity) {
-            const size_t capacity = std::max(kBlockBytes, line.size());
+            const size_t capacity = std::max(memory_.blockBytes, line.size());
             // Not value-initialised: a block's bytes are only ever read once written.
-            blocks_.push_back({std::unique_ptr<char[]>(new char[capacity]), 0, capacity,
+            blocks_.push_back({BlockBytes(memory_.take(capacity), memory_.give), 0, capacity,
                                headLine_ + starts_.size()});
         }
         Block& b = blocks_.back();
@@ -86,11 +95,13 @@ class LineQueue {
     }
 
   private:
+    using BlockBytes = std::unique_ptr<char, void (*)(char*)>;  // given back where it came from
     struct Block {
-        std::unique_ptr<char[]> bytes;  // never grows past its first capacity
+        BlockBytes bytes;  // never grows past its first capacity
         size_t size = 0, capacity = 0;
         uint64_t firstLine = 0;  // the number of its first line, counted since the start
     };
+    static inline BlockMemory memory_;
     std::deque<Block> blocks_;
     std::deque<uint32_t> starts_;  // each held line's offset in its block, front line first
     size_t count_ = 0;             // starts_.size(), which a deque counts the long way

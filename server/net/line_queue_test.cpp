@@ -4,6 +4,7 @@
 
 #include <deque>
 #include <string>
+#include <vector>
 
 namespace korrin {
 namespace {
@@ -33,6 +34,38 @@ TEST(LineQueue, HoldsWhatADequeHoldsAcrossCompaction) {
     }
     while (!q.empty()) q.pop_front();
     EXPECT_EQ(q.bytes(), 0u);
+}
+
+// Blocks from the platform's memory, of its size (a longer line gets one of its own), each given
+// back once its lines have left.
+TEST(LineQueue, TakesItsBlocksFromThePlatformAndGivesEachBack) {
+    static int taken, given;
+    taken = given = 0;
+    BlockMemory small;
+    small.blockBytes = 100;
+    small.take = [](size_t bytes) {
+        ++taken;
+        return new char[bytes];
+    };
+    small.give = [](char* block) {
+        ++given;
+        delete[] block;
+    };
+    LineQueue::useMemory(small);
+    {
+        LineQueue q;
+        const std::vector<std::string> lines = {std::string(60, 'a'), std::string(60, 'b'),
+                                                std::string(250, 'c'), "d"};
+        for (const std::string& line : lines) q.push_back(line);
+        EXPECT_EQ(taken, 4);  // 60 and 60 do not share 100 bytes; 250 fills its own
+        for (size_t i = 0; i < lines.size(); ++i) EXPECT_EQ(q[i], lines[i]);
+        q.pop_front();
+        q.pop_front();
+        EXPECT_EQ(given, 2);
+        q.push_back("e");
+    }
+    EXPECT_EQ(given, taken);
+    LineQueue::useMemory(BlockMemory());
 }
 
 }  // namespace
