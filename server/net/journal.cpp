@@ -4,116 +4,15 @@
 #include <cstring>
 
 #include "server/net/crc32c.h"
+#include "server/net/journal_bytes.h"
+#include "server/net/journal_format.h"
 
 namespace korrin {
+using namespace journal_format;
 namespace {
 
-constexpr char kSegmentSuffix[] = ".seg";
-constexpr size_t kNameDigits = 20;
-constexpr uint32_t kSentMagic = 0x746E534B;  // "KSnt"
-constexpr size_t kSentSlot = 16;
-constexpr size_t kReadChunk = 1024 * 1024;
 constexpr size_t kBatchBytes = 1024 * 1024;
 constexpr size_t kUnsyncedBytes = 32 * 1024 * 1024;
-
-void put32(char* p, uint32_t v) {
-    for (int i = 0; i < 4; ++i) p[i] = static_cast<char>(v >> (8 * i));
-}
-void put64(char* p, uint64_t v) {
-    for (int i = 0; i < 8; ++i) p[i] = static_cast<char>(v >> (8 * i));
-}
-uint32_t get32(const char* p) {
-    uint32_t v = 0;
-    for (int i = 3; i >= 0; --i) v = (v << 8) | static_cast<unsigned char>(p[i]);
-    return v;
-}
-uint64_t get64(const char* p) {
-    uint64_t v = 0;
-    for (int i = 7; i >= 0; --i) v = (v << 8) | static_cast<unsigned char>(p[i]);
-    return v;
-}
-
-// The first sequence a segment's file name gives; 0 for a file that is no segment.
-uint64_t segmentFirst(const std::string& name) {
-    if (name.size() != kNameDigits + sizeof kSegmentSuffix - 1 ||
-        name.compare(kNameDigits, std::string::npos, kSegmentSuffix) != 0)
-        return 0;
-    uint64_t v = 0;
-    for (size_t i = 0; i < kNameDigits; ++i) {
-        if (name[i] < '0' || name[i] > '9') return 0;
-        const uint64_t digit = static_cast<uint64_t>(name[i] - '0');
-        if (v > (UINT64_MAX - digit) / 10) return 0;
-        v = v * 10 + digit;
-    }
-    return v;
-}
-
-// The bytes of file from offset on, at least want of them where the file (up to end) has them;
-// buffer holds the bytes read before from bufferAt on. Empty with ok false on a read error.
-std::string_view bytesAt(JournalFile& file, std::string& buffer, uint64_t& bufferAt,
-                         uint64_t offset, size_t want, uint64_t end, bool& ok) {
-    ok = true;
-    want = static_cast<size_t>(std::min<uint64_t>(want, end > offset ? end - offset : 0));
-    if (offset < bufferAt || offset > bufferAt + buffer.size()) {
-        buffer.clear();
-        bufferAt = offset;
-    }
-    if (bufferAt + buffer.size() < offset + want) {
-        buffer.erase(0, static_cast<size_t>(offset - bufferAt));
-        bufferAt = offset;
-        const size_t have = buffer.size();
-        const size_t more = static_cast<size_t>(
-            std::min<uint64_t>(std::max(kReadChunk, want - have), end - (offset + have)));
-        buffer.resize(have + more);
-        const int64_t got = file.readAt(offset + have, &buffer[have], more);
-        if (got < 0) {
-            buffer.resize(have);
-            ok = false;
-            return {};
-        }
-        buffer.resize(have + static_cast<size_t>(got));
-    }
-    return std::string_view(buffer).substr(static_cast<size_t>(offset - bufferAt));
-}
-
-void putSlot(char* slot, uint64_t seq) {
-    put64(slot, seq);
-    put32(slot + 8, crc32c(0, slot, 8));
-    put32(slot + 12, kSentMagic);
-}
-
-// Where the zero bytes that run up to end begin (end when the last byte is not zero).
-uint64_t zerosFrom(JournalFile& file, std::string& buffer, uint64_t& bufferAt, uint64_t offset,
-                   uint64_t end, bool& ok) {
-    uint64_t from = offset;
-    while (offset < end) {
-        const std::string_view b = bytesAt(file, buffer, bufferAt, offset, kReadChunk, end, ok);
-        if (!ok || b.empty()) return end;
-        const size_t last = b.find_last_not_of('\0');
-        if (last != std::string_view::npos) from = offset + last + 1;
-        offset += b.size();
-    }
-    return from;
-}
-
-std::string missing(uint64_t from, uint64_t to) {
-    return from == to
-               ? "line " + std::to_string(from) + " is missing"
-               : "lines " + std::to_string(from) + " to " + std::to_string(to) + " are missing";
-}
-
-const char* reason(Journal::Decoded::Kind k) {
-    switch (k) {
-        case Journal::Decoded::kShort:
-            return "a short record";
-        case Journal::Decoded::kBadLength:
-            return "a bad length";
-        case Journal::Decoded::kBadCrc:
-            return "a bad checksum";
-        default:
-            return "a sequence out of order";
-    }
-}
 
 }  // namespace
 
@@ -161,216 +60,6 @@ Journal::Decoded Journal::decode(std::string_view bytes) {
 bool Journal::fail(const std::string& what) {
     error_ = what + ": " + folder_.lastError();
     return false;
-}
-
-bool Journal::setAside(const std::string& name, std::string& to) {
-    // Never over an earlier one: name.bad, name.bad.1, ...
-    std::vector<std::string> names;
-    if (!folder_.list(names)) return false;
-    to = name + ".bad";
-    for (int n = 1; std::find(names.begin(), names.end(), to) != names.end(); ++n)
-        to = name + ".bad." + std::to_string(n);
-    return folder_.rename(name, to);
-}
-
-bool Journal::open(std::vector<std::string>& notes) {
-    open_ = false;
-    error_.clear();
-    segments_.clear();
-    pending_.clear();
-    unsynced_.clear();
-    rewrite_ = false;
-    tail_.reset();
-    sentFile_.reset();
-    pendingBytes_ = bytes_ = missingAtOpen_ = heldAtOpen_ = 0;
-    nextSegmentOpen_ = false;
-    gone_ = false;
-    ++generation_;
-    if (!folder_.create()) return fail("cannot create " + folder_.path());
-    std::vector<std::string> names;
-    if (!folder_.list(names)) return fail("cannot read " + folder_.path());
-    uint64_t free = 0;
-    freeAtOpen_ = folder_.freeBytes(free) ? free : UINT64_MAX;
-    segmentBytes_ = std::min(maxSegmentBytes_, std::max(kMinSegmentBytes, freeAtOpen_ / 4));
-
-    // The sent place: the sound slot with the higher sequence.
-    sentFile_ = folder_.open(kSentFile, true);
-    uint64_t sentSize = 0;
-    if (!sentFile_ || !sentFile_->size(sentSize))
-        return fail("cannot open " + folder_.path() + "/" + kSentFile);
-    sentSeq_ = 0;
-    char slots[2 * kSentSlot];
-    const int64_t got = sentFile_->readAt(0, slots, sizeof slots);
-    for (int64_t at = 0; at + static_cast<int64_t>(kSentSlot) <= got; at += kSentSlot) {
-        const char* s = slots + at;
-        if (get32(s + 12) == kSentMagic && get32(s + 8) == crc32c(0, s, 8))
-            sentSeq_ = std::max(sentSeq_, get64(s));
-    }
-    // Both slots exist before any line is taken, so that moving the place never needs room.
-    if (sentSize < sizeof slots) {
-        putSlot(slots, sentSeq_);
-        putSlot(slots + kSentSlot, sentSeq_);
-        if (!sentFile_->writeAt(0, slots, sizeof slots) || !sentFile_->sync() || !folder_.sync())
-            return fail(std::string("cannot write ") + kSentFile);
-    }
-
-    std::vector<uint64_t> firsts;
-    for (const std::string& n : names)
-        if (const uint64_t first = segmentFirst(n)) firsts.push_back(first);
-    std::sort(firsts.begin(), firsts.end());
-    // Below the oldest segment every line was sent: segments go only then.
-    const uint64_t sentFloor = firsts.empty() ? sentSeq_ : std::max(sentSeq_, firsts[0] - 1);
-    uint64_t seen = sentSeq_;  // the highest sequence the files say was used
-    bool cut = false, lostEnd = false;
-    for (size_t i = 0; i < firsts.size(); ++i) {
-        const uint64_t first = firsts[i];
-        const std::string name = segmentName(first);
-        seen = std::max(seen, first - 1);
-        std::string to;
-        const auto setAsideBecause = [&](const std::string& why) {
-            const bool renamed = setAside(name, to);
-            notes.push_back("Spool: " + name + " " + why +
-                            (renamed
-                                 ? "; kept as " + to
-                                 : "; skipped (cannot rename it: " + folder_.lastError() + ")"));
-            if (!renamed) seen = std::max(seen, first);  // a name left in place is not made anew
-        };
-        Segment s;
-        s.firstSeq = first;
-        s.lastSeq = first - 1;
-        const uint64_t before = segments_.empty() ? 0 : segments_.back().lastSeq;
-        if (!segments_.empty() && first <= before) {
-            setAsideBecause("begins inside the segment before it");
-            continue;
-        }
-        auto file = folder_.open(name, false);
-        if (!file || !file->size(s.size)) {
-            const std::string why = folder_.lastError();
-            file.reset();
-            lostEnd = lostEnd || i + 1 == firsts.size();
-            setAsideBecause("cannot be read (" + why + ")");
-            continue;
-        }
-        const Tail tail = scan(s, *file, sentFloor, notes);
-        seen = std::max(seen, s.lastSeq);
-        if (i + 1 == firsts.size() && tail == Tail::kTorn) {
-            // What a kill or a power cut leaves: a last record written in part.
-            if (!file->truncate(s.readable) || !file->sync()) return fail("cannot cut " + name);
-            notes.push_back("Spool: " + name + " cut at byte " + std::to_string(s.readable) + ": " +
-                            std::to_string(s.size - s.readable) +
-                            " bytes of a record written in part dropped");
-            s.size = s.readable;
-            s.damaged = !s.gaps.empty();
-            cut = true;
-        } else if (i + 1 == firsts.size() && tail != Tail::kNone) {
-            lostEnd = true;
-        }
-        file.reset();
-        if (s.lastSeq < s.firstSeq) {  // no sound record at all
-            if (s.size == 0) {
-                if (!folder_.remove(name))
-                    notes.push_back("Spool: cannot delete the empty " + name + ": " +
-                                    folder_.lastError());
-            } else {
-                lostEnd = lostEnd || i + 1 == firsts.size();
-                setAsideBecause("holds no readable line");
-            }
-            continue;
-        }
-        if (!segments_.empty() && first > before + 1)
-            notes.push_back("Spool: " + missing(before + 1, first - 1));
-        segments_.push_back(s);
-    }
-    folder_.sync();
-    for (const Segment& s : segments_) bytes_ += s.size;
-    // Numbers are never given twice: the next is above every one the files name.
-    lastSeq_ = seen;
-    // Each line after the sent place that no sound record holds is lost, and so is one at least
-    // of a cut tail, of damage at the very end or of a newest segment that cannot be read.
-    missingAtOpen_ =
-        (lastSeq_ > sentFloor ? lastSeq_ - sentFloor - std::min(heldAtOpen_, lastSeq_ - sentFloor)
-                              : 0) +
-        cut + lostEnd;
-    writtenSeq_ = syncedSeq_ = lastSeq_;
-    // Lines below the oldest segment were sent, or are lost; none is waiting.
-    sentSeq_ = std::max(sentSeq_, segments_.empty() ? lastSeq_ : segments_.front().firstSeq - 1);
-    sentWritten_ = sentSeq_;
-    // Appends go on in the newest segment when it is sound, holds the newest line and has room.
-    if (!segments_.empty()) {
-        const Segment& s = segments_.back();
-        if (!s.damaged && s.lastSeq == lastSeq_ && s.size < segmentBytes_) {
-            tail_ = folder_.open(segmentName(s.firstSeq), false);
-            if (tail_) {
-                nextSegmentOpen_ = true;
-                nextSegment_ = s.firstSeq;
-                nextSegmentSize_ = s.size;
-            }
-        }
-    }
-    tailSynced_ = sentSynced_ = true;
-    open_ = true;
-    return true;
-}
-
-Journal::Tail Journal::scan(Segment& s, JournalFile& file, uint64_t sentFloor,
-                            std::vector<std::string>& notes) {
-    const std::string name = segmentName(s.firstSeq);
-    std::string buffer;
-    uint64_t bufferAt = 0, offset = 0, expected = s.firstSeq;
-    bool ok = true;
-    Decoded d{Decoded::kShort, 0, {}, 0};
-    while (offset < s.size) {
-        d = decode(bytesAt(file, buffer, bufferAt, offset, kHeaderBytes + kMaxLine, s.size, ok));
-        if (!ok) break;
-        if (d.kind == Decoded::kRecord && d.seq == expected) {
-            if (d.seq > sentFloor) ++heldAtOpen_;
-            ++expected;
-            offset += d.size;
-            continue;
-        }
-        // Damage: the reading goes on at the next record whose checksum holds and whose
-        // sequence can follow (each record in between took 16 bytes at least).
-        Decoded next{Decoded::kShort, 0, {}, 0};
-        uint64_t at = offset + 1;
-        for (; at + kHeaderBytes <= s.size; ++at) {
-            const std::string_view c =
-                bytesAt(file, buffer, bufferAt, at, kHeaderBytes + kMaxLine, s.size, ok);
-            if (!ok) break;
-            const uint64_t seq = get64(c.data() + 8);
-            if (seq < expected || seq - expected > (at - offset) / kHeaderBytes) continue;
-            next = decode(c);
-            if (next.kind == Decoded::kRecord) break;
-        }
-        if (!ok || next.kind != Decoded::kRecord) {
-            ok = true;  // the damage at offset is what ends the readable part
-            break;
-        }
-        notes.push_back("Spool: " + name + " has " + reason(d.kind) + " at byte " +
-                        std::to_string(offset) + "; bytes up to " + std::to_string(at) +
-                        " are skipped and kept" +
-                        (next.seq > expected ? ", " + missing(expected, next.seq - 1) : ""));
-        s.gaps.push_back(Gap{offset, at});
-        offset = at;
-        expected = next.seq;
-    }
-    s.readable = offset;
-    s.lastSeq = expected - 1;
-    s.damaged = !s.gaps.empty() || offset < s.size;
-    if (offset >= s.size) return Tail::kNone;
-    // What a kill or a power cut leaves: a last record shorter than its header says, or one
-    // whose bytes turn to zeros that run to the end of the file.
-    if (ok && d.kind == Decoded::kShort) return Tail::kTorn;
-    const uint64_t zeros = ok ? zerosFrom(file, buffer, bufferAt, offset, s.size, ok) : s.size;
-    const std::string_view h =
-        ok ? bytesAt(file, buffer, bufferAt, offset, kHeaderBytes, s.size, ok) : "";
-    if (ok && zeros < s.size &&
-        (zeros < offset + kHeaderBytes ||
-         (d.kind != Decoded::kBadLength && zeros < offset + kHeaderBytes + get32(h.data() + 4))))
-        return Tail::kTorn;
-    notes.push_back("Spool: " + name + " has " + (ok ? reason(d.kind) : "a read error") +
-                    " at byte " + std::to_string(offset) + "; its last " +
-                    std::to_string(s.size - offset) + " bytes are skipped and kept");
-    return Tail::kDamaged;
 }
 
 uint64_t Journal::firstSeq() const {
@@ -664,57 +353,49 @@ bool Journal::remake() {
     return true;
 }
 
-const Journal::Segment* Journal::segmentOf(uint64_t seq) const {
-    for (const Segment& s : segments_)
-        if (s.lastSeq >= seq && s.lastSeq >= s.firstSeq) return &s;
-    return nullptr;
+std::string_view bytesAt(JournalFile& file, std::string& buffer, uint64_t& bufferAt,
+                         uint64_t offset, size_t want, uint64_t end, bool& ok) {
+    ok = true;
+    want = static_cast<size_t>(std::min<uint64_t>(want, end > offset ? end - offset : 0));
+    if (offset < bufferAt || offset > bufferAt + buffer.size()) {
+        buffer.clear();
+        bufferAt = offset;
+    }
+    if (bufferAt + buffer.size() < offset + want) {
+        buffer.erase(0, static_cast<size_t>(offset - bufferAt));
+        bufferAt = offset;
+        const size_t have = buffer.size();
+        const size_t more = static_cast<size_t>(
+            std::min<uint64_t>(std::max(kReadChunk, want - have), end - (offset + have)));
+        buffer.resize(have + more);
+        const int64_t got = file.readAt(offset + have, &buffer[have], more);
+        if (got < 0) {
+            buffer.resize(have);
+            ok = false;
+            return {};
+        }
+        buffer.resize(have + static_cast<size_t>(got));
+    }
+    return std::string_view(buffer).substr(static_cast<size_t>(offset - bufferAt));
 }
 
-bool Journal::Reader::next(std::string& line, uint64_t& seq) {
-    Journal& j = *journal_;
-    if (generation_ != j.generation_) file_.reset();  // opened in a folder that went
-    generation_ = j.generation_;
-    while (nextSeq_ <= j.writtenSeq_) {
-        const Segment* s = nullptr;
-        if (file_) {
-            for (const Segment& c : j.segments_)
-                if (c.firstSeq == segmentFirst_) s = &c;
-            if (!s) file_.reset();  // released meanwhile
-        }
-        if (!file_) {
-            s = j.segmentOf(nextSeq_);
-            if (!s) return false;
-            file_ = j.folder_.open(segmentName(s->firstSeq), false);
-            if (!file_) return j.fail("cannot open " + segmentName(s->firstSeq));
-            segmentFirst_ = s->firstSeq;
-            offset_ = 0;
-            buffer_.clear();
-            bufferAt_ = 0;
-        }
-        for (const Gap& g : s->gaps)
-            if (g.from == offset_) offset_ = g.to;  // damage: the open found what follows
-        if (offset_ >= s->readable) {
-            if (s->lastSeq >= nextSeq_) return false;  // not written yet
-            file_.reset();
-            continue;
-        }
-        bool ok;
-        const std::string_view b =
-            bytesAt(*file_, buffer_, bufferAt_, offset_, kHeaderBytes + kMaxLine, s->readable, ok);
-        const Decoded d = ok ? decode(b) : Decoded{Decoded::kShort, 0, {}, 0};
-        if (d.kind != Decoded::kRecord) {
-            j.error_ = "cannot read " + segmentName(s->firstSeq) + " at byte " +
-                       std::to_string(offset_) + ": " + (ok ? reason(d.kind) : "a read error");
-            return false;
-        }
-        offset_ += d.size;
-        if (d.seq < nextSeq_) continue;
-        line.assign(d.line);
-        seq = d.seq;
-        nextSeq_ = d.seq + 1;
-        return true;
+void putSlot(char* slot, uint64_t seq) {
+    put64(slot, seq);
+    put32(slot + 8, crc32c(0, slot, 8));
+    put32(slot + 12, kSentMagic);
+}
+
+const char* reason(Journal::Decoded::Kind k) {
+    switch (k) {
+        case Journal::Decoded::kShort:
+            return "a short record";
+        case Journal::Decoded::kBadLength:
+            return "a bad length";
+        case Journal::Decoded::kBadCrc:
+            return "a bad checksum";
+        default:
+            return "a sequence out of order";
     }
-    return false;
 }
 
 }  // namespace korrin

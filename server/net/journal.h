@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "server/net/journal_files.h"
+#include "server/net/journal_format.h"
 #include "server/net/line_queue.h"
 
 namespace korrin {
@@ -21,9 +22,9 @@ class Journal {
   public:
     static constexpr uint64_t kSegmentBytes = 64u * 1024 * 1024;
     static constexpr uint64_t kMinSegmentBytes = 64u * 1024;
-    static constexpr size_t kHeaderBytes = 16;
-    static constexpr size_t kMaxLine = 64 * 1024;  // what the line framer lets through
-    static constexpr char kSentFile[] = "sent";
+    static constexpr size_t kHeaderBytes = journal_format::kHeaderBytes;
+    static constexpr size_t kMaxLine = journal_format::kMaxLine;
+    static constexpr const char* kSentFile = journal_format::kSentFile;
 
     // Segments hold segmentBytes at most, and never more than a quarter of what the volume had
     // free at open (kMinSegmentBytes at least), so that a small volume is not filled by one.
