@@ -28,6 +28,26 @@ TEST(PosixFolder, KeepsTheFolderContract) {
     std::system(("rm -rf " + dir).c_str());
 }
 
+// A spool written before the journal was split into its parts (its sent file with one slot,
+// segments of 200 bytes): every unsent line opens in order, and numbers go on after its last.
+TEST(PosixFolder, ASpoolWrittenByAnEarlierBuildOpens) {
+    const std::string dir = freshDir();
+    std::system(
+        ("cp " KORRIN_SOURCE_DIR "/server/net/testdata/spool-12-lines-3-sent/* " + dir).c_str());
+    PosixFolder folder(dir);
+    Journal journal(folder);
+    std::vector<std::string> notes;
+    ASSERT_TRUE(journal.open(notes));
+    EXPECT_EQ(notes, std::vector<std::string>{});
+    EXPECT_EQ(journal.sentSeq(), 3u);
+    std::string lines, line;
+    uint64_t seq = 0;
+    for (Journal::Reader r = journal.reader(4); r.next(line, seq);) lines += line + ",";
+    EXPECT_EQ(lines, "line 4,line 5,line 6,line 7,line 8,line 9,line 10,line 11,line 12,");
+    EXPECT_EQ(journal.append("line 13"), 13u);
+    std::system(("rm -rf " + dir).c_str());
+}
+
 TEST(PosixFolder, AFolderThatCannotBeWrittenSaysSo) {
     const std::string dir = freshDir();
     if (geteuid() != 0) {
