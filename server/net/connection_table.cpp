@@ -33,7 +33,9 @@ class ConnectionTable::FramerSink : public LineFramer::Sink {
     void line(std::string_view text) override { table_.lineRun_.push_back(text); }
     void overlong() override {
         cutDone();  // the lines before it come first
-        table_.events_.error(table_.errors_.lineTooLong, "Line longer than 65536 bytes dropped");
+        table_.events_.error(
+            table_.errors_.lineTooLong,
+            "Line longer than " + std::to_string(limits::kMaxLine) + " bytes dropped");
     }
     void cutDone() override {
         if (table_.lineRun_.empty()) return;
@@ -157,7 +159,9 @@ OpResult ConnectionTable::send(int id, std::string_view bytes) {
     if (!c) return fail(errors_.notConnected);
     const bool wasIdle = c->out.pending() == 0;
     if (!c->out.append(bytes))
-        return OpResult{errors_.noBufferSpace, "Receiver too slow: more than 4 MiB unsent"};
+        return OpResult{errors_.noBufferSpace, "Receiver too slow: more than " +
+                                                   std::to_string(limits::kSendCap >> 20) +
+                                                   " MiB unsent"};
     if (!wasIdle) return {};  // the writable events go on with it
     const int err = flush(*c);
     interestChanged(*c);

@@ -7,11 +7,13 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "server/net/limits.h"
+
 namespace korrin::journal_format {
 
 constexpr size_t kHeaderBytes = 16;
 // The longest line: what the line framer lets through, and what a record's length may say.
-constexpr size_t kMaxLine = 64 * 1024;
+constexpr size_t kMaxLine = limits::kMaxLine;
 constexpr char kSegmentSuffix[] = ".seg";
 constexpr size_t kNameDigits = 20;
 constexpr char kSentFile[] = "sent";

@@ -5,12 +5,14 @@
 #include <string>
 #include <string_view>
 
+#include "server/net/limits.h"
+
 namespace korrin {
 
 class LineFramer {
   public:
     // Longest line kept; a longer one is dropped whole, up to and including its delimiter.
-    static constexpr size_t kMaxLine = 64 * 1024;
+    static constexpr size_t kMaxLine = limits::kMaxLine;
 
     class Sink {
       public:

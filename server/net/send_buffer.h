@@ -5,12 +5,14 @@
 #include <string>
 #include <string_view>
 
+#include "server/net/limits.h"
+
 namespace korrin {
 
 // A connection's unsent bytes: appended at the back, taken by the network from the front.
 class SendBuffer {
   public:
-    static constexpr size_t kCap = 4u * 1024 * 1024;  // unsent bytes a connection may hold
+    static constexpr size_t kCap = limits::kSendCap;
 
     size_t pending() const { return bytes_.size() - sent_; }
     const char* data() const { return bytes_.data() + sent_; }
