@@ -236,13 +236,15 @@ TEST_P(Spool, ReplayAndResumeGiveReceiversTheLinesTheyMissed) {
 }
 
 // A file size limit (ulimit -f, LimitFSIZE=) is a full disk to the spool: korrin-relay keeps
-// running and pauses reading, it is not ended by SIGXFSZ.
+// running and pauses reading, it is not ended by SIGXFSZ; killed in that state and started
+// again, it sends on in order with at most one line twice.
 TEST(SpoolLimits, AFileSizeLimitPausesKorrinRelayInsteadOfEndingIt) {
     ServerUnderTest s(Program::Linux);
     s.setSetting("Port", "4896");
     s.setSetting("StatusPort", "4898");
-    s.setSetting("Timer", "1000");
+    s.setSetting("Timer", "50");
     s.setSetting("Spool", s.dir() + "/spool");
+    Receiver receiver(4897);
     // The child inherits the limit and the signal's default action from this process.
     signal(SIGXFSZ, SIG_DFL);
     rlimit old = {};
@@ -254,8 +256,9 @@ TEST(SpoolLimits, AFileSizeLimitPausesKorrinRelayInsteadOfEndingIt) {
     setrlimit(RLIMIT_FSIZE, &old);
     ASSERT_TRUE(started);
     const int sender = connectTo(4896);
-    const std::string line(1000, 'x');
-    for (int n = 0; n < 400; ++n) sendAll(sender, line + "\n");
+    const std::string pad(1000, 'x');
+    for (int n = 0; n < 400; ++n)
+        sendAll(sender, "round 0 line " + std::to_string(n) + " " + pad + "\n");
     const auto spoolFailed = [](const auto& m) {
         return m.count("spool_error") &&
                m.at("spool_error").find("File too large") != std::string::npos;
@@ -264,6 +267,20 @@ TEST(SpoolLimits, AFileSizeLimitPausesKorrinRelayInsteadOfEndingIt) {
     EXPECT_TRUE(s.running());
     EXPECT_TRUE(spoolFailed(d)) << "no write failed: the limit was not reached";
     closeFd(sender);
+    kill(s.pid(), SIGKILL);
+    for (int i = 0; i < 200 && s.running(); ++i) usleep(10000);
+    ASSERT_TRUE(s.start());
+    for (size_t before = 0;;) {  // drained: nothing new for two seconds
+        sleep(2);
+        const size_t now = receiver.text().size();
+        if (now == before) break;
+        before = now;
+    }
+    const Received got = parse(receiver.text());
+    EXPECT_LE(got.repeats, 1);
+    ASSERT_FALSE(got.lines.empty());
+    for (size_t i = 1; i < got.lines.size(); ++i)
+        ASSERT_LT(got.lines[i - 1].second, got.lines[i].second) << "out of order at " << i;
     s.stop();
 }
 
