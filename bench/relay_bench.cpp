@@ -129,6 +129,9 @@ class Server {
     // start on (a thread watches the kernel's tables meanwhile).
     explicit Server(int timerMs, const Settings& extra = {}, bool timeStart = false)
         : sut_(benchProgram) {
+        // A server left by an earlier run would take the load in this one's place.
+        if (blackbox::isListening(kInputPort))
+            die("port " + std::to_string(kInputPort) + " is taken: does an earlier server run?");
         sut_.setSetting("Port", std::to_string(kInputPort));
         sut_.setSetting("Timer", std::to_string(timerMs));
         sut_.setSetting("StatusPort", std::to_string(kStatusPort));
@@ -532,7 +535,8 @@ std::string bareReaderPath() {
 // The same load into the bare reader, a process of its own on its own port, fresh each burst.
 IngestRun ingestFloor() {
     IngestRun r;
-    repeatBursts(r, INT_MAX, [](int) {
+    double cpu = 0;
+    repeatBursts(r, INT_MAX, [&](int) {
         Child reader = startChild(
             {bareReaderPath(), std::to_string(kFloorPort), std::to_string(kSenders)}, true);
         if (!blackbox::listensWithin(kFloorPort, 5000))
@@ -540,9 +544,11 @@ IngestRun ingestFloor() {
         std::vector<Peer> senders = connectPeers(kFloorPort, kSenders, false, false);
         if (senders.empty()) die("cannot connect to the bare reader");
         if (childLine(reader, 5) != "accepted") die("the bare reader did not take the senders");
+        const double cpu0 = cpuSeconds(reader.pid);
         double writtenAt = 0;
         const double end = floodToMark(senders, nullptr, &writtenAt, kFloorPort);
         if (end == 0) die("the bare reader did not take 100,000 lines within 120 s");
+        cpu += cpuSeconds(reader.pid) - cpu0;
         const double start = firstWriteOf(senders);
         // Its own count, once every sender closed, must agree with what they wrote.
         if (!pumpUntil(pointers(senders), 5, [&] {
@@ -557,6 +563,7 @@ IngestRun ingestFloor() {
             die("the bare reader counted " + counted + " lines");
         return end - start;
     });
+    r.serverCpu = 100 * cpu / r.seconds;
     return r;
 }
 
@@ -962,7 +969,9 @@ std::string msAbs(const Spread& s) {
 const char kMethod[] = R"(
 How the figures are measured (a fresh server under Wine for each ingest run and one for the
 pacing rows; every peer is a Linux socket on 127.0.0.1, time stamps from CLOCK_MONOTONIC):
-- ingest: 31 senders connect and are listed in List1; then each writes its share of 110,019
+- ingest, in bursts on a fresh server each, repeated until they add up to 2 s of reading (under
+  Wine 5 bursts); the rate is all their lines over all their time. In a burst 31 senders
+  connect and are listed in List1; then each writes its share of 110,019
   lines (40 bytes and LF) as fast as its socket takes them. The time runs from the first byte to
   the moment the server has read 100,000 lines: bytes written minus those still waiting in the
   senders' send queues and the server's receive queues (/proc/net/tcp). Half a second later the
@@ -1056,8 +1065,8 @@ The spool's figures (its folder under build/, on the disk; a fresh folder for ea
   page's sync_p99_ms after the run; page faults are the server's minor faults (memory touched
   for the first time) from the first byte to the mark. Memory only, the two spooled runs and
   the bare reader take turns in every round.
-- bare reader: a thread of the benchmark program listens on its own port and reads the same
-  load with epoll, one 64 KiB recv per readiness, counting line ends and keeping nothing; the
+- bare reader: bench/bare_reader, a process of its own started for each burst, listens on its
+  own port and reads the same load with epoll, one 64 KiB recv per readiness, counting line ends and keeping nothing; the
   time is measured the same way, from the kernel's socket queues.
 - pacing: the 31-receiver batch with idle input on a server with the Spool set (SpoolSync 200).
 - filled spool: a server with SpoolLimit 2048 and Timer 1000 (a line a second leaves) is fed by
