@@ -282,7 +282,8 @@ std::map<std::string, std::string> ServerUnderTest::dumpStatus() {
     d["lines_in"] = std::to_string(j["counters"]["lines_in"].get<long>());
     d["label2"] = j["last_error"].get<std::string>();
     if (j.contains("spool")) d["spool_error"] = j["spool"]["error"].get<std::string>();
-    for (const char* key : {"input_not_bound", "output_not_bound"}) d[key] = j["ports"][key].dump();
+    for (const char* key : {"input_not_bound", "output_not_bound"})
+        if (j.contains("ports") && j["ports"].contains(key)) d[key] = j["ports"][key].dump();
     return d;
 }
 
