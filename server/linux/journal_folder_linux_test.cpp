@@ -97,10 +97,30 @@ TEST(PosixFolder, WritesThatFailForSpaceAreWrittenWholeLater) {
     std::system(("rm -rf " + dir).c_str());
 }
 
+// A relay over a spool in a real folder (the "Spool" setting), with fakes for its other seams.
+struct RelayOnDisk : ::testing::Test {
+    FakeListener in, out;
+    FakeSettings settings;
+    FakeTimer timer, spoolTimer;
+    FakeLog log;
+    FakeView view;
+    FakeClock clock;
+    std::unique_ptr<Relay> relay;
+    // A start of the program: what it read before is in the folder only.
+    void start() {
+        relay.reset();
+        relay = std::make_unique<Relay>(in, out, settings, timer, log, view, clock);
+        relay->useSpool([](const std::string& path) { return std::make_unique<PosixFolder>(path); },
+                        spoolTimer);
+        relay->load(nullptr);
+        relay->receiverOpened(0);
+    }
+};
+
 // The relay over a spool on a 2 MiB volume, with SpoolLimit at its default of 1 GiB: its own
 // segments fill the disk; once their lines are sent, room comes back and reading resumes by
 // itself, also after a start on the full disk. /healthz follows the spool's error.
-TEST(PosixFolder, ARelayWhoseSpoolFillsASmallVolumeResumesByItself) {
+TEST_F(RelayOnDisk, ARelayWhoseSpoolFillsASmallVolumeResumesByItself) {
     struct Volume {
         std::string dir = freshDir();
         bool mounted = geteuid() == 0 && mount("tmpfs", dir.c_str(), "tmpfs", 0, "size=2m") == 0;
@@ -110,22 +130,7 @@ TEST(PosixFolder, ARelayWhoseSpoolFillsASmallVolumeResumesByItself) {
         }
     } volume;
     if (!volume.mounted) GTEST_SKIP() << "mounting a 2 MiB tmpfs needs root";
-    FakeListener in, out;
-    FakeSettings settings;
     settings.values["Spool"] = volume.dir;
-    FakeTimer timer, spoolTimer;
-    FakeLog log;
-    FakeView view;
-    FakeClock clock;
-    std::unique_ptr<Relay> relay;
-    const auto start = [&] {
-        relay.reset();
-        relay = std::make_unique<Relay>(in, out, settings, timer, log, view, clock);
-        relay->useSpool([](const std::string& path) { return std::make_unique<PosixFolder>(path); },
-                        spoolTimer);
-        relay->load(nullptr);
-        relay->receiverOpened(0);
-    };
     int read = 0;
     const auto readUntilPaused = [&] {
         for (int i = 0; i < 4000 && !in.paused; ++i) {
@@ -191,31 +196,20 @@ TEST(PosixFolder, ARelayWhoseSpoolFillsASmallVolumeResumesByItself) {
 // The folder deleted under a running relay: the flush that finds it out pauses reading and says
 // why (/healthz 503); once the folder can be made again the lines are written to it, and a start
 // on it sends every line not sent.
-TEST(PosixFolder, ARelayWhoseSpoolFolderIsDeletedWritesItsLinesToANewOne) {
+TEST_F(RelayOnDisk, ARelayWhoseSpoolFolderIsDeletedWritesItsLinesToANewOne) {
     const std::string dir = freshDir(), spool = dir + "/spool";
-    FakeListener in, out;
-    FakeSettings settings;
     settings.values["Spool"] = spool;
-    FakeTimer timer, spoolTimer;
-    FakeLog log;
-    FakeView view;
-    FakeClock clock;
-    std::unique_ptr<Relay> relay;
-    const auto start = [&] {
+    const auto startAnew = [&] {
         relay.reset();
         in = FakeListener();
         out = FakeListener();
-        relay = std::make_unique<Relay>(in, out, settings, timer, log, view, clock);
-        relay->useSpool([](const std::string& path) { return std::make_unique<PosixFolder>(path); },
-                        spoolTimer);
-        relay->load(nullptr);
-        relay->receiverOpened(0);
+        start();
     };
     const auto read = [&](int from, int to) {
         for (int n = from; n <= to; ++n) relay->senderData(0, "line " + std::to_string(n), true);
         relay->senderReadDone();
     };
-    start();
+    startAnew();
     read(1, 100);
     for (int i = 0; i < 3; ++i) relay->Send_Msg();
     relay->spoolTick();
@@ -229,7 +223,7 @@ TEST(PosixFolder, ARelayWhoseSpoolFolderIsDeletedWritesItsLinesToANewOne) {
     relay->spoolTick();
     EXPECT_FALSE(in.paused);
     EXPECT_EQ(relay->spoolError(), "");
-    start();  // killed
+    startAnew();  // killed
     std::string all;
     for (int n = 4; n <= 200; ++n) all += "line " + std::to_string(n) + "\n";
     for (int i = 0; i < 200; ++i) relay->Send_Msg();
