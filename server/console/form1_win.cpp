@@ -297,8 +297,12 @@ void Form1::sync() {
     if (what & kQueue) syncQueue();
     if (what & kLabels) {
         setLabel(control(ids::kLabel2), relay().Label2());
-        setLabel(control(ids::kLabel3), relay().Label3());
-        setLabel(control(ids::kLabel4), relay().Label4());
+        // "Send to: " names the highest receiver id at the last line sent (blank before any).
+        const std::optional<int16_t> sentTo = relay().lastSentToMax();
+        setLabel(control(ids::kLabel3),
+                 relay().lineSent() ? "Send to: " + (sentTo ? std::to_string(*sentTo) : "") : "");
+        setLabel(control(ids::kLabel4),
+                 "Updateinterval: " + std::to_string(relay().SendInterval()));
         HWND notice = control(ids::kPausedNotice);
         setLabel(notice, relay().readingPaused() ? kPausedText : "");
         ShowWindow(notice, relay().readingPaused() ? SW_SHOW : SW_HIDE);

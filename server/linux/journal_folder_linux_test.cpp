@@ -36,7 +36,7 @@ TEST(PosixFolder, ASpoolWrittenByAnEarlierBuildOpens) {
         ("cp " KORRIN_SOURCE_DIR "/server/net/testdata/spool-12-lines-3-sent/* " + dir).c_str());
     PosixFolder folder(dir);
     Journal journal(folder);
-    std::vector<std::string> notes;
+    NoteList notes;
     ASSERT_TRUE(journal.open(notes));
     EXPECT_EQ(notes, std::vector<std::string>{});
     EXPECT_EQ(journal.sentSeq(), 3u);
@@ -69,7 +69,7 @@ TEST(PosixFolder, WritesThatFailForSpaceAreWrittenWholeLater) {
     const std::string dir = freshDir();
     PosixFolder folder(dir);
     Journal j(folder, 1 << 20);
-    std::vector<std::string> notes;
+    NoteList notes;
     ASSERT_TRUE(j.open(notes));
     signal(SIGXFSZ, SIG_IGN);
     rlimit before;
@@ -158,7 +158,7 @@ TEST_F(RelayOnDisk, ARelayWhoseSpoolFillsASmallVolumeResumesByItself) {
     // A start on a disk filled by segments whose lines were all sent, as a kill may leave it.
     relay.reset();
     PosixFolder folder(volume.dir);
-    std::vector<std::string> notes;
+    NoteList notes;
     {
         Journal j(folder);
         ASSERT_TRUE(j.open(notes));

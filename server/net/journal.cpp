@@ -251,14 +251,6 @@ bool Journal::stillThere() {
            (!tail_ || tail_->stillThere());
 }
 
-uint64_t Journal::takeLost(std::vector<std::string>& notes) {
-    notes.insert(notes.end(), lostNotes_.begin(), lostNotes_.end());
-    lostNotes_.clear();
-    const uint64_t lost = lost_;
-    lost_ = 0;
-    return lost;
-}
-
 // Writes a whole file under a name of its own first, so that an attempt cut short is simply
 // made again, and nothing already named is written over part-way.
 bool Journal::makeSegment(const std::string& name, const std::string* bytes, JournalFile* copyOf,
@@ -344,12 +336,13 @@ bool Journal::remake() {
     sentSynced_ = true;
     gone_ = false;
     ++generation_;
-    lost_ += unsent > held ? unsent - held : 0;
-    lostNotes_.push_back("Spool: " + folder_.path() +
-                         " made anew; the lines not sent are written to it again");
-    if (unsent > held)
-        lostNotes_.push_back("Spool: " + std::to_string(unsent - held) +
-                             " lines not sent went with the deleted folder and are lost");
+    reporter_->note("Spool: " + folder_.path() +
+                    " made anew; the lines not sent are written to it again");
+    if (unsent > held) {
+        reporter_->note("Spool: " + std::to_string(unsent - held) +
+                        " lines not sent went with the deleted folder and are lost");
+        reporter_->lost(unsent - held);
+    }
     return true;
 }
 

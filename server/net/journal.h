@@ -18,6 +18,15 @@
 
 namespace korrin {
 
+// Told what the journal found or did that its owner logs (one line each), and the lines it
+// lost: damaged, cut or taken away at open, or gone with a folder deleted in use.
+class JournalReporter {
+  public:
+    virtual ~JournalReporter() = default;
+    virtual void note(const std::string& line) = 0;
+    virtual void lost(uint64_t lines) = 0;
+};
+
 class Journal {
   public:
     static constexpr uint64_t kSegmentBytes = 64u * 1024 * 1024;
@@ -37,9 +46,10 @@ class Journal {
     // segment, or zeros to its end) is cut; other damage is skipped up to the next sound record
     // and the lines in it are missing. Nothing that could not be read is deleted: it is renamed
     // ".bad" once its lines are no longer needed (a file that cannot be opened at once). The
-    // next sequence is above every one seen. Each thing done is said in one line of notes.
-    // False when the folder cannot be used (error()).
-    bool open(std::vector<std::string>& notes);
+    // next sequence is above every one seen. Each thing done and every line missing is told
+    // to the reporter, which hears from then on what happens to the folder in use. False when
+    // the folder cannot be used (error()).
+    bool open(JournalReporter& reporter);
     bool isOpen() const { return open_; }
     // Why the last write, flush or read failed; cleared once a write and a flush succeed.
     const std::string& error() const { return error_; }
@@ -109,9 +119,6 @@ class Journal {
         heldLines_ = lines;
         heldSeqs_ = seqs;
     }
-    // Lines lost since the last call (they went with a deleted folder), and what to log.
-    uint64_t takeLost(std::vector<std::string>& notes);
-
     // The segment's file name for its first sequence.
     static std::string segmentName(uint64_t firstSeq);
     // One record as it is stored.
@@ -144,7 +151,7 @@ class Journal {
     };
     // What scan found after the last sound record.
     enum class Tail { kNone, kTorn, kDamaged };
-    Tail scan(Segment& s, JournalFile& file, uint64_t sentFloor, std::vector<std::string>& notes);
+    Tail scan(Segment& s, JournalFile& file, uint64_t sentFloor);
     bool setAside(const std::string& name, std::string& to);
     bool openTail(uint64_t firstSeq);
     bool syncTail();
@@ -187,8 +194,7 @@ class Journal {
     // The folder was found deleted or replaced: nothing counts as written until it is made anew.
     bool gone_ = false;
     uint64_t generation_ = 0;  // counts the folders made anew, so that readers reopen their files
-    uint64_t lost_ = 0;
-    std::vector<std::string> lostNotes_;
+    JournalReporter* reporter_ = nullptr;
     const LineQueue* heldLines_ = nullptr;
     const std::deque<uint64_t>* heldSeqs_ = nullptr;
 };

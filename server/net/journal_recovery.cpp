@@ -58,7 +58,8 @@ bool Journal::setAside(const std::string& name, std::string& to) {
     return folder_.rename(name, to);
 }
 
-bool Journal::open(std::vector<std::string>& notes) {
+bool Journal::open(JournalReporter& reporter) {
+    reporter_ = &reporter;
     open_ = false;
     error_.clear();
     segments_.clear();
@@ -114,7 +115,7 @@ bool Journal::open(std::vector<std::string>& notes) {
         std::string to;
         const auto setAsideBecause = [&](const std::string& why) {
             const bool renamed = setAside(name, to);
-            notes.push_back("Spool: " + name + " " + why +
+            reporter_->note("Spool: " + name + " " + why +
                             (renamed
                                  ? "; kept as " + to
                                  : "; skipped (cannot rename it: " + folder_.lastError() + ")"));
@@ -136,12 +137,12 @@ bool Journal::open(std::vector<std::string>& notes) {
             setAsideBecause("cannot be read (" + why + ")");
             continue;
         }
-        const Tail tail = scan(s, *file, sentFloor, notes);
+        const Tail tail = scan(s, *file, sentFloor);
         seen = std::max(seen, s.lastSeq);
         if (i + 1 == firsts.size() && tail == Tail::kTorn) {
             // What a kill or a power cut leaves: a last record written in part.
             if (!file->truncate(s.readable) || !file->sync()) return fail("cannot cut " + name);
-            notes.push_back("Spool: " + name + " cut at byte " + std::to_string(s.readable) + ": " +
+            reporter_->note("Spool: " + name + " cut at byte " + std::to_string(s.readable) + ": " +
                             std::to_string(s.size - s.readable) +
                             " bytes of a record written in part dropped");
             s.size = s.readable;
@@ -154,7 +155,7 @@ bool Journal::open(std::vector<std::string>& notes) {
         if (s.lastSeq < s.firstSeq) {  // no sound record at all
             if (s.size == 0) {
                 if (!folder_.remove(name))
-                    notes.push_back("Spool: cannot delete the empty " + name + ": " +
+                    reporter_->note("Spool: cannot delete the empty " + name + ": " +
                                     folder_.lastError());
             } else {
                 lostEnd = lostEnd || i + 1 == firsts.size();
@@ -163,7 +164,7 @@ bool Journal::open(std::vector<std::string>& notes) {
             continue;
         }
         if (!segments_.empty() && first > before + 1)
-            notes.push_back("Spool: " + missing(before + 1, first - 1));
+            reporter_->note("Spool: " + missing(before + 1, first - 1));
         segments_.push_back(s);
     }
     folder_.sync();
@@ -176,6 +177,7 @@ bool Journal::open(std::vector<std::string>& notes) {
         (lastSeq_ > sentFloor ? lastSeq_ - sentFloor - std::min(heldAtOpen_, lastSeq_ - sentFloor)
                               : 0) +
         cut + lostEnd;
+    if (missingAtOpen_ > 0) reporter_->lost(missingAtOpen_);
     writtenSeq_ = syncedSeq_ = lastSeq_;
     // Lines below the oldest segment were sent, or are lost; none is waiting.
     sentSeq_ = std::max(sentSeq_, segments_.empty() ? lastSeq_ : segments_.front().firstSeq - 1);
@@ -197,8 +199,7 @@ bool Journal::open(std::vector<std::string>& notes) {
     return true;
 }
 
-Journal::Tail Journal::scan(Segment& s, JournalFile& file, uint64_t sentFloor,
-                            std::vector<std::string>& notes) {
+Journal::Tail Journal::scan(Segment& s, JournalFile& file, uint64_t sentFloor) {
     const std::string name = segmentName(s.firstSeq);
     std::string buffer;
     uint64_t bufferAt = 0, offset = 0, expected = s.firstSeq;
@@ -230,7 +231,7 @@ Journal::Tail Journal::scan(Segment& s, JournalFile& file, uint64_t sentFloor,
             ok = true;  // the damage at offset is what ends the readable part
             break;
         }
-        notes.push_back("Spool: " + name + " has " + reason(d.kind) + " at byte " +
+        reporter_->note("Spool: " + name + " has " + reason(d.kind) + " at byte " +
                         std::to_string(offset) + "; bytes up to " + std::to_string(at) +
                         " are skipped and kept" +
                         (next.seq > expected ? ", " + missing(expected, next.seq - 1) : ""));
@@ -252,7 +253,7 @@ Journal::Tail Journal::scan(Segment& s, JournalFile& file, uint64_t sentFloor,
         (zeros < offset + kHeaderBytes ||
          (d.kind != Decoded::kBadLength && zeros < offset + kHeaderBytes + get32(h.data() + 4))))
         return Tail::kTorn;
-    notes.push_back("Spool: " + name + " has " + (ok ? reason(d.kind) : "a read error") +
+    reporter_->note("Spool: " + name + " has " + (ok ? reason(d.kind) : "a read error") +
                     " at byte " + std::to_string(offset) + "; its last " +
                     std::to_string(s.size - offset) + " bytes are skipped and kept");
     return Tail::kDamaged;

@@ -5,6 +5,7 @@
 #include <random>
 
 #include "server/net/crc32c.h"
+#include "server/net/testing/journal_notes.h"
 #include "server/net/testing/memory_folder.h"
 
 namespace korrin {
@@ -46,7 +47,7 @@ TEST(Crc32c, KnownValues) {
 
 TEST(Journal, RollsOverReleasesSentSegmentsAndResumesAfterReopen) {
     MemoryFolder folder;
-    std::vector<std::string> notes;
+    NoteList notes;
     {
         Journal j(folder, 256);
         ASSERT_TRUE(j.open(notes));
@@ -79,7 +80,7 @@ TEST(Journal, SequencesPastTwoToTheThirtyTwo) {
     std::string seg;
     for (uint64_t s = first; s < first + 3; ++s) Journal::encode(seg, s, lineOf(s));
     folder.files[Journal::segmentName(first)] = std::make_shared<std::string>(seg);
-    std::vector<std::string> notes;
+    NoteList notes;
     Journal j(folder, 4096);
     ASSERT_TRUE(j.open(notes));
     EXPECT_EQ(j.sentSeq(), first - 1);
@@ -94,7 +95,7 @@ TEST(Journal, DamageInTheNewestSegmentCostsOnlyTheRecordItHitsATornEndIsCut) {
     std::mt19937 rnd(7);
     for (int round = 0; round < 300; ++round) {
         MemoryFolder folder;
-        std::vector<std::string> notes;
+        NoteList notes;
         {
             Journal j(folder, 1 << 20);
             ASSERT_TRUE(j.open(notes));
@@ -143,7 +144,7 @@ TEST(Journal, DamageInTheNewestSegmentCostsOnlyTheRecordItHitsATornEndIsCut) {
 
 TEST(Journal, DamageInAnOlderSegmentCostsOnlyTheRecordItHitsAndKeepsTheBytes) {
     MemoryFolder folder;
-    std::vector<std::string> notes;
+    NoteList notes;
     {
         Journal j(folder, 128 * 1024);
         ASSERT_TRUE(j.open(notes));
@@ -179,7 +180,7 @@ TEST(Journal, DamageInAnOlderSegmentCostsOnlyTheRecordItHitsAndKeepsTheBytes) {
 
 TEST(Journal, AFullDiskKeepsTheLinesAndWritesThemOnceThereIsRoom) {
     MemoryFolder folder;
-    std::vector<std::string> notes;
+    NoteList notes;
     Journal j(folder, 4096);
     ASSERT_TRUE(j.open(notes));
     fill(j, 1, 10);
@@ -203,7 +204,7 @@ TEST(Journal, AFullDiskKeepsTheLinesAndWritesThemOnceThereIsRoom) {
 // and what was written before a write failed is flushed all the same.
 TEST(Journal, AFullDiskStillFlushesWhatWasWrittenAndMovesTheSentPlace) {
     MemoryFolder folder;
-    std::vector<std::string> notes;
+    NoteList notes;
     Journal j(folder, 4096);
     ASSERT_TRUE(j.open(notes));
     EXPECT_EQ(folder.files[Journal::kSentFile]->size(), 32u);
@@ -223,7 +224,7 @@ TEST(Journal, AFullDiskStillFlushesWhatWasWrittenAndMovesTheSentPlace) {
 TEST(Journal, AFailedFlushWritesTheLinesAgain) {
     MemoryFolder folder;
     folder.dropUnsynced = true;
-    std::vector<std::string> notes;
+    NoteList notes;
     Journal j(folder, 1 << 20);
     ASSERT_TRUE(j.open(notes));
     fill(j, 1, 20);
@@ -242,7 +243,7 @@ TEST(Journal, AFailedFlushWritesTheLinesAgain) {
 // segment, and a reader goes on in it. The unsent lines nothing held are counted lost.
 TEST(Journal, AFolderDeletedInUseIsMadeAnewWithWhatIsStillHeld) {
     MemoryFolder folder;
-    std::vector<std::string> notes;
+    NoteList notes;
     Journal j(folder, 256);
     ASSERT_TRUE(j.open(notes));
     fill(j, 1, 60);
@@ -270,7 +271,7 @@ TEST(Journal, AFolderDeletedInUseIsMadeAnewWithWhatIsStillHeld) {
     folder.broken = false;
     ASSERT_TRUE(j.sync()) << j.error();
     EXPECT_EQ(j.syncedSeq(), 70u);
-    EXPECT_EQ(j.takeLost(notes), tailFirst - 21);
+    EXPECT_EQ(notes.lines, tailFirst - 21);
     EXPECT_EQ(notes.size(), 2u);
     std::vector<std::string> rest;
     while (r.next(line, seq)) rest.push_back(std::to_string(seq) + ":" + line);
@@ -288,7 +289,7 @@ TEST(Journal, AFolderDeletedInUseIsMadeAnewWithWhatIsStillHeld) {
 TEST(Journal, ASentTailGoesWhileLinesWaitSoAFullDiskGetsRoomBack) {
     MemoryFolder folder;
     folder.spaceLeft = 1 << 20;
-    std::vector<std::string> notes;
+    NoteList notes;
     Journal j(folder, 64 << 20);
     ASSERT_TRUE(j.open(notes));
     EXPECT_EQ(j.segmentBytes(), 256u * 1024);
@@ -309,7 +310,7 @@ TEST(Journal, ASentTailGoesWhileLinesWaitSoAFullDiskGetsRoomBack) {
 // are read, and what it held counts as lost.
 TEST(Journal, ASegmentThatCannotBeReadIsSetAsideAndTheOthersAreUsed) {
     MemoryFolder folder;
-    std::vector<std::string> notes;
+    NoteList notes;
     {
         Journal j(folder, 256);
         ASSERT_TRUE(j.open(notes));
@@ -333,7 +334,7 @@ TEST(Journal, ASegmentThatCannotBeReadIsSetAsideAndTheOthersAreUsed) {
 TEST(Journal, AFolderThatCannotBeUsedSaysWhy) {
     MemoryFolder folder;
     folder.broken = true;
-    std::vector<std::string> notes;
+    NoteList notes;
     Journal j(folder, 4096);
     EXPECT_FALSE(j.open(notes));
     EXPECT_EQ(j.error(), "cannot create mem: Input/output error");

@@ -10,5 +10,19 @@ namespace korrin::limits {
 constexpr size_t kMaxLine = 64 * 1024;
 // Unsent bytes one connection may hold; a receiver past it is dropped.
 constexpr size_t kSendCap = 4u * 1024 * 1024;
+// Receivers served at once (connection ids 0..30).
+constexpr int kReceivers = 31;
+// Past either mark of the queue in memory the relay stops reading from senders until the
+// queue is down to half.
+constexpr size_t kQueueHighLines = 100000;
+constexpr size_t kQueueHighBytes = 64u * 1024 * 1024;
+// Without a spool: the most sent lines kept for receivers that catch up.
+constexpr size_t kKeptLines = 100000;
+constexpr size_t kKeptBytes = 64u * 1024 * 1024;
+// What a catch-up may have queued to one receiver at once (well below kSendCap, so that a
+// receiver that missed much is not dropped for it).
+constexpr size_t kCatchUpFeedBytes = 1024 * 1024;
+// Places of receivers that left, remembered for their return.
+constexpr size_t kPlaces = 1000;
 
 }  // namespace korrin::limits

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "server/net/testing/memory_folder.h"
+#include "server/net/journal_line_store.h"
 #include "server/net/relay.h"
 #include "server/net/testing/relay_test_fakes.h"
 
@@ -122,7 +125,7 @@ TEST_F(SpoolFixture, MemoryHoldsAWindowAndTheLimitPausesUntilSegmentsGo) {
     start();
     read(1, 20000);
     EXPECT_EQ(relay->queueLines(), 20000u);
-    EXPECT_EQ(relay->queue().size(), SendQueue::kWindowLines);
+    EXPECT_EQ(relay->queue().size(), JournalLineStore::kWindowLines);
     EXPECT_FALSE(in.paused);
     read(20001, 24000, 1000);  // past 4 MiB
     EXPECT_TRUE(in.paused);
@@ -145,16 +148,17 @@ namespace {
 // Catch-ups work the same from memory and from the spool.
 // A start with ReplayLines 3 and ResumeSeconds 60, the lines kept in memory or in the spool.
 struct CatchUpFixture : SpoolFixture {
-    void startCatchUps(bool spool) {
+    void startCatchUps(bool spool, std::map<std::string, std::string> more = {}) {
         disk.files.clear();
         settings.values = {{"ReplayLines", "3"}, {"ResumeSeconds", "60"}};
+        settings.values.insert(more.begin(), more.end());
         start();
         if (!spool) {
             relay = std::make_unique<Relay>(in, out, settings, timer, log, view, clock);
             relay->load(nullptr);
             relay->receiverOpened(0);
         }
-        ASSERT_EQ(relay->journal() != nullptr, spool);
+        ASSERT_EQ(relay->spoolOpen(), spool);
     }
 };
 
@@ -249,6 +253,35 @@ TEST_F(SpoolFixture, AFullPlaceTableForgetsTheOldestPlace) {
     out.remote[2] = "5.0.0.1";
     relay->receiverOpened(2);
     EXPECT_EQ(relay->counters().resumedReceivers, 1u);
+}
+
+// A second kind of receiver that acknowledges late: the store keeps what it has not
+// acknowledged, in memory as in the spool (whose segments hold 1 MiB here), and lets it go once
+// it has; the TCP receivers are not held up meanwhile.
+struct LateAck final : RelayOutput {
+    uint64_t got = 0, acked = 0;
+    void send(uint64_t seq, std::string_view) override { got = seq; }
+    uint64_t keepFrom(uint64_t) override { return acked + 1; }
+};
+
+TEST_F(CatchUpFixture, AnOutputThatAcknowledgesLateHoldsItsLinesInTheStore) {
+    for (bool spool : {false, true}) {
+        SCOPED_TRACE(spool ? "spool" : "memory");
+        LateAck ack;
+        startCatchUps(spool, {{"SpoolLimit", "4"}});
+        relay->addOutput(ack);
+        read(1, 600, 4000);
+        const std::string toReceiver = sent(600);
+        EXPECT_EQ(std::count(toReceiver.begin(), toReceiver.end(), '\n'), 600);
+        EXPECT_EQ(ack.got, 600u);
+        EXPECT_EQ(relay->firstKept(), 1u);
+        ack.acked = 600;
+        read(601, 601);
+        sent(1);
+        EXPECT_GT(relay->firstKept(), 500u);  // ReplayLines still keeps the last three
+        EXPECT_LE(relay->firstKept(), 599u);
+        relay.reset();
+    }
 }
 
 }  // namespace

@@ -170,7 +170,8 @@ std::string peerRows(const std::vector<PeerStatus>& peers, bool receivers) {
     std::string out;
     for (const PeerStatus& p : peers) {
         out += "<tr><td>" + escapeHtml(p.address) + "</td><td>" + std::to_string(p.id) +
-               "</td><td>" + escapeHtml(p.since) + "</td><td>" + std::to_string(p.lines) + "</td>";
+               "</td><td>" + escapeHtml(isoUtc(p.since)) + "</td><td>" + std::to_string(p.lines) +
+               "</td>";
         if (receivers) out += "<td>" + std::to_string(p.bytesBehind) + "</td>";
         out += "</tr>";
     }
@@ -182,7 +183,7 @@ nlohmann::json peersJson(const std::vector<PeerStatus>& peers, bool receivers) {
     for (const PeerStatus& p : peers) {
         nlohmann::json o = {{"id", p.id},
                             {"address", latin1ToUtf8(p.address)},
-                            {"connected_since", p.since},
+                            {"connected_since", isoUtc(p.since)},
                             {"connected_seconds", p.connectedSeconds}};
         if (receivers) {
             o["lines_sent"] = p.lines;

@@ -8,48 +8,17 @@
 #include <string>
 #include <vector>
 
-#include "server/net/relay.h"
+#include "server/net/relay_status.h"
 
 namespace korrin {
 
-struct PeerStatus {
-    int id = 0;
-    std::string address;
-    std::string since;  // UTC, ISO 8601
-    double connectedSeconds = 0;
-    uint64_t lines = 0;        // sent to a receiver, received from a sender
-    uint64_t bytesBehind = 0;  // receivers: queued and not yet taken by the network
-};
-
-// The spool under the queue; folder empty while the queue is in memory only.
-struct SpoolStatus {
-    std::string folder;
-    uint64_t bytes = 0, segments = 0;
-    uint64_t firstSeq = 0, sentSeq = 0, lastSeq = 0, syncedSeq = 0;
-    double syncP99Ms = 0;
-    std::string error;  // why it cannot be used or written; empty when it works
-    LatenessHistogram syncSeconds;
-};
-
-struct StatusSnapshot {
+// The relay's state and what the status server adds to it.
+struct StatusSnapshot : RelayStatus {
     std::string version;
     std::string startedAt;  // UTC, ISO 8601
     double uptimeSeconds = 0;
-    int32_t inputPort = 0, outputPort = 0;
-    bool inputListening = false, outputListening = false;
-    std::string bind;  // as set; empty: every interface
-    // Addresses of Bind a listening port skipped, which this computer does not have.
-    std::vector<std::string> inputNotBound, outputNotBound;
-    int intervalMs = 0;
-    uint64_t queueLines = 0, queueBytes = 0;
-    bool paused = false;
     std::vector<uint64_t> queueHistory;  // lines, one sample a second, oldest first
-    SpoolStatus spool;
     double linesInPerSecond = 0, linesOutPerSecond = 0;
-    std::vector<PeerStatus> receivers, senders;
-    std::string lastError;         // the window's last send failure
-    std::vector<std::string> log;  // the last lines written to the error log, oldest first
-    RelayCounters counters;
 };
 
 std::string renderStatusJson(const StatusSnapshot& s);

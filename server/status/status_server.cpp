@@ -245,38 +245,12 @@ std::string StatusServer::respond(const HttpRequestReader& request) {
 }
 
 StatusSnapshot StatusServer::snapshot() {
-    Clock& clock = relay_.clock();
-    const Clock::WallTime wall = clock.wallNow();
     StatusSnapshot s;
+    static_cast<RelayStatus&>(s) = relay_.status();
     s.version = version_;
     s.startedAt = isoUtc(startedWall_);
-    s.uptimeSeconds = seconds(clock.now() - startedAt_);
-    s.inputPort = relay_.inputPort();
-    s.outputPort = relay_.outputPort();
-    s.inputListening = relay_.inputListening();
-    s.outputListening = relay_.outputListening();
-    s.bind = relay_.listenerSettings().bind.text;
-    for (const UnboundAddress& u : relay_.inputNotBound())
-        s.inputNotBound.push_back(u.address.text());
-    for (const UnboundAddress& u : relay_.outputNotBound())
-        s.outputNotBound.push_back(u.address.text());
-    s.intervalMs = relay_.SendInterval();
-    s.queueLines = relay_.queueLines();
-    s.queueBytes = relay_.queueBytes();
-    s.paused = relay_.readingPaused();
+    s.uptimeSeconds = seconds(relay_.clock().now() - startedAt_);
     s.queueHistory.assign(queueHistory_.begin(), queueHistory_.end());
-    s.spool.folder = relay_.spoolSettings().folder;
-    s.spool.error = relay_.spoolError();
-    if (const Journal* j = relay_.journal()) {
-        s.spool.bytes = j->bytes();
-        s.spool.segments = j->segments();
-        s.spool.firstSeq = j->firstSeq();
-        s.spool.sentSeq = j->sentSeq();
-        s.spool.lastSeq = j->lastSeq();
-        s.spool.syncedSeq = j->syncedSeq();
-    }
-    s.spool.syncP99Ms = relay_.spoolSyncTimes().p99() * 1000;
-    s.spool.syncSeconds = relay_.spoolSyncTimes().histogram;
     if (lineCounts_.size() >= 2) {
         const double span = static_cast<double>(lineCounts_.size() - 1);
         s.linesInPerSecond =
@@ -284,18 +258,6 @@ StatusSnapshot StatusServer::snapshot() {
         s.linesOutPerSecond =
             static_cast<double>(lineCounts_.back().second - lineCounts_.front().second) / span;
     }
-    auto peer = [&](const PeerEntry& e, uint64_t lines, uint64_t behind) {
-        return PeerStatus{e.id,  e.address, isoUtc(e.since), std::max(0.0, seconds(wall - e.since)),
-                          lines, behind};
-    };
-    for (const PeerEntry& e : relay_.receivers())
-        s.receivers.push_back(
-            peer(e, relay_.receiverLines(e.id), relay_.receiverBytesBehind(e.id)));
-    for (const PeerEntry& e : relay_.senders())
-        s.senders.push_back(peer(e, relay_.senderLines(e.id), 0));
-    s.lastError = relay_.lastSendError();
-    s.log.assign(relay_.recentLog().begin(), relay_.recentLog().end());
-    s.counters = relay_.counters();
     return s;
 }
 

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "server/net/journal.h"
+#include "server/net/testing/journal_notes.h"
 
 namespace korrin {
 
@@ -38,7 +39,7 @@ inline void checkFolderContract(JournalFolder& folder) {
     EXPECT_GT(free, 0u);
     EXPECT_FALSE(folder.open("missing", false));
     EXPECT_FALSE(folder.lastError().empty());
-    std::vector<std::string> notes;
+    NoteList notes;
     {
         Journal j(folder, 4096);
         ASSERT_TRUE(j.open(notes)) << j.error();

@@ -1,42 +1,33 @@
-// Receivers that get sent lines again: the most recent ones for a new receiver
-// ("ReplayLines"), or those sent since it left for one that comes back ("ResumeSeconds").
+#include "server/net/catch_up.h"
+
 #include <algorithm>
 
 #include "server/net/leading_number.h"
-#include "server/net/relay.h"
 
 namespace korrin {
-namespace {
-// Sent lines kept in memory without a spool, and what a catch-up may have queued at once
-// (well below a connection's cap, so that a receiver that missed much is not dropped for it).
-constexpr size_t kSentLines = 100000;
-constexpr size_t kSentBytes = 64u * 1024 * 1024;
-constexpr size_t kFeedBytes = 1024 * 1024;
-constexpr size_t kPlaces = 1000;
-}  // namespace
 
-void Relay::readCatchUpSettings() {
-    const std::string replay = settings_.get("ReplayLines", "0");
-    const std::string resume = settings_.get("ResumeSeconds", "0");
+CatchUps::CatchUps(Listener& out, RelayLog& log, Clock& clock, RelayCounters& counters,
+                   LineCounts& sentLines)
+    : out_(out), log_(log), clock_(clock), counters_(counters), sentLines_(sentLines) {}
+
+void CatchUps::readSettings(SettingsStore& settings) {
+    const std::string replay = settings.get("ReplayLines", "0");
+    const std::string resume = settings.get("ResumeSeconds", "0");
     const std::optional<double> lines = leadingNumber(replay);
     const std::optional<double> seconds = leadingNumber(resume);
     replayLines_ = lines ? static_cast<uint64_t>(std::min(*lines, 1e12)) : 0;
     resumeSeconds_ = seconds ? static_cast<int>(std::min(*seconds, 1e6)) : 0;
     if (!lines)
-        logError(log_.numbers().badSetting,
-                 "ReplayLines: \"" + replay + "\" is no number; it is 0");
+        log_.error(log_.numbers().badSetting,
+                   "ReplayLines: \"" + replay + "\" is no number; it is 0");
     if (!seconds)
-        logError(log_.numbers().badSetting,
-                 "ResumeSeconds: \"" + resume + "\" is no number; it is 0");
+        log_.error(log_.numbers().badSetting,
+                   "ResumeSeconds: \"" + resume + "\" is no number; it is 0");
 }
 
-uint64_t Relay::firstKept() const {
-    return journal_ ? journal_->firstSeq() : sentLinesFirst_;
-}
-
-uint64_t Relay::keepFrom() {
-    uint64_t from = lastSent() + 1;
-    if (replayLines_ > 0) from -= std::min(replayLines_, lastSent());
+uint64_t CatchUps::keepFrom(uint64_t lastSent) {
+    uint64_t from = lastSent + 1;
+    if (replayLines_ > 0) from -= std::min(replayLines_, lastSent);
     const Clock::TimePoint now = clock_.now();
     for (auto it = places_.begin(); it != places_.end();) {
         if (now - it->second.left > std::chrono::seconds(resumeSeconds_)) {
@@ -52,21 +43,12 @@ uint64_t Relay::keepFrom() {
     return from;
 }
 
-void Relay::keepSent(std::string_view line) {
-    if (journal_ || (replayLines_ == 0 && resumeSeconds_ == 0)) return;
-    if (sentLines_.empty()) sentLinesFirst_ = lastSent() + 1;
-    sentLines_.push_back(line.substr(0, line.size() - 1));  // without its LF
-    while (sentLines_.size() > kSentLines || sentLines_.bytes() > kSentBytes) {
-        sentLines_.pop_front();
-        ++sentLinesFirst_;
-    }
-}
-
-void Relay::startCatchUp(int id) {
+void CatchUps::start(int id, const std::string& address) {
+    inFlight_[id] = InFlight();
     if (replayLines_ == 0 && resumeSeconds_ == 0) return;
-    const std::string& address = receiverHosts_[id];
+    const std::string who = address + "-" + std::to_string(id);
     uint64_t from = lastSent() + 1;
-    keepFrom();  // forgets the places older than ResumeSeconds
+    keepFrom(lastSent());  // forgets the places older than ResumeSeconds
     // Two receivers from one address each take up a place; the oldest goes first.
     auto oldest = places_.end();
     for (auto [it, end] = places_.equal_range(address); it != end; ++it)
@@ -79,7 +61,7 @@ void Relay::startCatchUp(int id) {
         // at the older place the first of them took back.
         auto taken = placesTaken_.find(address);
         if (taken != placesTaken_.end() && taken->second < from)
-            countLost("not_kept", from - taken->second, address + "-" + std::to_string(id),
+            countLost("not_kept", from - taken->second, who,
                       "that another receiver from its address may have taken in its place");
         if (places_.count(address) == 0)
             placesTaken_.erase(address);
@@ -88,20 +70,21 @@ void Relay::startCatchUp(int id) {
     } else if (replayLines_ > 0) {
         from -= std::min(replayLines_, lastSent());
     }
-    if (from < firstKept()) {
-        countLost("not_kept", firstKept() - from, address + "-" + std::to_string(id));
-        from = firstKept();
+    if (from < store_->firstKept()) {
+        countLost("not_kept", store_->firstKept() - from, who);
+        from = store_->firstKept();
     }
     if (from > lastSent()) return;
     CatchUp& c = catchUps_[id];
     c.next = from;
-    if (journal_) c.reader = journal_->reader(from);
+    c.who = who;
+    c.reader = store_->reader(from);
     feed(id, c);
 }
 
-void Relay::leaveCatchUp(int id) {
+void CatchUps::leave(int id, const std::string& address) {
     InFlight& f = inFlight_[id];
-    if (resumeSeconds_ > 0 && !receiverHosts_[id].empty()) {
+    if (resumeSeconds_ > 0 && !address.empty()) {
         auto it = catchUps_.find(id);
         uint64_t next = it != catchUps_.end() ? it->second.next : lastSent() + 1;
         // What was still queued for it when it closed never reached it: it comes back there.
@@ -112,19 +95,19 @@ void Relay::leaveCatchUp(int id) {
                 break;
             }
         }
-        if (places_.size() >= kPlaces) {
+        if (places_.size() >= limits::kPlaces) {
             auto oldest = places_.begin();
             for (auto p = places_.begin(); p != places_.end(); ++p)
                 if (p->second.left < oldest->second.left) oldest = p;
             places_.erase(oldest);
         }
-        places_.emplace(receiverHosts_[id], Place{next, clock_.now()});
+        places_.emplace(address, Place{next, clock_.now()});
     }
     f = InFlight();
     catchUps_.erase(id);
 }
 
-void Relay::handed(int id, uint64_t seq, size_t bytes) {
+void CatchUps::handed(int id, uint64_t seq, size_t bytes) {
     if (resumeSeconds_ == 0) return;
     InFlight& f = inFlight_[id];
     f.queued += bytes;
@@ -133,13 +116,13 @@ void Relay::handed(int id, uint64_t seq, size_t bytes) {
     if (f.queued > taken) f.ends.emplace_back(seq, f.queued);
 }
 
-void Relay::countLost(const std::string& reason, uint64_t lines, const std::string& who,
-                      const std::string& why) {
+void CatchUps::countLost(const std::string& reason, uint64_t lines, const std::string& who,
+                         const std::string& why) {
     counters_.linesLost[reason] += lines;
-    logError(0, "Receiver " + who + " missed " + std::to_string(lines) + " lines " + why);
+    log_.error(0, "Receiver " + who + " missed " + std::to_string(lines) + " lines " + why);
 }
 
-void Relay::feedCatchUps() {
+void CatchUps::feedAll() {
     for (auto it = catchUps_.begin(); it != catchUps_.end();) {
         const int id = it->first;
         CatchUp& c = it->second;
@@ -148,29 +131,25 @@ void Relay::feedCatchUps() {
     }
 }
 
-bool Relay::feed(int id, CatchUp& c) {
+bool CatchUps::feed(int id, CatchUp& c) {
     std::string line;
-    while (c.next <= lastSent() && out_.pendingBytes(id) < kFeedBytes) {
-        uint64_t seq = c.next;
-        if (journal_) {
-            if (!c.reader.next(line, seq)) break;  // a read error: tried again next step
-        } else {
-            if (c.next < sentLinesFirst_) {
-                countLost("not_kept", sentLinesFirst_ - c.next,
-                          receiverHosts_[id] + "-" + std::to_string(id));
-                c.next = seq = sentLinesFirst_;
-                if (c.next > lastSent()) break;
-            }
-            line.assign(sentLines_[static_cast<size_t>(c.next - sentLinesFirst_)]);
+    while (c.next <= lastSent() && out_.pendingBytes(id) < limits::kCatchUpFeedBytes) {
+        if (c.next < store_->firstKept()) {  // the store let them go meanwhile
+            countLost("not_kept", store_->firstKept() - c.next, c.who);
+            c.next = store_->firstKept();
+            c.reader = store_->reader(c.next);
+            if (c.next > lastSent()) break;
         }
+        uint64_t seq = c.next;
+        if (!c.reader->next(line, seq)) break;  // a read error: tried again next step
         if (seq > lastSent()) {  // past a gap, into what is not sent yet: it comes live
             c.next = seq;
             break;
         }
         // A gap inside the journal is damage, counted once when the spool was opened.
         if (seq > c.next)
-            logError(0, "Receiver " + receiverHosts_[id] + "-" + std::to_string(id) + " missed " +
-                            std::to_string(seq - c.next) + " lines damaged in the spool");
+            log_.error(0, "Receiver " + c.who + " missed " + std::to_string(seq - c.next) +
+                              " lines damaged in the spool");
         line += '\n';
         if (!out_.send(id, line).ok()) {
             ++counters_.sendFailures;
@@ -179,7 +158,7 @@ bool Relay::feed(int id, CatchUp& c) {
             return false;
         }
         ++counters_.replayedLines;
-        ++receiverLines_[id];
+        ++sentLines_[id];
         handed(id, seq, line.size());
         c.next = seq + 1;
     }

@@ -1,0 +1,43 @@
+// The lines in memory only: the queue up to its marks, and the sent lines outputs still want,
+// up to limits::kKeptLines and kKeptBytes.
+#pragma once
+
+#include "server/net/line_store.h"
+#include "server/net/limits.h"
+
+namespace korrin {
+
+class MemoryLineStore final : public LineStore {
+  public:
+    bool push(std::string_view line) override {
+        queue_.push_back(line);
+        return full();
+    }
+    std::optional<std::string_view> front() override {
+        return queue_.empty() ? std::nullopt : std::optional(queue_.front());
+    }
+    void pop(uint64_t keepFrom) override;
+    uint64_t lines() const override { return queue_.size(); }
+    uint64_t bytes() const override { return queue_.bytes(); }
+    uint64_t headSeq() const override { return headSeq_; }
+    bool full() const override {
+        return queue_.size() >= limits::kQueueHighLines ||
+               queue_.bytes() >= limits::kQueueHighBytes;
+    }
+    bool low() const override {
+        return queue_.size() <= limits::kQueueHighLines / 2 &&
+               queue_.bytes() <= limits::kQueueHighBytes / 2;
+    }
+    uint64_t firstKept() const override { return sent_.empty() ? headSeq_ : sentFirst_; }
+    std::unique_ptr<LineReader> reader(uint64_t from) override;
+    const LineQueue& window() const override { return queue_; }
+
+  private:
+    class Reader;
+    LineQueue queue_;
+    uint64_t headSeq_ = 1;
+    LineQueue sent_;  // sent lines from sentFirst_ on
+    uint64_t sentFirst_ = 1;
+};
+
+}  // namespace korrin
