@@ -6,6 +6,7 @@
 #include <cstring>
 #include <map>
 
+#include "server/net/limits.h"
 #include "server/net/testing/recording_events.h"
 
 namespace korrin {
@@ -13,14 +14,17 @@ namespace {
 
 using Seen = std::vector<std::string>;
 
-// The listener's part played by hand: sockets are strings, the event queue a list.
+// The listener's part played by hand: sockets are strings, the event queue a list. As a real
+// listener does, it watches each accepted socket under its connection's id and serial and hands
+// the socket's events on by those alone.
 class FakeSockets final : public ConnectionTable {
   public:
-    using ConnectionTable::deliverClosed;
-    using ConnectionTable::find;
-    using ConnectionTable::peerClosed;
-    using ConnectionTable::received;
-    using ConnectionTable::writable;
+    // What the watch on one accepted socket holds; id -1 when the peer was turned away, -2
+    // when it waits for an id.
+    struct Socket {
+        int id;
+        uint64_t serial;
+    };
 
     FakeSockets(ListenerEvents& e, int max)
         : ConnectionTable(e, max,
@@ -36,13 +40,23 @@ class FakeSockets final : public ConnectionTable {
     std::map<std::string, int> listenErrors;  // by address
     std::vector<std::string> listening;
 
-    // A peer connects: its id, or -1 when turned away, -2 when it waits for an id.
-    int connect() {
-        if (!idFree()) return -2;
-        if (turnAway(ipv4(10, 0, 0, 1))) return -1;
+    Socket connect() {
+        if (!idFree()) return {-2, 0};
+        if (turnAway(ipv4(10, 0, 0, 1))) return {-1, 0};
         Connection& c = add(std::make_unique<Connection>(), ipv4(10, 0, 0, 1), "10.0.0.9");
         opened(c);
-        return c.id;
+        return {c.id, c.serial};
+    }
+    // The socket's events: false when they find no connection, as those of a closing one or of
+    // an earlier one under the same id do.
+    bool peerSends(Socket s, std::string_view bytes) {
+        return on(s, [&](Connection& c) { received(c, bytes); });
+    }
+    bool socketWritable(Socket s) {
+        return on(s, [&](Connection& c) { writable(c); });
+    }
+    bool peerHangsUp(Socket s) {
+        return on(s, [&](Connection& c) { peerClosed(c, 0); });
     }
     void deliverQueued() {
         for (int id : std::exchange(queued, {})) deliverClosed(id);
@@ -51,6 +65,12 @@ class FakeSockets final : public ConnectionTable {
     void pauseReading(bool) override {}
 
   private:
+    template <class Handle>
+    bool on(Socket s, Handle handle) {
+        Connection* c = find(s.id, s.serial);
+        if (c) handle(*c);
+        return c != nullptr;
+    }
     int listenOn(const IpAddress& a, int32_t) override {
         const auto it = listenErrors.find(a.text());
         if (it != listenErrors.end()) return it->second;
@@ -76,40 +96,42 @@ struct Table : ::testing::Test {
 };
 
 TEST_F(Table, AdmitsUpToTheBoundAndLogsTheTurnedAwayOnceAMinute) {
-    EXPECT_EQ(table.connect(), 0);
+    EXPECT_EQ(table.connect().id, 0);
     events.admit = false;
-    EXPECT_EQ(table.connect(), -1);  // refused by the events: no id, no log
+    EXPECT_EQ(table.connect().id, -1);  // refused by the events: no id, no log
     events.admit = true;
-    EXPECT_EQ(table.connect(), 1);
-    EXPECT_EQ(table.connect(), 2);
-    EXPECT_EQ(table.connect(), -1);
-    EXPECT_EQ(table.connect(), -1);
+    EXPECT_EQ(table.connect().id, 1);
+    EXPECT_EQ(table.connect().id, 2);
+    EXPECT_EQ(table.connect().id, -1);
+    EXPECT_EQ(table.connect().id, -1);
     EXPECT_EQ(events.seen, (Seen{"open 0", "open 1", "open 2", "error " + std::to_string(EMFILE)}));
 }
 
 TEST_F(Table, IdsAreLowestFreeOnceClosedAndSerialsNeverReturn) {
-    for (int i = 0; i < 3; ++i) table.connect();
-    const uint64_t old = table.find(1)->serial;
+    table.connect();
+    const FakeSockets::Socket old = table.connect();
+    table.connect();
     ASSERT_TRUE(table.closeConnection(1).ok());
     EXPECT_FALSE(table.isOpen(1));
-    EXPECT_EQ(table.connect(), -2);  // id 1 is held until its closed event
+    EXPECT_EQ(table.connect().id, -2);  // id 1 is held until its closed event
     table.deliverQueued();
     EXPECT_EQ(table.acceptAgains, 1);
-    EXPECT_EQ(table.connect(), 1);
-    EXPECT_EQ(table.find(1, old), nullptr);  // the old connection's events find nothing
-    EXPECT_NE(table.find(1, table.find(1)->serial), nullptr);
+    const FakeSockets::Socket again = table.connect();
+    EXPECT_EQ(again.id, 1);
+    EXPECT_FALSE(table.socketWritable(old));  // the old connection's events find nothing
+    EXPECT_TRUE(table.socketWritable(again));
     EXPECT_EQ(table.closeConnection(7).code, ENOTSOCK);
 }
 
 TEST_F(Table, ClosesWhenSentOnlyOnceAllIsOut) {
-    table.connect();
+    const FakeSockets::Socket s = table.connect();
     table.room = 4;
     ASSERT_TRUE(table.send(0, "answer").ok());
     ASSERT_TRUE(table.closeWhenSent(0).ok());
     EXPECT_TRUE(table.isOpen(0));
     EXPECT_EQ(table.pendingBytes(0), 2u);
     table.room = 100;
-    table.writable(*table.find(0));
+    table.socketWritable(s);
     EXPECT_EQ(table.written, "answer");
     EXPECT_FALSE(table.isOpen(0));
     table.connect();  // id 1: nothing queued, so it closes at once
@@ -128,11 +150,11 @@ TEST(TableUnsent, ToldWhileTheClosedEventIsDelivered) {
     FakeSockets table{events, 3};
     events.table = &table;
     table.connect();
-    table.connect();
+    const FakeSockets::Socket second = table.connect();
     table.room = 4;
     ASSERT_TRUE(table.send(0, "line 1\n").ok());
     table.closeConnection(0);
-    table.peerClosed(*table.find(1), 0);
+    table.peerHangsUp(second);
     table.deliverQueued();
     EXPECT_EQ(events.unsent, (std::vector<size_t>{3, 0}));
     EXPECT_EQ(table.unsentAtClose(0), 0u);  // asked too late
@@ -145,7 +167,7 @@ TEST_F(Table, AFailedSendFailsUnlessThePeerLeftInOrder) {
         bool open;
     };
     for (const Case& k : {Case{false, ECONNRESET, true}, Case{true, 0, false}}) {
-        const int id = table.connect();
+        const int id = table.connect().id;
         table.writeError = ECONNRESET;
         table.peerGone = k.peerGone;
         EXPECT_EQ(table.send(id, "x").code, k.code);
@@ -162,14 +184,14 @@ TEST_F(Table, TheLinesAPeerLeftAreDeliveredBeforeItsClose) {
          {Case{false, {"open 0", "line 0 one", "piece 0 tw", "closed 0"}},
           Case{true, {"open 0", "line 0 one", "line 0 two", "piece 0 3", "closed 0"}}}) {
         events.seen.clear();
-        table.connect();
+        const FakeSockets::Socket s = table.connect();
         table.setReceiving(0, true);
-        table.received(*table.find(0), "one\ntw");
+        table.peerSends(s, "one\ntw");
         if (k.closedHere) {
             table.waiting = "o\n3";
             table.closeConnection(0);
         } else {
-            table.peerClosed(*table.find(0), 0);
+            table.peerHangsUp(s);
         }
         table.deliverQueued();
         EXPECT_EQ(events.seen, k.seen);
@@ -178,10 +200,10 @@ TEST_F(Table, TheLinesAPeerLeftAreDeliveredBeforeItsClose) {
 
 // The lines of a read go on together, and a line dropped among them keeps its place.
 TEST_F(Table, LinesOfOneReadKeepTheirOrderAroundADroppedOne) {
-    table.connect();
+    const FakeSockets::Socket s = table.connect();
     table.setReceiving(0, true);
-    table.received(*table.find(0), "a\nb");
-    table.received(*table.find(0), "\nc\n" + std::string(70000, 'x') + "\nd\ne");
+    table.peerSends(s, "a\nb");
+    table.peerSends(s, "\nc\n" + std::string(limits::kMaxLine + 1, 'x') + "\nd\ne");
     EXPECT_EQ(events.seen, (Seen{"open 0", "line 0 a", "line 0 b", "line 0 c",
                                  "error " + std::to_string(EMSGSIZE), "line 0 d"}));
 }

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "server/net/ip_address.h"
+#include "server/net/limits.h"
 #include "server/net/listener.h"
 #include "server/net/relay.h"
 #include "server/status/http_request.h"
@@ -36,7 +37,7 @@ StatusSettings readStatusSettings(SettingsStore& store);
 
 class StatusServer final : public ListenerEvents {
   public:
-    static constexpr int kMaxConnections = 16;
+    static constexpr int kMaxConnections = limits::kStatusConnections;
     static constexpr std::chrono::seconds kIdle{10};  // a connection's whole life at most
     static constexpr size_t kHistorySamples = 300;    // five minutes, one a second
     static constexpr char kDefaultBind[] = "127.0.0.1, ::1";
