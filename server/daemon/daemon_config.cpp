@@ -26,6 +26,8 @@ constexpr Key kKeys[] = {
     {"StatusBind", nullptr},
     {"AllowStatus", nullptr},
     {"StatusHosts", nullptr},
+    {"Events", "--events"},
+    {"EventsOrigins", nullptr},
     {"Spool", "--spool"},
     {"SpoolSync", "--spool-sync"},
     {"SpoolLimit", "--spool-limit"},
@@ -54,12 +56,14 @@ const char kUsage[] =
     "usage: korrin-relay [--config FILE] [--port N] [--timer MS] [--bind LIST]\n"
     "                    [--allow-senders LIST] [--allow-receivers LIST] [--status-port N]\n"
     "                    [--spool DIR] [--spool-sync MS] [--spool-limit MIB]\n"
-    "                    [--replay-lines N] [--resume-seconds S] [--log-file PATH]\n"
+    "                    [--replay-lines N] [--resume-seconds S] [--events 0|1]\n"
+    "                    [--log-file PATH]\n"
     "       korrin-relay --help | --version\n"
     "Relays LF-ended text lines from the senders on port N to every receiver on port N+1,\n"
     "one line per tick of a pacing timer. Settings come from FILE (default\n"
     "/etc/korrin-relay/korrin-relay.conf, \"Key = value\" lines); flags override it.\n"
     "With --spool every line read is kept in DIR until it is sent, across restarts.\n"
+    "With --events 1 the status port also serves the lines to browsers (/events, /board).\n"
     "SIGHUP re-reads the file; SIGTERM and SIGINT stop the relay.\n";
 
 ParsedOptions parseArguments(const std::vector<std::string>& args) {

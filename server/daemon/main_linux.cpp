@@ -20,13 +20,12 @@
 
 #include "common/unique_fd.h"
 #include "server/daemon/daemon_config.h"
-#include "server/headless/unattended_relay.h"
+#include "server/headless/relay_assembly.h"
 #include "server/linux/epoll_listener_linux.h"
 #include "server/linux/event_loop_linux.h"
 #include "server/linux/huge_page_blocks_linux.h"
 #include "server/linux/journal_folder_linux.h"
 #include "server/net/relay.h"
-#include "server/net/relay_events.h"
 #include "server/status/status_server.h"
 
 namespace korrin {
@@ -100,24 +99,25 @@ int senderBound() {
     return bound;
 }
 
-// The daemon's parts. They go in reverse order: the listeners, which call into the relay and
-// the status server, go before those, and the loop goes after everything watched in it.
+// The relay's parts on the loop's listeners and timers. The loop is declared first, to go
+// after everything watched in it.
 class Daemon {
   public:
     Daemon(const DaemonOptions& options, std::map<std::string, std::string> values,
            oxa::UniqueFd signalFd, int maxSenders)
         : options_(options),
-          maxSenders_(maxSenders),
           settings_(std::move(values)),
           log_(options.logFile),
+          parts_(RelayPlatform{
+              [this](ListenerEvents& events, int bound) {
+                  return std::make_unique<EpollListener>(loop_, events, bound);
+              },
+              [this](RelayPlatform::TimerRole, std::function<void()> onTick) {
+                  return std::make_unique<FdTimer>(loop_, std::move(onTick));
+              },
+              [](const std::string& path) { return std::make_unique<PosixFolder>(path); }, log_,
+              settings_, view_, clock_, maxSenders, KORRIN_VERSION}),
           signalFd_(std::move(signalFd)) {
-        sendTimer_.setInterval(kSendTimerDesignMs);
-        sendTimer_.setEnabled(true);
-        statusTimer_.setInterval(1000);
-        statusTimer_.setEnabled(true);
-        spoolTimer_.setEnabled(false);
-        relay_.useSpool([](const std::string& path) { return std::make_unique<PosixFolder>(path); },
-                        spoolTimer_);
         // Looked at first in every round: a stop does not wait behind a flood of socket events.
         if (!loop_.watchFirst(signalFd_.get(), EPOLLIN, [this](uint32_t) { onSignal(); }))
             throw std::system_error(errno, std::generic_category(),
@@ -126,15 +126,13 @@ class Daemon {
     ~Daemon() { loop_.unwatch(signalFd_.get()); }
 
     int run() {
-        driver_.start();
+        parts_.driver().start();
         notifySystemd("READY=1");
         loop_.run();
         return 0;
     }
 
   private:
-    static constexpr int kSendTimerDesignMs = 1000;  // start-up then sets "Timer"
-
     void onSignal() {
         signalfd_siginfo info;
         while (read(signalFd_.get(), &info, sizeof info) == sizeof info) {
@@ -142,7 +140,7 @@ class Daemon {
                 reload();
             } else {
                 notifySystemd("STOPPING=1");
-                relay_.unload();
+                parts_.relay().unload();
                 loop_.stop();
             }
         }
@@ -156,33 +154,21 @@ class Daemon {
         std::string error;
         if (loadSettings(options_, LoadTime::Reload, values, &error)) {
             settings_.replace(std::move(values));
-            driver_.settingsMayHaveChanged();
+            parts_.driver().settingsMayHaveChanged();
         } else {
             // The settings in force stay; the file is read again at the next SIGHUP.
-            relay_.logError(EINVAL, error + "; the settings stay as they were");
+            parts_.relay().logError(EINVAL, error + "; the settings stay as they were");
         }
         notifySystemd("READY=1");
     }
 
     const DaemonOptions& options_;
-    int maxSenders_;
     EventLoop loop_;
     MapSettings settings_;
     StderrLog log_;
     NoView view_;
     SteadyClock clock_;
-    FdTimer sendTimer_{loop_, [this] { relay_.Send_Msg(); }};
-    Relay relay_{input_, output_, settings_, sendTimer_, log_, view_, clock_};
-    SenderEvents senders_{relay_};
-    ReceiverEvents receivers_{relay_};
-    EpollListener input_{loop_, senders_, maxSenders_};
-    EpollListener output_{loop_, receivers_, Relay::kTableSize};
-    StatusServer status_{statusListener_, relay_, settings_, KORRIN_VERSION};
-    EpollListener statusListener_{loop_, status_, StatusServer::kMaxConnections};
-    FdTimer statusTimer_{loop_, [this] { status_.tick(); }};
-    FdTimer retryTimer_{loop_, [this] { driver_.retryTick(); }};
-    FdTimer spoolTimer_{loop_, [this] { relay_.spoolTick(); }};
-    UnattendedRelay driver_{relay_, status_, settings_, retryTimer_};
+    RelayAssembly parts_;
     oxa::UniqueFd signalFd_;
 };
 

@@ -6,6 +6,20 @@
 
 namespace korrin {
 
+void LinesInFlight::handed(uint64_t seq, size_t bytes, size_t pending) {
+    queued_ += bytes;
+    const uint64_t taken = queued_ - std::min<uint64_t>(pending, queued_);
+    while (!ends_.empty() && ends_.front().second <= taken) ends_.pop_front();
+    if (queued_ > taken) ends_.emplace_back(seq, queued_);
+}
+
+std::optional<uint64_t> LinesInFlight::firstUnsent(size_t unsentAtClose) const {
+    const uint64_t unsent = std::min<uint64_t>(unsentAtClose, queued_);
+    for (const auto& [seq, end] : ends_)
+        if (end > queued_ - unsent) return seq;
+    return std::nullopt;
+}
+
 CatchUps::CatchUps(Listener& out, RelayLog& log, Clock& clock, RelayCounters& counters,
                    LineCounts& sentLines)
     : out_(out), log_(log), clock_(clock), counters_(counters), sentLines_(sentLines) {}
@@ -38,13 +52,13 @@ uint64_t CatchUps::keepFrom(uint64_t lastSent) {
         }
     }
     for (const auto& [id, c] : catchUps_) from = std::min(from, c.next);
-    for (const InFlight& f : inFlight_)
-        if (!f.ends.empty()) from = std::min(from, f.ends.front().first);
+    for (const LinesInFlight& f : inFlight_)
+        if (f.oldest()) from = std::min(from, *f.oldest());
     return from;
 }
 
 void CatchUps::start(int id, const std::string& address) {
-    inFlight_[id] = InFlight();
+    inFlight_[id] = LinesInFlight();
     if (replayLines_ == 0 && resumeSeconds_ == 0) return;
     const std::string who = address + "-" + std::to_string(id);
     uint64_t from = lastSent() + 1;
@@ -83,18 +97,12 @@ void CatchUps::start(int id, const std::string& address) {
 }
 
 void CatchUps::leave(int id, const std::string& address) {
-    InFlight& f = inFlight_[id];
     if (resumeSeconds_ > 0 && !address.empty()) {
         auto it = catchUps_.find(id);
         uint64_t next = it != catchUps_.end() ? it->second.next : lastSent() + 1;
         // What was still queued for it when it closed never reached it: it comes back there.
-        const uint64_t unsent = std::min<uint64_t>(out_.unsentAtClose(id), f.queued);
-        for (const auto& [seq, end] : f.ends) {
-            if (end > f.queued - unsent) {
-                next = std::min(next, seq);
-                break;
-            }
-        }
+        if (const auto unsent = inFlight_[id].firstUnsent(out_.unsentAtClose(id)))
+            next = std::min(next, *unsent);
         if (places_.size() >= limits::kPlaces) {
             auto oldest = places_.begin();
             for (auto p = places_.begin(); p != places_.end(); ++p)
@@ -103,17 +111,12 @@ void CatchUps::leave(int id, const std::string& address) {
         }
         places_.emplace(address, Place{next, clock_.now()});
     }
-    f = InFlight();
+    inFlight_[id] = LinesInFlight();
     catchUps_.erase(id);
 }
 
 void CatchUps::handed(int id, uint64_t seq, size_t bytes) {
-    if (resumeSeconds_ == 0) return;
-    InFlight& f = inFlight_[id];
-    f.queued += bytes;
-    const uint64_t taken = f.queued - std::min<uint64_t>(out_.pendingBytes(id), f.queued);
-    while (!f.ends.empty() && f.ends.front().second <= taken) f.ends.pop_front();
-    if (f.queued > taken) f.ends.emplace_back(seq, f.queued);
+    if (resumeSeconds_ > 0) inFlight_[id].handed(seq, bytes, out_.pendingBytes(id));
 }
 
 void CatchUps::countLost(const std::string& reason, uint64_t lines, const std::string& who,

@@ -8,6 +8,7 @@
 #include <deque>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "server/net/limits.h"
@@ -17,6 +18,25 @@
 #include "server/net/relay_status.h"
 
 namespace korrin {
+
+// The lines queued to one receiver that the network may not have taken whole yet: a receiver
+// that leaves comes back to the first of them.
+class LinesInFlight {
+  public:
+    // A line of the sequence, `bytes` long, was queued; `pending`: the bytes the connection
+    // holds unsent now.
+    void handed(uint64_t seq, size_t bytes, size_t pending);
+    // The oldest line the network may not have taken.
+    std::optional<uint64_t> oldest() const {
+        return ends_.empty() ? std::nullopt : std::optional(ends_.front().first);
+    }
+    // At the close, with unsentAtClose bytes left: the first line it did not get whole.
+    std::optional<uint64_t> firstUnsent(size_t unsentAtClose) const;
+
+  private:
+    uint64_t queued_ = 0;                             // bytes queued in all
+    std::deque<std::pair<uint64_t, uint64_t>> ends_;  // sequence, queued once it was
+};
 
 class CatchUps {
   public:
@@ -56,11 +76,6 @@ class CatchUps {
         uint64_t next;
         Clock::TimePoint left;
     };
-    // Per receiver: bytes queued in all, and the end of each line the network may not have yet.
-    struct InFlight {
-        uint64_t queued = 0;
-        std::deque<std::pair<uint64_t, uint64_t>> ends;  // sequence, queued once it was
-    };
     uint64_t lastSent() const { return store_->lastSent(); }
     // False when the receiver was dropped.
     bool feed(int id, CatchUp& c);
@@ -79,7 +94,7 @@ class CatchUps {
     std::multimap<std::string, Place> places_;  // by the address the receiver came from
     // By address, while places of it are left: the oldest place a returning receiver took.
     std::map<std::string, uint64_t> placesTaken_;
-    std::array<InFlight, limits::kReceivers> inFlight_;
+    std::array<LinesInFlight, limits::kReceivers> inFlight_;
 };
 
 }  // namespace korrin

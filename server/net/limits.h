@@ -24,6 +24,8 @@ constexpr size_t kKeptBytes = 64u * 1024 * 1024;
 constexpr size_t kCatchUpFeedBytes = 1024 * 1024;
 // Places of receivers that left, remembered for their return.
 constexpr size_t kPlaces = 1000;
+// Event streams the status port serves at a time, beside its requests.
+constexpr int kEventStreams = 31;
 // Connections the status port serves at a time; a further client is closed as it connects.
 constexpr int kStatusConnections = 16;
 

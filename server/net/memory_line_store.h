@@ -9,6 +9,8 @@ namespace korrin {
 
 class MemoryLineStore final : public LineStore {
   public:
+    // The first line takes this sequence.
+    explicit MemoryLineStore(uint64_t firstSeq = 1) : headSeq_(firstSeq), sentFirst_(firstSeq) {}
     bool push(std::string_view line) override {
         queue_.push_back(line);
         return full();
@@ -35,9 +37,9 @@ class MemoryLineStore final : public LineStore {
   private:
     class Reader;
     LineQueue queue_;
-    uint64_t headSeq_ = 1;
+    uint64_t headSeq_;
     LineQueue sent_;  // sent lines from sentFirst_ on
-    uint64_t sentFirst_ = 1;
+    uint64_t sentFirst_;
 };
 
 }  // namespace korrin

@@ -23,6 +23,15 @@ bool isIntervalNumber(std::string_view text) {
     return leadingNumber(text).has_value();
 }
 
+// Without a spool a run numbers its lines from the time it started, in microseconds: above
+// every number an earlier run can have given, as the send step takes at most 20 lines a second
+// and the queue holds at most its high mark, so that an id a client kept from before a restart
+// is never taken for a line of this run.
+uint64_t firstSeqAt(Clock::WallTime t) {
+    const auto us = std::chrono::duration_cast<std::chrono::microseconds>(t.time_since_epoch());
+    return std::max<int64_t>(1, us.count());
+}
+
 const PeerEntry* findEntry(const std::vector<PeerEntry>& list, uint64_t serial) {
     for (const PeerEntry& e : list)
         if (e.serial == serial) return &e;
@@ -39,6 +48,7 @@ Relay::Relay(Listener& input, Listener& output, SettingsStore& settings, Timer& 
       view_(view),
       clock_(clock),
       log_(log),
+      memoryFirstSeq_(firstSeqAt(clock.wallNow())),
       ports_(input, output, list1_, list3_, log_, view, clock, counters_),
       spool_(
           std::make_unique<Spool>(settings, log_, clock, counters_,
@@ -225,7 +235,7 @@ void Relay::addReceiver(int id) {
 
 void Relay::removeReceiver(int id) {
     for (size_t i = 0; i < list3_.size(); ++i) {
-        if (list3_[i].id == id) {
+        if (!list3_[i].kind && list3_[i].id == id) {
             list3_.erase(list3_.begin() + static_cast<std::ptrdiff_t>(i));
             receiverHosts_[id].clear();
             break;
@@ -235,7 +245,28 @@ void Relay::removeReceiver(int id) {
 }
 
 void Relay::receiverDoubleClick(uint64_t entrySerial) {
-    if (const PeerEntry* e = findEntry(list3_, entrySerial)) out_.closeConnection(e->id);
+    const PeerEntry* e = findEntry(list3_, entrySerial);
+    if (e && e->kind)
+        e->kind->close(e->id);
+    else if (e)
+        out_.closeConnection(e->id);
+}
+
+void Relay::otherReceiverOpened(ReceiverKind& kind, int id, const std::string& address) {
+    list3_.push_back({address + "-" + std::to_string(id) + " (" + kind.name() + ")", id,
+                      nextSerial_++, address, clock_.wallNow(), &kind});
+    label2_.clear();
+    view_.changed(RelayView::kReceivers | RelayView::kLabels);
+}
+
+void Relay::otherReceiverClosed(ReceiverKind& kind, int id) {
+    for (size_t i = 0; i < list3_.size(); ++i) {
+        if (list3_[i].kind == &kind && list3_[i].id == id) {
+            list3_.erase(list3_.begin() + static_cast<std::ptrdiff_t>(i));
+            break;
+        }
+    }
+    view_.changed(RelayView::kReceivers);
 }
 
 // ---- queue and pacing ----
@@ -362,10 +393,13 @@ RelayStatus Relay::status() {
     s.spool = spool_->status();
     auto peer = [&](const PeerEntry& e, uint64_t lines, uint64_t behind) {
         const double connected = std::chrono::duration<double>(wall - e.since).count();
-        return PeerStatus{e.id, e.address, e.since, std::max(0.0, connected), lines, behind};
+        return PeerStatus{e.id,    e.kind ? e.kind->name() : "tcp", e.address,
+                          e.since, std::max(0.0, connected),        lines,
+                          behind};
     };
     for (const PeerEntry& e : list3_)
-        s.receivers.push_back(peer(e, receiverLines(e.id), out_.pendingBytes(e.id)));
+        s.receivers.push_back(e.kind ? peer(e, e.kind->linesSent(e.id), e.kind->bytesBehind(e.id))
+                                     : peer(e, receiverLines(e.id), out_.pendingBytes(e.id)));
     for (const PeerEntry& e : list1_) s.senders.push_back(peer(e, senderLines(e.id), 0));
     s.lastError = label2_;
     s.log.assign(log_.recent().begin(), log_.recent().end());

@@ -10,6 +10,7 @@
 // reads the same state through plain names (senders(), receivers(), lastSendError()).
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <functional>
@@ -112,6 +113,24 @@ class Relay {
     // Another kind of receiver: it gets each line the send step sends, and the store keeps
     // what it still wants. It must outlive the relay's use of it.
     void addOutput(RelayOutput& output) { outputs_.push_back(&output); }
+    void removeOutput(RelayOutput& output) {
+        outputs_.erase(std::remove(outputs_.begin(), outputs_.end(), &output), outputs_.end());
+    }
+
+    // A receiver of another kind connected or left: it is listed with the TCP ones.
+    void otherReceiverOpened(ReceiverKind& kind, int id, const std::string& address);
+    void otherReceiverClosed(ReceiverKind& kind, int id);
+    // One was dropped because a send to it failed; lines it missed that are no longer kept.
+    void receiverDropped() { ++counters_.sendFailures; }
+    void countLost(const std::string& reason, uint64_t lines) {
+        counters_.linesLost[reason] += lines;
+    }
+    // The kept lines from a sequence on, for an output that catches up.
+    std::unique_ptr<LineReader> readKept(uint64_t from) { return store_->reader(from); }
+    uint64_t lastSent() const { return store_->lastSent(); }
+    // The first sequence this run gave; ids below it were given by an earlier run and are not
+    // known here (0: every sequence is known, as the spool's go on across runs).
+    uint64_t firstSeqOfRun() const { return spoolOpen() ? 0 : memoryFirstSeq_; }
 
     // Test mode's generated lines join the same queue.
     void appendToQueue(std::string line) { enqueue(line); }
@@ -214,10 +233,11 @@ class Relay {
     std::optional<Clock::TimePoint> lastStep_;
     std::string label2_;
     uint64_t nextSerial_ = 1;  // of peer entries, unique across both lists
+    uint64_t memoryFirstSeq_;
 
     // Declared after what they point at.
     RelayPorts ports_;
-    MemoryLineStore memory_;
+    MemoryLineStore memory_{memoryFirstSeq_};
     std::unique_ptr<Spool> spool_;
     LineStore* store_ = &memory_;  // the spool's once it is open
     CatchUps catchUps_;            // its readers go before the store they read

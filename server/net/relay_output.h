@@ -19,4 +19,15 @@ class RelayOutput {
     virtual uint64_t keepFrom(uint64_t lastSent) = 0;
 };
 
+// Receivers of another kind than TCP, listed with the TCP ones (the window's List3, the status
+// page) and closed from there.
+class ReceiverKind {
+  public:
+    virtual ~ReceiverKind() = default;
+    virtual const char* name() const = 0;  // as the status page and List3 show it
+    virtual void close(int id) = 0;
+    virtual uint64_t linesSent(int id) const = 0;
+    virtual uint64_t bytesBehind(int id) const = 0;
+};
+
 }  // namespace korrin

@@ -114,7 +114,7 @@ void RelayPorts::closeAll(Port& p, ListenResult* r) {
     // Closing delivers its closed event later, so the list does not change under the loop.
     for (const PeerEntry& e : p.peers) {
         // A peer already on its way out is no failure to close.
-        if (!p.listener.isOpen(e.id)) continue;
+        if (e.kind || !p.listener.isOpen(e.id)) continue;
         const OpResult op = p.listener.closeConnection(e.id);
         if (r) keepError(*r, op);
     }
@@ -182,7 +182,7 @@ void RelayPorts::closeRefused(Port& p, const ParsedList<IpPrefix>& allow,
     const AllowList rule(allow.entries);
     // Closing delivers its closed event later, so the list does not change under the loop.
     for (const PeerEntry& e : p.peers) {
-        if (!p.listener.isOpen(e.id)) continue;
+        if (e.kind || !p.listener.isOpen(e.id)) continue;
         const std::optional<IpAddress> peer = parseIpAddress(p.listener.remoteAddress(e.id));
         const std::optional<IpAddress> local = parseIpAddress(p.listener.localAddressOf(e.id));
         // An address that cannot be told is no address the rules admit.

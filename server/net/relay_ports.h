@@ -11,6 +11,7 @@
 #include "server/net/listener.h"
 #include "server/net/refusal_log.h"
 #include "server/net/relay_log.h"
+#include "server/net/relay_output.h"
 #include "server/net/relay_seams.h"
 #include "server/net/relay_status.h"
 
@@ -23,6 +24,7 @@ struct PeerEntry {
     uint64_t serial;   // this entry and no other, also when its id comes back later
     std::string address;
     Clock::WallTime since;
+    ReceiverKind* kind = nullptr;  // a receiver of another kind than TCP: not the listener's
 };
 
 // What the listeners are started with, read in one go: what a restart applies is what a

@@ -47,6 +47,7 @@ struct SyncTimes {
 
 struct PeerStatus {
     int id = 0;
+    std::string kind = "tcp";  // receivers: "tcp", or the name of another kind
     std::string address;
     Clock::WallTime since;
     double connectedSeconds = 0;

@@ -95,6 +95,18 @@ ParsedList<std::string> parseHostNames(std::string_view text) {
     });
 }
 
+ParsedList<std::string> parseOrigins(std::string_view text) {
+    return parseTextList(text, [](std::string_view entry) -> std::optional<std::string> {
+        if (!entry.empty() && entry.back() == '/') entry.remove_suffix(1);
+        const std::string scheme = lower(entry.substr(0, entry.find("://")));
+        if ((scheme != "http" && scheme != "https") || entry.find("://") == std::string_view::npos)
+            return std::nullopt;
+        const std::string_view authority = entry.substr(scheme.size() + 3);
+        if (authority.empty() || !authorityHost(authority)) return std::nullopt;
+        return scheme + "://" + lower(authority);
+    });
+}
+
 HttpRequestReader::State HttpRequestReader::fail(int status) {
     errorStatus_ = status;
     return state_ = State::Bad;
@@ -168,6 +180,8 @@ HttpRequestReader::State HttpRequestReader::parse() {
         // A request with a body is none of ours: its bytes would be read as the next request.
         if (name == "transfer-encoding" || (name == "content-length" && value != "0"))
             return fail(400);
+        if (name == "origin") origin_ = std::string(value);
+        if (name == "last-event-id") lastEventId_ = std::string(value);
         if (name == "host") {
             // One, and a valid one, even where the target's authority overrides it.
             const std::optional<std::string> named = authorityHost(value);
@@ -178,7 +192,9 @@ HttpRequestReader::State HttpRequestReader::parse() {
     }
     if (!hostField && version[7] != '0') return fail(400);  // HTTP/1.1 requires it
     method_ = std::string(method);
-    path_ = path + std::string(target.substr(0, target.find('?')));
+    const size_t query = target.find('?');
+    path_ = path + std::string(target.substr(0, query));
+    query_ = query == std::string_view::npos ? "" : std::string(target.substr(query + 1));
     host_ = host.value_or("");
     return state_ = State::Complete;
 }

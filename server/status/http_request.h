@@ -31,6 +31,11 @@ class HttpRequestReader {
     // the authority of an absolute target, else the Host field ("[::1]", "127.0.0.1",
     // "localhost", ...). Empty only for an HTTP/1.0 request that names none.
     const std::string& host() const { return host_; }
+    // What follows the target's "?", without it; empty when there is none.
+    const std::string& query() const { return query_; }
+    // The "Origin" and "Last-Event-ID" fields as sent (the last of each); empty when absent.
+    const std::string& origin() const { return origin_; }
+    const std::string& lastEventId() const { return lastEventId_; }
 
   private:
     State fail(int status);
@@ -39,7 +44,7 @@ class HttpRequestReader {
     std::string head_;
     State state_ = State::Incomplete;
     int errorStatus_ = 0;
-    std::string method_, path_, host_;
+    std::string method_, path_, host_, query_, origin_, lastEventId_;
 };
 
 // Whether the status port answers to a request's host(): an IP literal, "localhost" or one of
@@ -50,5 +55,9 @@ bool hostServed(std::string_view host, const std::vector<std::string>& names);
 // "StatusHosts": host names separated by commas, any case, a trailing dot or none; read in
 // lower case without it.
 ParsedList<std::string> parseHostNames(std::string_view text);
+
+// "EventsOrigins": origins as a browser sends them ("https://board.example:8443"), separated by
+// commas; read in lower case.
+ParsedList<std::string> parseOrigins(std::string_view text);
 
 }  // namespace korrin

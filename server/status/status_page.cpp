@@ -83,7 +83,8 @@ const char kScript[] = R"JS(
     set('chart-span', s.queue.history.length + ' s ago');
     set('receiver-count', s.receivers.length);
     set('sender-count', s.senders.length);
-    fill('receivers', s.receivers, [function (p) { return p.address; }, function (p) { return p.id; },
+    fill('receivers', s.receivers, [function (p) { return p.address; },
+      function (p) { return p.kind === 'tcp' ? p.id : p.id + ' (' + p.kind + ')'; },
       function (p) { return p.connected_since; }, function (p) { return p.lines_sent; },
       function (p) { return p.bytes_behind; }]);
     fill('senders', s.senders, [function (p) { return p.address; }, function (p) { return p.id; },
@@ -169,7 +170,8 @@ std::string portText(int32_t port, bool listening) {
 std::string peerRows(const std::vector<PeerStatus>& peers, bool receivers) {
     std::string out;
     for (const PeerStatus& p : peers) {
-        out += "<tr><td>" + escapeHtml(p.address) + "</td><td>" + std::to_string(p.id) +
+        const std::string kind = p.kind == "tcp" ? "" : " (" + p.kind + ")";
+        out += "<tr><td>" + escapeHtml(p.address) + "</td><td>" + std::to_string(p.id) + kind +
                "</td><td>" + escapeHtml(isoUtc(p.since)) + "</td><td>" + std::to_string(p.lines) +
                "</td>";
         if (receivers) out += "<td>" + std::to_string(p.bytesBehind) + "</td>";
@@ -186,6 +188,7 @@ nlohmann::json peersJson(const std::vector<PeerStatus>& peers, bool receivers) {
                             {"connected_since", isoUtc(p.since)},
                             {"connected_seconds", p.connectedSeconds}};
         if (receivers) {
+            o["kind"] = p.kind;
             o["lines_sent"] = p.lines;
             o["bytes_behind"] = p.bytesBehind;
         } else {
@@ -324,6 +327,9 @@ std::string renderMetrics(const StatusSnapshot& s) {
            std::to_string(s.queueBytes));
     metric(out, "korrin_receivers", "gauge", "Connected receivers.",
            std::to_string(s.receivers.size()));
+    metric(out, "korrin_event_streams", "gauge", "Receivers reading the event stream /events.",
+           std::to_string(std::count_if(s.receivers.begin(), s.receivers.end(),
+                                        [](const PeerStatus& p) { return p.kind == "events"; })));
     metric(out, "korrin_senders", "gauge", "Connected senders.", std::to_string(s.senders.size()));
     metric(out, "korrin_paused", "gauge", "1 while reading from senders is paused (queue full).",
            s.paused ? "1" : "0");
@@ -389,7 +395,11 @@ std::string renderStatusPage(const StatusSnapshot& s) {
          "<title>Korrin Server status</title><style>";
     p += kStyle;
     p += "</style></head><body>\n<h1>Korrin Server <span id=\"version\">" + escapeHtml(s.version) +
-         "</span></h1>\n<section><h2>Relay</h2><dl>";
+         "</span></h1>\n";
+    if (s.eventsOn)
+        p += "<p>The lines as they are sent: <a href=\"/board\">the display board</a>, the "
+             "event stream <a href=\"/events\">/events</a>.</p>\n";
+    p += "<section><h2>Relay</h2><dl>";
     p += "<dt>Input port</dt><dd id=\"input-port\"" +
          std::string(s.inputListening ? "" : " class=\"bad\"") + ">" +
          portText(s.inputPort, s.inputListening) + "</dd>";

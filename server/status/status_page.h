@@ -19,6 +19,7 @@ struct StatusSnapshot : RelayStatus {
     double uptimeSeconds = 0;
     std::vector<uint64_t> queueHistory;  // lines, one sample a second, oldest first
     double linesInPerSecond = 0, linesOutPerSecond = 0;
+    bool eventsOn = false;  // /events and /board are served
 };
 
 std::string renderStatusJson(const StatusSnapshot& s);

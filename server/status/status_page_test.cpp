@@ -17,9 +17,9 @@ StatusSnapshot madeUp() {
     s.inputPort = 3001, s.outputPort = 3002;
     s.inputListening = true;
     s.queueLines = 2, s.queueBytes = 9;
-    s.receivers = {
-        {7, "<b>\"x\"</b>", Clock::WallTime(std::chrono::seconds(1767323045)), 1.5, 4, 10}};
-    s.senders = {{0, "::1", Clock::WallTime(std::chrono::seconds(1767323045)), 2, 3, 0}};
+    s.receivers = {{7, "events", "<b>\"x\"</b>", Clock::WallTime(std::chrono::seconds(1767323045)),
+                    1.5, 4, 10}};
+    s.senders = {{0, "tcp", "::1", Clock::WallTime(std::chrono::seconds(1767323045)), 2, 3, 0}};
     s.lastError = "Error: 10054 \xE9t\xE9";
     using namespace std::string_literals;
     s.log = {"Bind: \"\x01\0\xFF\" is not an address"s, "Error: 0 - </pre><script>"};

@@ -1,5 +1,7 @@
 #include "server/status/status_server.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cmath>
 
 #include "server/net/leading_number.h"
@@ -7,6 +9,11 @@
 namespace korrin {
 
 namespace {
+
+std::string lowerCase(std::string s) {
+    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
 
 constexpr size_t kRateSeconds = 10;  // the rates average this many seconds
 
@@ -16,6 +23,8 @@ const char* reason(int status) {
             return "OK";
         case 400:
             return "Bad Request";
+        case 403:
+            return "Forbidden";
         case 404:
             return "Not Found";
         case 405:
@@ -57,8 +66,14 @@ double seconds(Clock::TimePoint::duration d) {
 }  // namespace
 
 StatusSettings readStatusSettings(SettingsStore& store) {
-    return {store.get("StatusPort", ""), store.getList("StatusBind"), store.getList("AllowStatus"),
-            store.getList("StatusHosts")};
+    StatusSettings s;
+    s.port = store.get("StatusPort", "");
+    s.events = store.get("Events", "");
+    s.bind = store.getList("StatusBind");
+    s.allow = store.getList("AllowStatus");
+    s.hosts = store.getList("StatusHosts");
+    s.eventsOrigins = store.getList("EventsOrigins");
+    return s;
 }
 
 StatusServer::StatusServer(Listener& listener, Relay& relay, SettingsStore& settings,
@@ -68,7 +83,13 @@ StatusServer::StatusServer(Listener& listener, Relay& relay, SettingsStore& sett
       settings_(settings),
       version_(std::move(version)),
       startedAt_(relay.clock().now()),
-      startedWall_(relay.clock().wallNow()) {}
+      startedWall_(relay.clock().wallNow()) {
+    relay_.addOutput(streams_);
+}
+
+StatusServer::~StatusServer() {
+    relay_.removeOutput(streams_);
+}
 
 void StatusServer::log(int code, const std::string& text) {
     relay_.logError(code, text);
@@ -102,12 +123,12 @@ std::optional<int32_t> StatusServer::portSetting() {
 
 // A list setting that is wrong is logged; true then.
 bool StatusServer::listWrong(const char* key, const ListText& value,
-                             const std::optional<std::string>& badEntry, const char* entryKind) {
+                             const std::optional<std::string>& badEntry, const char* entryKind,
+                             const char* consequence) {
     std::string why = value.error;
     if (why.empty() && badEntry) why = "\"" + *badEntry + "\" is not " + entryKind;
     if (why.empty()) return false;
-    log(relay_.errorNumbers().badSetting,
-        std::string(key) + ": " + why + "; the status port stays closed");
+    log(relay_.errorNumbers().badSetting, std::string(key) + ": " + why + "; " + consequence);
     return true;
 }
 
@@ -140,6 +161,7 @@ void StatusServer::start() {
         r = listener_.setListening(true);
     }
     listening_ = r.ok();
+    startEvents();
     // The default's ::1 on a computer without IPv6 is no news.
     if (listening_ && !defaultBind)
         for (const UnboundAddress& u : listener_.notBound())
@@ -151,6 +173,25 @@ void StatusServer::start() {
     }
 }
 
+// "Events" and "EventsOrigins": a wrong value keeps /events off, and the rest of the port on.
+void StatusServer::startEvents() {
+    std::string_view text = applied_.events;
+    while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
+    const std::optional<double> number = leadingNumber(text);
+    const bool on = number && roundHalfEven(*number) == 1;
+    eventsOn_ = false;
+    if (!text.empty() && !on && !(number && roundHalfEven(*number) == 0))
+        log(relay_.errorNumbers().badSetting,
+            "Events: \"" + applied_.events + "\" is neither 0 nor 1; /events is not served");
+    const ParsedList<std::string> origins = parseOrigins(applied_.eventsOrigins.text);
+    if (on && listWrong("EventsOrigins", applied_.eventsOrigins, origins.badEntry,
+                        "an origin such as https://host:port", "/events is not served"))
+        return;
+    eventsOn_ = on;
+    origins_ = origins.entries;
+    streams_.setEnabled(eventsOn_);
+}
+
 void StatusServer::tick() {
     const Clock::TimePoint now = relay_.clock().now();
     queueHistory_.push_back(relay_.queueLines());
@@ -158,7 +199,7 @@ void StatusServer::tick() {
     lineCounts_.emplace_back(relay_.counters().linesIn, relay_.counters().linesOut);
     if (lineCounts_.size() > kRateSeconds + 1) lineCounts_.pop_front();
     for (const auto& [id, c] : conns_)
-        if (now - c.opened >= kIdle) listener_.closeConnection(id);
+        if (now - c.opened >= kIdle && !streams_.isStream(id)) listener_.closeConnection(id);
 }
 
 void StatusServer::retry() {
@@ -176,6 +217,9 @@ void StatusServer::connectionOpened(int id) {
     listener_.setLineDelimiter(id, "");  // raw bytes: the request reader frames them
     listener_.setReceiving(id, true);
     conns_[id].opened = relay_.clock().now();
+    // Streams have their own bound: the requests beside them keep theirs.
+    if (conns_.size() - streams_.size() > static_cast<size_t>(limits::kStatusConnections))
+        listener_.closeConnection(id);
 }
 
 void StatusServer::dataIn(int id, std::string_view text, bool) {
@@ -184,11 +228,52 @@ void StatusServer::dataIn(int id, std::string_view text, bool) {
     Conn& c = it->second;
     if (c.request.feed(text) == HttpRequestReader::State::Incomplete) return;
     c.answered = true;
-    listener_.send(id, respond(c.request));
+    const HttpRequestReader& r = c.request;
+    if (eventsOn() && r.state() == HttpRequestReader::State::Complete && r.path() == "/events" &&
+        (r.method() == "GET" || r.method() == "HEAD") && hostServed(r.host(), hostNames_))
+        return startStream(id, r);
+    listener_.send(id, respond(r));
     listener_.closeWhenSent(id);
 }
 
+void StatusServer::startStream(int id, const HttpRequestReader& request) {
+    Answer a;
+    const std::string address = listener_.remoteAddress(id);
+    const std::optional<IpAddress> peer = parseIpAddress(address);
+    // A stream is a receiver: the receivers' list decides too, and refusals are logged so.
+    if (!peer || !relay_.receiverRequest(*peer)) {
+        a.status = 403;
+        a.body = "This address may not receive the lines.\n";
+    } else if (streams_.full()) {
+        a.status = 503;
+        a.extra = "Retry-After: 5\r\n";
+        a.body = "As many event streams as served at once are open; try again later.\n";
+    }
+    if (a.status != 200) {
+        listener_.send(id, serialize(a, request.method() != "HEAD"));
+        listener_.closeWhenSent(id);
+        return;
+    }
+    std::string head =
+        "HTTP/1.1 200 OK\r\nContent-Type: text/event-stream\r\nCache-Control: no-store\r\n"
+        "X-Accel-Buffering: no\r\nX-Content-Type-Options: nosniff\r\n"
+        "Referrer-Policy: no-referrer\r\nConnection: close\r\n";
+    // A page served elsewhere reads the stream only when its origin is listed; never "*".
+    const std::string origin = lowerCase(request.origin());
+    if (std::find(origins_.begin(), origins_.end(), origin) != origins_.end())
+        head += "Access-Control-Allow-Origin: " + request.origin() + "\r\nVary: Origin\r\n";
+    head += "\r\n";
+    listener_.send(id, head);
+    if (request.method() == "HEAD") {
+        listener_.closeWhenSent(id);
+        return;
+    }
+    streams_.open(id, address, events::parseStreamStart(request.query(), request.lastEventId()),
+                  request.lastEventId().empty() ? request.query() : request.lastEventId());
+}
+
 void StatusServer::connectionClosed(int id) {
+    streams_.closed(id);
     conns_.erase(id);
 }
 
