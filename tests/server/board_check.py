@@ -95,7 +95,8 @@ def main():
                 (503, [("Retry-After", "5")], "")])
             ok = ok and all(r["state"] == "reconnecting" and r["shown"] and r["after"] == "live"
                             for r in (seen["resume"], seen["reopen"]))
-            # The page's own new stream goes on after the last line it showed.
+            # The page's own new stream goes on after the last line it showed; the only lines
+            # lost are the held reconnect's: with its spool the relay lost none in its restarts.
             seen["lost"] = browser.eval(LOST)
             ok = (ok and seen["reopen"]["asked"][2].startswith("?last=") and
                   seen["lost"] == "lines lost: 2")
