@@ -180,6 +180,7 @@ void StatusServer::startEvents() {
     const std::optional<double> number = leadingNumber(text);
     const bool on = number && roundHalfEven(*number) == 1;
     eventsOn_ = false;
+    streams_.setEnabled(false);
     if (!text.empty() && !on && !(number && roundHalfEven(*number) == 0))
         log(relay_.errorNumbers().badSetting,
             "Events: \"" + applied_.events + "\" is neither 0 nor 1; /events is not served");
@@ -336,6 +337,7 @@ StatusSnapshot StatusServer::snapshot() {
     s.startedAt = isoUtc(startedWall_);
     s.uptimeSeconds = seconds(relay_.clock().now() - startedAt_);
     s.queueHistory.assign(queueHistory_.begin(), queueHistory_.end());
+    s.eventsOn = eventsOn();
     if (lineCounts_.size() >= 2) {
         const double span = static_cast<double>(lineCounts_.size() - 1);
         s.linesInPerSecond =
