@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "server/net/leading_number.h"
+#include "server/status/board_page.h"
 
 namespace korrin {
 
@@ -307,6 +308,16 @@ std::string StatusServer::respond(const HttpRequestReader& request) {
     } else if (path == "/metrics") {
         a.type = "text/plain; version=0.0.4; charset=utf-8";
         a.body = renderMetrics(snapshot());
+    } else if (eventsOn() && path == "/board") {
+        a.type = "text/html; charset=utf-8";
+        a.extra = "Content-Security-Policy: " + boardPolicy() + "\r\n";
+        a.body = boardHtml();
+    } else if (eventsOn() && path == "/board.js") {
+        a.type = "text/javascript; charset=utf-8";
+        a.body = boardScript();
+    } else if (eventsOn() && path == "/board.css") {
+        a.type = "text/css; charset=utf-8";
+        a.body = boardStyle();
     } else if (path == "/healthz") {
         const bool in = relay_.inputListening(), out = relay_.outputListening();
         if (in && out && relay_.spoolError().empty()) {
