@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "server/net/leading_number.h"
+#include "server/status/board_page.h"
 
 namespace korrin {
 
@@ -180,6 +181,7 @@ void StatusServer::startEvents() {
     const std::optional<double> number = leadingNumber(text);
     const bool on = number && roundHalfEven(*number) == 1;
     eventsOn_ = false;
+    streams_.setEnabled(false);
     if (!text.empty() && !on && !(number && roundHalfEven(*number) == 0))
         log(relay_.errorNumbers().badSetting,
             "Events: \"" + applied_.events + "\" is neither 0 nor 1; /events is not served");
@@ -306,6 +308,16 @@ std::string StatusServer::respond(const HttpRequestReader& request) {
     } else if (path == "/metrics") {
         a.type = "text/plain; version=0.0.4; charset=utf-8";
         a.body = renderMetrics(snapshot());
+    } else if (eventsOn() && path == "/board") {
+        a.type = "text/html; charset=utf-8";
+        a.extra = "Content-Security-Policy: " + boardPolicy() + "\r\n";
+        a.body = boardHtml();
+    } else if (eventsOn() && path == "/board.js") {
+        a.type = "text/javascript; charset=utf-8";
+        a.body = boardScript();
+    } else if (eventsOn() && path == "/board.css") {
+        a.type = "text/css; charset=utf-8";
+        a.body = boardStyle();
     } else if (path == "/healthz") {
         const bool in = relay_.inputListening(), out = relay_.outputListening();
         if (in && out && relay_.spoolError().empty()) {
@@ -336,6 +348,7 @@ StatusSnapshot StatusServer::snapshot() {
     s.startedAt = isoUtc(startedWall_);
     s.uptimeSeconds = seconds(relay_.clock().now() - startedAt_);
     s.queueHistory.assign(queueHistory_.begin(), queueHistory_.end());
+    s.eventsOn = eventsOn();
     if (lineCounts_.size() >= 2) {
         const double span = static_cast<double>(lineCounts_.size() - 1);
         s.linesInPerSecond =
