@@ -336,7 +336,9 @@ std::string StatusServer::respond(const HttpRequestReader& request) {
         }
     } else {
         a.status = 404;
-        a.body = "Not here: try /, /status.json, /metrics or /healthz.\n";
+        a.body = eventsOn()
+                     ? "Not here: try /, /status.json, /metrics, /healthz, /events or /board.\n"
+                     : "Not here: try /, /status.json, /metrics or /healthz.\n";
     }
     return serialize(a, method != "HEAD");
 }
