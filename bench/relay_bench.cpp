@@ -2,7 +2,7 @@
 // 127.0.0.1 and prints tables: ingest rate, pacing accuracy, fan-out latency, memory at the
 // queue's high-water mark, idle CPU, the same ingest load through `ncat --broker` and into a
 // bare reader for reference, and the spool: ingest with it, pacing with it, memory and restart
-// time with a full one.
+// time with a full one; or two korrin-relay builds side by side.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -1003,6 +1003,10 @@ struct Options {
     int runs = 5;
     bool spoolOnly = false;   // only the spool's figures and what they are compared with
     bool ingestOnly = false;  // only memory-only ingest: korrin-relay, the floor and ncat
+    // Set: only the rows a change of the relay core must keep, of korrin-relay and this
+    // other build of it, in turns.
+    std::string compareWith;
+    std::string labelA = "this build", labelB;
 };
 
 void noteRun(const char* what, int round, const IngestRun& r) {
@@ -1011,6 +1015,29 @@ void noteRun(const char* what, int round, const IngestRun& r) {
         "%ld -> %ld KiB",
         what, round, r.linesPerSecond, r.bursts, r.seconds, r.serverCpu, r.faults, r.rssIdleKiB,
         r.rssMarkKiB);
+}
+
+// VmRSS one second after the start and at the high-water mark, and the lines queued there, over
+// the ingest runs of one program.
+struct MarkMemory {
+    std::vector<double> idleKiB, markKiB, queued;
+    void add(const IngestRun& r) {
+        idleKiB.push_back(static_cast<double>(r.rssIdleKiB));
+        markKiB.push_back(static_cast<double>(r.rssMarkKiB));
+        queued.push_back(static_cast<double>(r.queueShown));
+    }
+    double idleMiB() const { return median(idleKiB) / 1024; }
+    double markMiB() const { return median(markKiB) / 1024; }
+    double lines() const { return std::max(1.0, median(queued)); }
+    double bytesPerLine() const { return (markMiB() - idleMiB()) * 1024 * 1024 / lines(); }
+};
+
+// "47 bytes (2.4 -> 6.9 MiB)": per queued line, and VmRSS idle -> at the mark.
+std::string memoryText(const MarkMemory& m) {
+    char buf[64];
+    snprintf(buf, sizeof buf, "%.0f bytes (%.1f -> %.1f MiB)", m.bytesPerLine(), m.idleMiB(),
+             m.markMiB());
+    return buf;
 }
 
 // One program's ingest runs without and with a spool, side by side.
@@ -1115,6 +1142,101 @@ int runIngestOnly(const Options& o) {
     return 0;
 }
 
+// One korrin-relay build of a comparison and its figures.
+struct RelayBuild {
+    RelayBuild(std::string l, std::string b) : label(std::move(l)), binary(std::move(b)) {}
+    std::string label, binary;
+    std::vector<double> rates;
+    MarkMemory memory;
+    std::vector<Spread> pacing;  // a batch per round
+};
+
+std::string absoluteProgram(const std::string& path) {
+    char real[PATH_MAX];
+    if (!realpath(path.c_str(), real) || access(real, X_OK) != 0)
+        die("no program to run at " + path);
+    return real;
+}
+
+// The batches of one build: the medians of their medians and of their p99s, the least gap.
+Spread pooled(const std::vector<Spread>& batches) {
+    std::vector<double> medians, p99s, least;
+    for (const Spread& b : batches) {
+        medians.push_back(b.median);
+        p99s.push_back(b.p99);
+        least.push_back(b.least);
+    }
+    return {median(medians), median(p99s), percentile(least, 0)};
+}
+
+// Two korrin-relay builds natively, in turns in every round (who goes first alternates, so
+// that a drift of the machine's load weighs on both): the rows a change of the relay core must
+// keep, memory-only ingest against the bare reader, memory per queued line and pacing.
+int runCompareRelay(const Options& o) {
+    benchProgram = Program::Linux;
+    RelayBuild builds[2] = {{o.labelA, absoluteProgram(blackbox::relayBinary())},
+                            {o.labelB, absoluteProgram(o.compareWith)}};
+    note("relay_bench: %d rounds of %s, %s and the bare reader", o.runs, builds[0].label.c_str(),
+         builds[1].label.c_str());
+    const std::string loadBefore = loadAverage();
+    std::vector<double> floor;
+    auto inTurn = [&](int round, const std::function<void(RelayBuild&)>& measure) {
+        for (int k = 0; k < 2; ++k) {
+            RelayBuild& b = builds[(round + k) % 2];
+            setenv("KORRIN_RELAY_BIN", b.binary.c_str(), 1);  // what the harness starts
+            measure(b);
+        }
+    };
+    for (int i = 0; i < o.runs; ++i) {
+        inTurn(i, [&](RelayBuild& b) {
+            const IngestRun r = ingestThroughServer(1000, 0, nullptr);
+            noteRun(b.label.c_str(), i + 1, r);
+            b.rates.push_back(r.linesPerSecond);
+            b.memory.add(r);
+        });
+        const IngestRun f = ingestFloor();
+        noteRun("bare reader", i + 1, f);
+        floor.push_back(f.linesPerSecond);
+        inTurn(i, [&](RelayBuild& b) {
+            b.pacing.push_back(pacing31((b.label + ", idle input, 31 receivers").c_str(), {}));
+        });
+    }
+    const RelayBuild &a = builds[0], &b = builds[1];
+    const Spread pa = pooled(a.pacing), pb = pooled(b.pacing);
+    printf(
+        "korrin-relay builds in turns, %s, %ld cores, load average %s before and %s after; %d "
+        "rounds, the first to run alternating\n\n- %s: %s\n- %s: %s\n\n"
+        "| measure | %s | %s | difference |\n|---|---|---|---|\n",
+        today().c_str(), sysconf(_SC_NPROCESSORS_ONLN), loadBefore.c_str(), loadAverage().c_str(),
+        o.runs, a.label.c_str(), a.binary.c_str(), b.label.c_str(), b.binary.c_str(),
+        a.label.c_str(), b.label.c_str());
+    printf(
+        "| ingest, memory only: 31 senders, bursts of 100,000 lines of 40 bytes, each on a fresh "
+        "server, until %.1f s of reading per run; median of %d runs (runs least..most) | %s | %s | "
+        "%+.1f %% |\n",
+        ingestSeconds, o.runs, ratesText(a.rates).c_str(), ratesText(b.rates).c_str(),
+        100 * (median(b.rates) / std::max(1.0, median(a.rates)) - 1));
+    printf(
+        "| floor: the bare reader in the same rounds, %s; the ingest median as a share of it | %s "
+        "| %s | %+.0f points |\n",
+        ratesText(floor).c_str(), percentOf(median(a.rates), median(floor)).c_str(),
+        percentOf(median(b.rates), median(floor)).c_str(),
+        100 * (median(b.rates) - median(a.rates)) / std::max(1.0, median(floor)));
+    printf(
+        "| memory per queued 40-byte line: VmRSS at the mark minus idle, median of %d runs (%s and "
+        "%s lines queued) | %s | %s | %+.0f bytes |\n",
+        o.runs, grouped(a.memory.lines()).c_str(), grouped(b.memory.lines()).c_str(),
+        memoryText(a.memory).c_str(), memoryText(b.memory).c_str(),
+        b.memory.bytesPerLine() - a.memory.bytesPerLine());
+    printf(
+        "| pacing, Timer 50, idle input, 31 receivers: gap error median / p99 (medians of %d "
+        "batches of %d gaps), shortest gap of all | %s ms | %s ms | %+.1f / %+.1f ms, shortest gap "
+        "%+.1f ms |\n",
+        o.runs, kPacingLines - 1, ms(pa).c_str(), ms(pb).c_str(), pb.median - pa.median,
+        pb.p99 - pa.p99, pb.least - pa.least);
+    return 0;
+}
+
 int runBenchmark(const Options& o) {
     const int runs = o.runs;
     if (blackbox::windowsBuildDir().empty())
@@ -1150,16 +1272,15 @@ int runBenchmark(const Options& o) {
 
     // The same core natively: korrin-relay on the same ports, in the same run.
     benchProgram = Program::Linux;
-    std::vector<double> nativeRates, nativeIdleRss, nativeMarkRss, nativeQueued, floor;
+    std::vector<double> nativeRates, floor;
+    MarkMemory nativeMemory;
     std::optional<CpuShare> nativeIdle;
     for (int i = 0; i < runs; ++i) {
         const IngestRun r =
             ingestThroughServer(1000, 0, i == 0 && !o.spoolOnly ? &nativeIdle : nullptr);
         noteRun("korrin-relay", i + 1, r);
         nativeRates.push_back(r.linesPerSecond);
-        nativeIdleRss.push_back(static_cast<double>(r.rssIdleKiB));
-        nativeMarkRss.push_back(static_cast<double>(r.rssMarkKiB));
-        nativeQueued.push_back(static_cast<double>(r.queueShown));
+        nativeMemory.add(r);
         floor.push_back(ingestFloor().linesPerSecond);
         note("  bare reader run %d: %.0f lines/s", i + 1, floor.back());
         if (!o.spoolOnly) {
@@ -1183,17 +1304,16 @@ int runBenchmark(const Options& o) {
         fputs(kSpoolMethod, stdout);
         return 0;
     }
-    if (runs == 0) nativeRates = nativeIdleRss = nativeMarkRss = nativeQueued = {0};
+    if (runs == 0) nativeRates = {0};
 
-    std::vector<double> rates, idleRss, markRss, shown, stopped, writes, queuedLines;
+    std::vector<double> rates, shown, stopped, writes;
+    MarkMemory memory;
     for (const IngestRun& r : server) {
-        queuedLines.push_back(static_cast<double>(r.queueShown));
+        memory.add(r);
         shown.push_back(r.shownAfter);
         stopped.push_back(static_cast<double>(r.readAtStop));
         writes.push_back(1e3 * r.writeSeconds);
         rates.push_back(r.linesPerSecond);
-        idleRss.push_back(static_cast<double>(r.rssIdleKiB));
-        markRss.push_back(static_cast<double>(r.rssMarkKiB));
     }
     auto cpu = [](const CpuShare& c) {
         char buf[96];
@@ -1203,10 +1323,7 @@ int runBenchmark(const Options& o) {
             snprintf(buf, sizeof buf, "%.2f %%", c.server);
         return std::string(buf);
     };
-    const double rssIdle = median(idleRss) / 1024, rssMark = median(markRss) / 1024;
-    if (runs == 0)
-        rates = broker = idleRss = markRss = shown = stopped = writes = queuedLines =
-            polledRates = {0};
+    if (runs == 0) rates = broker = shown = stopped = writes = polledRates = {0};
 
     printf("| measure | Korrin Server | ncat --broker |\n|---|---|---|\n");
     printf(
@@ -1266,12 +1383,11 @@ int runBenchmark(const Options& o) {
         "| sender's write to the last receiver's receipt, empty queue, Timer 50, median / p99 | %s "
         "ms | - |\n",
         msAbs(p.writeToLast).c_str());
-    const double queued = std::max(1.0, median(queuedLines));
     printf(
         "| memory (VmRSS): idle -> queue at its mark (%s lines of 40 bytes), median of %d | %.1f "
         "-> %.1f MiB (+%.1f MiB, %.0f bytes per queued line) | - |\n",
-        grouped(queued).c_str(), runs, rssIdle, rssMark, rssMark - rssIdle,
-        (rssMark - rssIdle) * 1024 * 1024 / queued);
+        grouped(memory.lines()).c_str(), runs, memory.idleMiB(), memory.markMiB(),
+        memory.markMiB() - memory.idleMiB(), memory.bytesPerLine());
     printf("| idle CPU over %.0f s, no peers, Timer 1000 | %s of one core | - |\n", kIdleSeconds,
            idle1000 ? cpu(*idle1000).c_str() : "-");
     printf("| idle CPU over %.0f s, no peers, Timer 50 | %s of one core | - |\n", kIdleSeconds,
@@ -1295,13 +1411,11 @@ int runBenchmark(const Options& o) {
         n.polledGap.p99, p.polledGap.p99);
     printf("| fan-out, 31 receivers: first to last receipt, median / p99 | %s ms | %s ms | - |\n",
            msAbs(n.fanSpread).c_str(), msAbs(p.fanSpread).c_str());
-    const double nQueued = std::max(1.0, median(nativeQueued));
     printf(
-        "| memory per queued 40-byte line (VmRSS at the mark minus idle, %s lines) | %.0f bytes "
-        "(%.1f -> %.1f MiB) | %.0f bytes | - |\n",
-        grouped(nQueued).c_str(), (median(nativeMarkRss) - median(nativeIdleRss)) * 1024 / nQueued,
-        median(nativeIdleRss) / 1024, median(nativeMarkRss) / 1024,
-        (rssMark - rssIdle) * 1024 * 1024 / queued);
+        "| memory per queued 40-byte line (VmRSS at the mark minus idle, %s lines) | %s | %.0f "
+        "bytes | - |\n",
+        grouped(nativeMemory.lines()).c_str(), memoryText(nativeMemory).c_str(),
+        memory.bytesPerLine());
     printf("| idle CPU over %.0f s, no peers, Timer 1000 / Timer 50 | %s / %s | %s / %s | - |\n",
            kIdleSeconds, nativeIdle ? cpu(*nativeIdle).c_str() : "-", cpu(n.idleCpu).c_str(),
            idle1000 ? cpu(*idle1000).c_str() : "-", cpu(p.idleCpu).c_str());
@@ -1445,6 +1559,12 @@ int main(int argc, char** argv) {
             o.spoolOnly = true;
         } else if (strcmp(argv[i], "--ingest-only") == 0) {
             o.ingestOnly = true;
+        } else if (strcmp(argv[i], "--compare-relay") == 0 && i + 1 < argc) {
+            o.compareWith = argv[++i];
+        } else if (strcmp(argv[i], "--label-a") == 0 && i + 1 < argc) {
+            o.labelA = argv[++i];
+        } else if (strcmp(argv[i], "--label-b") == 0 && i + 1 < argc) {
+            o.labelB = argv[++i];
         } else if (strcmp(argv[i], "--ingest-seconds") == 0 && i + 1 < argc) {
             korrin::bench::ingestSeconds = atof(argv[++i]);
         } else if (strcmp(argv[i], "--wine-bursts") == 0 && i + 1 < argc) {
@@ -1456,6 +1576,8 @@ int main(int argc, char** argv) {
             fprintf(stderr,
                     "usage: relay_bench [--runs N] [--spool-only | --ingest-only]\n"
                     "                   [--ingest-seconds S] [--wine-bursts N]\n"
+                    "       relay_bench --compare-relay OTHER_KORRIN_RELAY [--runs N]\n"
+                    "                   [--label-a NAME] [--label-b NAME] [--ingest-seconds S]\n"
                     "       relay_bench --ingest-at TIMER RECEIVERS\n"
                     "  (KORRIN_WINDOWS_BIN names the bin dir of the Windows build)\n");
             return 2;
@@ -1463,5 +1585,9 @@ int main(int argc, char** argv) {
     }
     if (o.runs < 0) o.runs = 0;
     signal(SIGPIPE, SIG_IGN);
+    if (!o.compareWith.empty()) {
+        if (o.labelB.empty()) o.labelB = o.compareWith;
+        return korrin::bench::runCompareRelay(o);
+    }
     return o.ingestOnly ? korrin::bench::runIngestOnly(o) : korrin::bench::runBenchmark(o);
 }
