@@ -4,6 +4,14 @@
 
 namespace korrin {
 
+void EventStreams::Trail::handed(uint64_t seq, size_t bytes) {
+    if (marks_.empty() || queued_ - marks_.back().second >= kMarkBytes)
+        marks_.emplace_back(seq, queued_);
+    queued_ += bytes;
+    // A stretch goes once the whole of it lies further back than kUnreadBytes.
+    while (marks_.size() > 1 && marks_[1].second + kUnreadBytes <= queued_) marks_.pop_front();
+}
+
 EventStreams::EventStreams(Listener& listener, Relay& relay) : listener_(listener), relay_(relay) {}
 
 uint64_t EventStreams::maxReplay() const {
@@ -98,7 +106,7 @@ void EventStreams::send(uint64_t seq, std::string_view line) {
         if (!write(s, text)) continue;
         ++s.lines;
         s.next = seq + 1;
-        s.inFlight.handed(seq, text.size(), listener_.pendingBytes(s.conn));
+        s.trail.handed(seq, text.size());
     }
 }
 
@@ -123,7 +131,7 @@ void EventStreams::feed(Stream& s) {
         if (!write(s, text)) return;
         ++s.lines;
         s.next = seq + 1;
-        s.inFlight.handed(seq, text.size(), listener_.pendingBytes(s.conn));
+        s.trail.handed(seq, text.size());
     }
     if (s.next > relay_.lastSent()) {
         s.live = true;
@@ -149,7 +157,7 @@ uint64_t EventStreams::keepFrom(uint64_t lastSent) {
     for (const Place& p : places_) from = std::min(from, p.next);
     for (const auto& [id, s] : streams_) {
         from = std::min(from, s.next);
-        if (s.inFlight.oldest()) from = std::min(from, *s.inFlight.oldest());
+        if (s.trail.from()) from = std::min(from, *s.trail.from());
     }
     return from;
 }
@@ -159,10 +167,8 @@ void EventStreams::closed(int conn) {
     if (c == byConn_.end()) return;
     const int id = c->second;
     Stream& s = streams_[id];
-    // What was still queued when it went never reached it: it may come back for it.
-    uint64_t next = s.next;
-    if (const auto unsent = s.inFlight.firstUnsent(listener_.unsentAtClose(conn)))
-        next = std::min(next, *unsent);
+    // It may come back for any line of its trail.
+    const uint64_t next = std::min(s.next, s.trail.from().value_or(s.next));
     if (places_.size() >= limits::kPlaces) places_.pop_front();
     places_.push_back({next, relay_.clock().now()});
     byConn_.erase(c);

@@ -9,6 +9,7 @@
 #include <deque>
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 
@@ -52,6 +53,25 @@ class EventStreams final : public RelayOutput, public ReceiverKind {
     uint64_t bytesBehind(int id) const override;
 
   private:
+    // The lines a browser may not have read yet: what the relay still had to send when the
+    // stream went, and what the socket buffers at both ends held, which no one here can see.
+    // So the last kUnreadBytes handed to a stream stay kept for its return, marked every
+    // kMarkBytes or so; keeping some more costs memory only, never a repeat, as the browser names
+    // the last line it got.
+    class Trail {
+      public:
+        static constexpr uint64_t kUnreadBytes = 2 * limits::kSendCap;
+        static constexpr uint64_t kMarkBytes = 4096;
+        void handed(uint64_t seq, size_t bytes);
+        // The oldest line of the trail; none before the first line.
+        std::optional<uint64_t> from() const {
+            return marks_.empty() ? std::nullopt : std::optional(marks_.front().first);
+        }
+
+      private:
+        uint64_t queued_ = 0;                              // bytes handed in all
+        std::deque<std::pair<uint64_t, uint64_t>> marks_;  // a line, the bytes handed before it
+    };
     struct Stream {
         int conn = 0;
         std::string who;    // address-id, as the log names it
@@ -61,7 +81,7 @@ class EventStreams final : public RelayOutput, public ReceiverKind {
         std::unique_ptr<LineReader> reader;
         uint64_t lines = 0;
         Clock::TimePoint lastWrite;
-        LinesInFlight inFlight;
+        Trail trail;
     };
     struct Place {
         uint64_t next;
