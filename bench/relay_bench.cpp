@@ -1,8 +1,8 @@
 // relay_bench: measures Korrin Server under Wine and korrin-relay natively with Linux peers on
 // 127.0.0.1 and prints tables: ingest rate, pacing accuracy, fan-out latency, memory at the
 // queue's high-water mark, idle CPU, the same ingest load through `ncat --broker` and into a
-// bare reader for reference, and the spool: ingest with it, pacing with it, memory and restart
-// time with a full one; or two korrin-relay builds side by side.
+// bare reader for reference, the spool: ingest with it, pacing with it, memory and restart time
+// with a full one, and the status port's event streams; or two korrin-relay builds side by side.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -24,6 +24,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -46,6 +47,10 @@ constexpr int kOutputPort = kInputPort + 1;
 constexpr int kBrokerPort = 5101;
 constexpr int kFloorPort = 5103;  // the bare reader's
 constexpr int kStatusPort = 5180;
+// The event stream rows' own ports, apart from the others: another run of the benchmark (one
+// of --compare-relay, say) may hold those meanwhile.
+constexpr int kEventsInputPort = 5201;
+constexpr int kEventsStatusPort = 5280;
 constexpr double kStatusPollsPerSecond = 50;
 constexpr int kSenders = 31;
 constexpr int kReceivers = 31;
@@ -91,11 +96,13 @@ std::string senderLines(int sender, int count) {
     return out;
 }
 
-std::vector<Peer*> pointers(std::vector<Peer>& a, std::vector<Peer>* b = nullptr) {
+std::vector<Peer*> pointers(std::vector<Peer>& a, std::vector<Peer>* b = nullptr,
+                            std::vector<Peer>* c = nullptr) {
     std::vector<Peer*> all;
     for (Peer& p : a) all.push_back(&p);
-    if (b)
-        for (Peer& p : *b) all.push_back(&p);
+    for (std::vector<Peer>* more : {b, c})
+        if (more)
+            for (Peer& p : *more) all.push_back(&p);
     return all;
 }
 
@@ -127,21 +134,22 @@ class Server {
   public:
     // With timeStart, startSeconds() tells how long the input port took to listen from the
     // start on (a thread watches the kernel's tables meanwhile).
-    explicit Server(int timerMs, const Settings& extra = {}, bool timeStart = false)
+    explicit Server(int timerMs, const Settings& extra = {}, bool timeStart = false,
+                    int inputPort = kInputPort, int statusPort = kStatusPort)
         : sut_(benchProgram) {
         // A server left by an earlier run would take the load in this one's place.
-        if (blackbox::isListening(kInputPort))
-            die("port " + std::to_string(kInputPort) + " is taken: does an earlier server run?");
-        sut_.setSetting("Port", std::to_string(kInputPort));
+        if (blackbox::isListening(inputPort))
+            die("port " + std::to_string(inputPort) + " is taken: does an earlier server run?");
+        sut_.setSetting("Port", std::to_string(inputPort));
         sut_.setSetting("Timer", std::to_string(timerMs));
-        sut_.setSetting("StatusPort", std::to_string(kStatusPort));
+        sut_.setSetting("StatusPort", std::to_string(statusPort));
         for (const auto& [name, value] : extra) sut_.setSetting(name, value);
         std::atomic<bool> started{false};
         std::thread watch;
         const double t0 = now();
         if (timeStart)
             watch = std::thread([&] {
-                while (!started && now() - t0 < 120 && !blackbox::isListening(kInputPort))
+                while (!started && now() - t0 < 120 && !blackbox::isListening(inputPort))
                     sleepSeconds(0.001);
                 startSeconds_ = now() - t0;
             });
@@ -153,7 +161,7 @@ class Server {
             pid_ = findProcess({dirName, "KorrinServer.exe"});
             if (pid_ < 0) sleepSeconds(0.1);
         }
-        const bool listens = pid_ > 0 && blackbox::listensWithin(kOutputPort, 60000);
+        const bool listens = pid_ > 0 && blackbox::listensWithin(inputPort + 1, 60000);
         started = true;
         if (watch.joinable()) watch.join();
         if (!up) die("the server did not start");
@@ -636,6 +644,65 @@ void queueBatch(Peer& s) {
     for (int i = 0; i < kPacingLines; ++i) s.queue(makeLine("P", 0, i) + '\n');
 }
 
+// When the peer got the line: as it was written (a TCP receiver), or as an event's data.
+std::optional<double> receiptOf(const Peer& r, const std::string& line) {
+    constexpr std::string_view data = "data: ";
+    for (size_t i = 0; i < r.lines.size(); ++i) {
+        const std::string& l = r.lines[i];
+        if (l == line || (l.size() == data.size() + line.size() && l.rfind(data, 0) == 0 &&
+                          l.compare(data.size(), std::string::npos, line) == 0))
+            return r.lineTimes[i];
+    }
+    return std::nullopt;
+}
+
+// The fan-out lines: one every two intervals, so each leaves the empty queue at the next tick.
+// Returns when every reading peer has the last one; their write times.
+std::vector<double> sendLatencyLines(Peer& sender, const std::vector<Peer*>& peers) {
+    for (Peer* p : peers) {
+        p->lines.clear();
+        p->lineTimes.clear();
+    }
+    std::vector<double> writeTimes;
+    for (int i = 0; i < kLatencyLines; ++i) {
+        sender.queue(makeLine("L", 0, i) + '\n');
+        writeTimes.push_back(now());
+        const double next = now() + 2.0 * kPacingInterval / 1000;
+        pumpUntil(peers, 1, [&] { return now() >= next; });
+    }
+    const std::string last = makeLine("L", 0, kLatencyLines - 1);
+    pumpUntil(peers, 2, [&] {
+        return std::all_of(peers.begin(), peers.end(),
+                           [&](const Peer* p) { return !p->read || receiptOf(*p, last); });
+    });
+    return writeTimes;
+}
+
+struct FanOut {
+    Spread spread;       // a line's first receipt among some peers to its last among others
+    Spread writeToLast;  // its write to that last receipt
+};
+
+// Over the fan-out lines: from the first of `from` to the last of `to` to get each.
+FanOut fanOutOf(const std::vector<double>& writeTimes, const std::vector<Peer*>& from,
+                const std::vector<Peer*>& to) {
+    std::vector<double> spread, toLast;
+    for (int i = 0; i < kLatencyLines; ++i) {
+        const std::string want = makeLine("L", 0, i);
+        auto receipt = [&](const Peer* r) {
+            const std::optional<double> t = receiptOf(*r, want);
+            if (!t) die("a fan-out line did not reach every receiver");
+            return *t;
+        };
+        double first = receipt(from[0]), last = receipt(to[0]);
+        for (const Peer* r : from) first = std::min(first, receipt(r));
+        for (const Peer* r : to) last = std::max(last, receipt(r));
+        spread.push_back(1000 * (last - first));
+        toLast.push_back(1000 * (last - writeTimes[static_cast<size_t>(i)]));
+    }
+    return {spreadOf(spread), spreadOf(toLast)};
+}
+
 // The 31-receiver batch with idle input alone, on a server of its own: for comparing settings.
 Spread pacing31(const char* what, const Settings& extra) {
     Server server(kPacingInterval, extra);
@@ -687,39 +754,11 @@ PacingResults pacingAndFanOut() {
         res.pollsFailed = poller.failed();
     }
 
-    // Fan-out: one line every two intervals, so each leaves the empty queue at the next tick.
-    clearLines(receivers);
-    std::vector<double> writeTimes;
-    for (int i = 0; i < kLatencyLines; ++i) {
-        senders[0].queue(makeLine("L", 0, i) + '\n');
-        writeTimes.push_back(now());
-        const double next = now() + 2.0 * kPacingInterval / 1000;
-        pumpUntil(pointers(senders, &receivers), 1, [&] { return now() >= next; });
-    }
-    pumpUntil(pointers(senders, &receivers), 2, [&] {
-        for (const Peer& r : receivers)
-            if (r.lines.size() < static_cast<size_t>(kLatencyLines)) return false;
-        return true;
-    });
-    std::vector<double> spread, toLast;
-    for (int i = 0; i < kLatencyLines; ++i) {
-        const std::string want = makeLine("L", 0, i);
-        double first = 0, last = 0;
-        int got = 0;
-        for (const Peer& r : receivers) {
-            auto it = std::find(r.lines.begin(), r.lines.end(), want);
-            if (it == r.lines.end()) continue;
-            const double t = r.lineTimes[static_cast<size_t>(it - r.lines.begin())];
-            first = got == 0 ? t : std::min(first, t);
-            last = got == 0 ? t : std::max(last, t);
-            ++got;
-        }
-        if (got != kReceivers) die("a fan-out line did not reach every receiver");
-        spread.push_back(1000 * (last - first));
-        toLast.push_back(1000 * (last - writeTimes[static_cast<size_t>(i)]));
-    }
-    res.fanSpread = spreadOf(spread);
-    res.writeToLast = spreadOf(toLast);
+    const std::vector<Peer*> all = pointers(senders, &receivers);
+    const FanOut fan =
+        fanOutOf(sendLatencyLines(senders[0], all), pointers(receivers), pointers(receivers));
+    res.fanSpread = fan.spread;
+    res.writeToLast = fan.writeToLast;
 
     // Flooded with lines: 31 senders keep writing at a rate that keeps the queue below its mark
     // for the whole measurement, so the server never stops reading.
@@ -802,6 +841,148 @@ PacingResults pacingAndFanOut() {
     closePeers(senders);
     closePeers(receivers);
     return res;
+}
+
+// ---- event streams (/events) ----
+
+constexpr int kStreams = 31;
+// The lines a stream misses while away. A step sends one line, at least 50 ms apart, so they
+// take that many steps: 100,000 would take 5,000 s; 3,000 keep these rows within about three
+// minutes a program, the other rows' lines among them.
+constexpr int kResumeLines = 3000;
+
+struct EventFigures {
+    Spread fanToStreams;           // a line's first TCP receipt to its last stream receipt, ms
+    Spread fanTcp;                 // the same lines' first to last TCP receipt, ms
+    Spread tcpAlone, withStreams;  // pacing gap errors, 31 TCP receivers without/with streams
+    double resumeMs = 0;           // from the request until the last missed line arrived
+    double resumeFirstMs = 0;      // the same until the first one arrived
+    int resumePauses = 0;          // waits of half a step or more between two of its reads
+    double resumeKiB = 0;          // what the stream read until then
+};
+
+// GET /events on the status port, after `lastId` when given; the answer is read as lines.
+Peer requestStream(std::optional<uint64_t> lastId) {
+    std::vector<Peer> p = connectPeers(kEventsStatusPort, 1, true, true);
+    if (p.empty()) die("cannot connect to the status port");
+    std::string request = "GET /events HTTP/1.1\r\nHost: 127.0.0.1\r\n";
+    if (lastId) request += "Last-Event-ID: " + std::to_string(*lastId) + "\r\n";
+    p[0].queue(request + "\r\n");
+    return std::move(p[0]);
+}
+
+// The id of the event that carried the line; 0 while none did.
+uint64_t eventId(const Peer& stream, const std::string& line) {
+    for (size_t i = 1; i < stream.lines.size(); ++i)
+        if (stream.lines[i] == "data: " + line && stream.lines[i - 1].rfind("id: ", 0) == 0)
+            return std::stoull(stream.lines[i - 1].substr(4));
+    return 0;
+}
+
+// One server with Events 1, its 31 TCP receivers connected throughout: a stream takes one line
+// and leaves; pacing without streams, then with 31, and the fan-out to them; the streams leave,
+// lines are sent until the first one missed kResumeLines, and it comes back for them.
+EventFigures eventStreams() {
+    const char* program = benchProgram == Program::Linux ? "korrin-relay" : "Korrin Server";
+    // The place of the stream that left is kept for ResumeSeconds: longer than these rows.
+    Server server(kPacingInterval, {{"Events", "1"}, {"ResumeSeconds", "600"}}, false,
+                  kEventsInputPort, kEventsStatusPort);
+    std::vector<Peer> receivers = connectPeers(kEventsInputPort + 1, kReceivers, true, true);
+    std::vector<Peer> senders = connectPeers(kEventsInputPort, 1, false, false);
+    if (receivers.empty() || senders.empty() ||
+        server.waitCount("list3.count", kReceivers, 10000) < kReceivers ||
+        server.waitCount("list1.count", 1, 10000) < 1)
+        die("events: the receivers and the sender were not listed");
+    const std::vector<Peer*> tcp = pointers(senders, &receivers);
+    EventFigures f;
+
+    Peer away = requestStream(std::nullopt);
+    std::vector<Peer*> withAway = tcp;
+    withAway.push_back(&away);
+    const std::string first = makeLine("A", 0, 0);
+    senders[0].queue(first + '\n');
+    uint64_t leftAfter = 0;
+    if (!pumpUntil(withAway, 10, [&] {
+            leftAfter = eventId(away, first);
+            return leftAfter != 0 && receivers[0].linesSeen > 0;
+        }))
+        die("events: the first stream did not get its line");
+    blackbox::closeFd(away.fd);
+    const size_t seenAtLeave = receivers[0].linesSeen;
+
+    clearLines(receivers);
+    queueBatch(senders[0]);
+    f.tcpAlone = pacedGaps("Events 1, 31 receivers, no stream", tcp, receivers[0], [] {});
+
+    // One request at a time: the status port serves 16 at once, streams aside.
+    std::vector<Peer> streams;
+    for (int i = 0; i < kStreams; ++i) {
+        streams.push_back(requestStream(std::nullopt));
+        std::vector<Peer*> one{&streams.back()};
+        const auto& lines = streams.back().lines;
+        if (!pumpUntil(one, 10, [&] {
+                return std::find(lines.begin(), lines.end(), "retry: 2000") != lines.end();
+            }))
+            die("events: stream " + std::to_string(i + 1) + " did not begin");
+    }
+    const std::vector<Peer*> everyone = pointers(senders, &receivers, &streams);
+    clearLines(receivers);
+    queueBatch(senders[0]);
+    f.withStreams = pacedGaps("31 receivers and 31 streams", everyone, receivers[0], [] {});
+    const std::vector<double> writes = sendLatencyLines(senders[0], everyone);
+    f.fanToStreams = fanOutOf(writes, pointers(receivers), pointers(streams)).spread;
+    f.fanTcp = fanOutOf(writes, pointers(receivers), pointers(receivers)).spread;
+    closePeers(streams);
+
+    const size_t sent = receivers[0].linesSeen - seenAtLeave;
+    if (sent > static_cast<size_t>(kResumeLines)) die("events: more lines went than the resume");
+    for (size_t i = sent; i < static_cast<size_t>(kResumeLines); ++i)
+        senders[0].queue(makeLine("R", 0, static_cast<int>(i)) + '\n');
+    clearLines(receivers);
+    const double perLine = 2.0 * kPacingInterval / 1000;
+    if (!pumpUntil(tcp, 10 + perLine * static_cast<double>(kResumeLines - sent),
+                   [&] { return receivers[0].linesSeen >= seenAtLeave + kResumeLines; }))
+        die("events: the lines of the resume were not sent");
+    note("  events, %s: %d lines sent while a stream was away", program, kResumeLines);
+
+    // Back after the id it had: every line since, then the live ones (none come meanwhile).
+    const std::string lastId = "id: " + std::to_string(leftAfter + kResumeLines);
+    const double asked = now();
+    Peer back = requestStream(leftAfter);
+    std::vector<Peer*> one{&back};
+    size_t at = 0;  // lines looked at; the data line follows the id
+    if (!pumpUntil(one, 60, [&] {
+            for (; at + 1 < back.lines.size(); ++at)
+                if (back.lines[at] == lastId) return true;
+            return false;
+        }))
+        die("events: the stream back after id " + std::to_string(leftAfter) + " did not get " +
+            lastId + " within 60 s (" + std::to_string(back.lines.size()) + " lines)");
+    f.resumeMs = 1000 * (back.lineTimes[at + 1] - asked);
+    // Every missed line once, in order: else the time is not that of this resume.
+    uint64_t expect = leftAfter + 1;
+    double bytes = 0;
+    for (size_t i = 0; i <= at + 1; ++i) {
+        bytes += static_cast<double>(back.lines[i].size() + 1);
+        if (i > 0 && back.lineTimes[i] - back.lineTimes[i - 1] >= kPacingInterval / 2000.0)
+            ++f.resumePauses;
+        if (expect == leftAfter + 1 && back.lines[i].rfind("id: ", 0) == 0)
+            f.resumeFirstMs = 1000 * (back.lineTimes[i] - asked);
+        if (back.lines[i].rfind("event: lost", 0) == 0) die("events: the resume lost lines");
+        if (back.lines[i].rfind("id: ", 0) == 0 &&
+            back.lines[i] != "id: " + std::to_string(expect++))
+            die("events: the resume gave " + back.lines[i] + " where id " +
+                std::to_string(expect - 1) + " was due");
+    }
+    f.resumeKiB = bytes / 1024;
+    note(
+        "  events, %s: resumed %d lines (%.0f KiB) in %.1f ms, the first after %.1f ms, %d "
+        "pauses of 25 ms or more",
+        program, kResumeLines, f.resumeKiB, f.resumeMs, f.resumeFirstMs, f.resumePauses);
+    blackbox::closeFd(back.fd);
+    closePeers(senders);
+    closePeers(receivers);
+    return f;
 }
 
 // ---- the spool filled, killed and read again ----
@@ -953,18 +1134,71 @@ std::string grouped(double v) {
 }
 
 // Gap errors, and the shortest gap seen (no gap may be shorter than the interval).
-std::string ms(const Spread& s) {
+std::string ms(const Spread& s, int digits = 1) {
     char buf[96];
-    snprintf(buf, sizeof buf, "%+.1f / %+.1f ms, shortest gap %.1f", s.median, s.p99,
-             kPacingInterval + s.least);
+    snprintf(buf, sizeof buf, "%+.*f / %+.*f ms, shortest gap %.*f", digits, s.median, digits,
+             s.p99, digits, kPacingInterval + s.least);
     return buf;
 }
 
-std::string msAbs(const Spread& s) {
+std::string msAbs(const Spread& s, int digits = 1) {
     char buf[64];
-    snprintf(buf, sizeof buf, "%.1f / %.1f", s.median, s.p99);
+    snprintf(buf, sizeof buf, "%.*f / %.*f", digits, s.median, digits, s.p99);
     return buf;
 }
+
+std::string resumeText(const EventFigures& f) {
+    char buf[160];
+    snprintf(buf, sizeof buf,
+             "%.1f ms (the first missed line after %.1f ms; %.0f KiB read, with %d pauses of 25 "
+             "ms or more)",
+             f.resumeMs, f.resumeFirstMs, f.resumeKiB, f.resumePauses);
+    return buf;
+}
+
+void printEventsTable(const EventFigures& native, const EventFigures& wine) {
+    printf(
+        "\nEvent streams (Events 1; input port %d, status port %d), korrin-relay natively and "
+        "Korrin Server under Wine in the same run; Timer 50, 31 TCP receivers connected "
+        "throughout:\n\n| measure | korrin-relay | Korrin Server under Wine |\n|---|---|---|\n",
+        kEventsInputPort, kEventsStatusPort);
+    printf(
+        "| fan-out to 31 streams: a line's first TCP receipt to its last stream receipt, median / "
+        "p99 (%d lines) | %s ms | %s ms |\n",
+        kLatencyLines, msAbs(native.fanToStreams, 2).c_str(), msAbs(wine.fanToStreams, 2).c_str());
+    printf(
+        "| the same lines among the 31 TCP receivers: first to last receipt, median / p99 | %s ms "
+        "| %s ms |\n",
+        msAbs(native.fanTcp, 2).c_str(), msAbs(wine.fanTcp, 2).c_str());
+    printf(
+        "| pacing, Timer 50, idle input, 31 TCP receivers, no stream: gap error median / p99 (%d "
+        "gaps), shortest gap | %s | %s |\n",
+        kPacingLines - 1, ms(native.tcpAlone, 2).c_str(), ms(wine.tcpAlone, 2).c_str());
+    printf("| pacing, the same with 31 streams: gap error median / p99, shortest gap | %s | %s |\n",
+           ms(native.withStreams, 2).c_str(), ms(wine.withStreams, 2).c_str());
+    printf(
+        "| resume: a stream back with Last-Event-ID after %s lines were sent while it was away "
+        "(as many steps at Timer 50: the largest that keeps these rows within about 3 minutes a "
+        "program), from the request until its last missed line arrived | %s | %s |\n",
+        grouped(kResumeLines).c_str(), resumeText(native).c_str(), resumeText(wine).c_str());
+}
+
+const char kEventsMethod[] = R"(
+The event stream figures (a server of their own, on their own ports, with Events 1 and
+ResumeSeconds 600; 31 TCP receivers and one sender connected throughout):
+- a first stream takes one line, notes its id and leaves; the lines of every row below count
+  among the ones it misses.
+- pacing: the 31-receiver batch (300 gaps, measured at a TCP receiver) with no stream, then
+  again with 31 streams reading.
+- fan-out: the fan-out lines (one every 100 ms) with the 31 streams reading; per line, the time
+  from its first receipt at a TCP receiver to its last at a stream, every peer stamped by this
+  one process's clock (CLOCK_MONOTONIC), and from the first to the last TCP receipt.
+- resume: the 31 streams leave and lines are sent until the first stream missed 3,000; it comes
+  back with Last-Event-ID and the time runs from the request until the data of the last missed
+  id arrived, every missed id once and in order (checked), and the pauses of half a step or
+  more between two reads of the stream meanwhile. A step sends one line, so 100,000
+  missed lines would take 5,000 s of steps at Timer 50: that size is not measured.
+)";
 
 const char kMethod[] = R"(
 How the figures are measured (a fresh server under Wine for each ingest run and one for the
@@ -1003,6 +1237,7 @@ struct Options {
     int runs = 5;
     bool spoolOnly = false;   // only the spool's figures and what they are compared with
     bool ingestOnly = false;  // only memory-only ingest: korrin-relay, the floor and ncat
+    bool eventsOnly = false;  // only the event stream rows, both programs
     // Set: only the rows a change of the relay core must keep, of korrin-relay and this
     // other build of it, in turns.
     std::string compareWith;
@@ -1237,6 +1472,23 @@ int runCompareRelay(const Options& o) {
     return 0;
 }
 
+// The event stream rows alone, korrin-relay first, then Korrin Server under Wine.
+int runEventsOnly() {
+    if (blackbox::windowsBuildDir().empty())
+        die("KORRIN_WINDOWS_BIN must name the bin dir of a Windows build");
+    note("relay_bench: the event stream rows, korrin-relay and Korrin Server under Wine");
+    const std::string loadBefore = loadAverage();
+    benchProgram = Program::Linux;
+    const EventFigures native = eventStreams();
+    benchProgram = Program::Windows;
+    const EventFigures wine = eventStreams();
+    printf("Event streams, %s, %ld cores, load average %s before and %s after\n", today().c_str(),
+           sysconf(_SC_NPROCESSORS_ONLN), loadBefore.c_str(), loadAverage().c_str());
+    printEventsTable(native, wine);
+    fputs(kEventsMethod, stdout);
+    return 0;
+}
+
 int runBenchmark(const Options& o) {
     const int runs = o.runs;
     if (blackbox::windowsBuildDir().empty())
@@ -1269,6 +1521,8 @@ int runBenchmark(const Options& o) {
     if (!o.spoolOnly) p = pacingAndFanOut();
     const SpoolPacing winePacing = spoolPacing(o, p);
     const FillFigures wineFill = fillKillRecover();
+    EventFigures wineEvents, nativeEvents;
+    if (!o.spoolOnly) wineEvents = eventStreams();
 
     // The same core natively: korrin-relay on the same ports, in the same run.
     benchProgram = Program::Linux;
@@ -1293,6 +1547,7 @@ int runBenchmark(const Options& o) {
     if (!o.spoolOnly) n = pacingAndFanOut();
     const SpoolPacing nativePacing = spoolPacing(o, n);
     const FillFigures fill = fillKillRecover();
+    if (!o.spoolOnly) nativeEvents = eventStreams();
     benchProgram = Program::Windows;
 
     printf(
@@ -1420,8 +1675,10 @@ int runBenchmark(const Options& o) {
            kIdleSeconds, nativeIdle ? cpu(*nativeIdle).c_str() : "-", cpu(n.idleCpu).c_str(),
            idle1000 ? cpu(*idle1000).c_str() : "-", cpu(p.idleCpu).c_str());
     printSpoolTable(o, nativeSpool, wineSpool, floor, nativePacing, winePacing, fill, wineFill);
+    printEventsTable(nativeEvents, wineEvents);
     fputs(kMethod, stdout);
     fputs(kSpoolMethod, stdout);
+    fputs(kEventsMethod, stdout);
     return 0;
 }
 
@@ -1559,6 +1816,8 @@ int main(int argc, char** argv) {
             o.spoolOnly = true;
         } else if (strcmp(argv[i], "--ingest-only") == 0) {
             o.ingestOnly = true;
+        } else if (strcmp(argv[i], "--events-only") == 0) {
+            o.eventsOnly = true;
         } else if (strcmp(argv[i], "--compare-relay") == 0 && i + 1 < argc) {
             o.compareWith = argv[++i];
         } else if (strcmp(argv[i], "--label-a") == 0 && i + 1 < argc) {
@@ -1574,7 +1833,7 @@ int main(int argc, char** argv) {
             return korrin::bench::runIngestProbe(atoi(argv[i + 1]), atoi(argv[i + 2]));
         } else {
             fprintf(stderr,
-                    "usage: relay_bench [--runs N] [--spool-only | --ingest-only]\n"
+                    "usage: relay_bench [--runs N] [--spool-only | --ingest-only | --events-only]\n"
                     "                   [--ingest-seconds S] [--wine-bursts N]\n"
                     "       relay_bench --compare-relay OTHER_KORRIN_RELAY [--runs N]\n"
                     "                   [--label-a NAME] [--label-b NAME] [--ingest-seconds S]\n"
@@ -1589,5 +1848,6 @@ int main(int argc, char** argv) {
         if (o.labelB.empty()) o.labelB = o.compareWith;
         return korrin::bench::runCompareRelay(o);
     }
+    if (o.eventsOnly) return korrin::bench::runEventsOnly();
     return o.ingestOnly ? korrin::bench::runIngestOnly(o) : korrin::bench::runBenchmark(o);
 }
