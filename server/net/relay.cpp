@@ -337,9 +337,12 @@ void Relay::pauseFull() {
 void Relay::dequeueHead() {
     // Each output keeps what it still wants; the store lets the rest go.
     const uint64_t lastSent = store_->headSeq();
-    uint64_t keep = lastSent + 1;
-    for (RelayOutput* o : outputs_) keep = std::min(keep, o->keepFrom(lastSent));
-    store_->pop(keep);
+    uint64_t keep = lastSent + 1, mustKeep = lastSent + 1;
+    for (RelayOutput* o : outputs_) {
+        keep = std::min(keep, o->keepFrom(lastSent));
+        mustKeep = std::min(mustKeep, o->mustKeepFrom(lastSent));
+    }
+    store_->pop(std::min(keep, mustKeep), mustKeep);
     resumeIfLow();
     view_.changed(RelayView::kQueue);
 }

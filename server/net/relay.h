@@ -128,6 +128,9 @@ class Relay {
     // The kept lines from a sequence on, for an output that catches up.
     std::unique_ptr<LineReader> readKept(uint64_t from) { return store_->reader(from); }
     uint64_t lastSent() const { return store_->lastSent(); }
+    // The place of the last line the broker acknowledged, kept in the spool; none without one.
+    std::optional<uint64_t> ackedPlace() const { return store_->ackedSeq(); }
+    void markAcked(uint64_t seq) { store_->markAcked(seq); }
     // The first sequence this run gave; ids below it were given by an earlier run and are not
     // known here (0: every sequence is known, as the spool's go on across runs).
     uint64_t firstSeqOfRun() const { return spoolOpen() ? 0 : memoryFirstSeq_; }
