@@ -125,7 +125,23 @@ void MqttBridge::setState(State s) {
     if (s != State::Connected) downSince_ = clock_.now();
 }
 
+void MqttBridge::listSender(bool on) {
+    if (on == listed_) return;
+    listed_ = on;
+    linesIn_ = 0;
+    if (on)
+        relay_.otherSenderOpened(*this, 0, "mqtt");
+    else
+        relay_.otherSenderClosed(*this, 0);
+}
+
+void MqttBridge::close(int) {
+    relay_.logError(0, "MQTT: the topic " + settings_.subscribe +
+                           " is read while MqttSubscribe names it; clear it to stop");
+}
+
 void MqttBridge::stop() {
+    listSender(false);
     retry_.setEnabled(false);
     housekeeping_.setEnabled(false);
     if (mosq_) {
@@ -182,6 +198,7 @@ void MqttBridge::failed(const std::string& why) {
     std::string reason = why;
     if (!tlsReason_.empty() && reason.rfind("TLS", 0) != 0) reason = "TLS: " + tlsReason_;
     const bool wasConnected = state_ == State::Connected;
+    listSender(false);
     if (mosq_) {
         unwatchSocket();
         mosquitto_destroy(mosq_);
@@ -415,8 +432,10 @@ void MqttBridge::onConnect(mosquitto* m, void* self, int rc, int, const mqtt5__p
     b.setState(State::Connected);
     b.flights_.clear();
     b.next_ = b.acked_ + 1;
-    if (!b.settings_.subscribe.empty())
+    if (!b.settings_.subscribe.empty()) {
         mosquitto_subscribe(m, nullptr, b.settings_.subscribe.c_str(), b.settings_.subscribeQos);
+        b.listSender(true);
+    }
 }
 
 void MqttBridge::onDisconnect(mosquitto*, void* self, int rc, const mqtt5__property*) {
@@ -451,6 +470,7 @@ void MqttBridge::message(const mosquitto_message& m) {
         lines.push_back(line.substr(0, limits::kMaxLine));
         at = end + 1;
     } while (at < payload.size());
+    linesIn_ += lines.size();
     relay_.senderLines(-1, lines);
     // Each message reaches the spool's journal before the next is taken.
     relay_.senderReadDone();

@@ -23,7 +23,7 @@ struct mqtt5__property;
 
 namespace korrin {
 
-class MqttBridge final : public RelayOutput {
+class MqttBridge final : public RelayOutput, private ReceiverKind {
   public:
     static constexpr std::chrono::seconds kUnhealthyAfter{30};
     static constexpr int kFirstRetryMs = 1000, kLastRetryMs = 60000;
@@ -44,6 +44,13 @@ class MqttBridge final : public RelayOutput {
     uint64_t mustKeepFrom(uint64_t lastSent) override { return keepFrom(lastSent); }
 
   private:
+    // While subscribed, MqttSubscribe is a sender named mqtt in the relay's list.
+    const char* name() const override { return "mqtt"; }
+    void close(int id) override;
+    uint64_t linesSent(int) const override { return linesIn_; }
+    uint64_t bytesBehind(int) const override { return 0; }
+    void listSender(bool on);
+
     enum class State { Off, Error, Connecting, Connected };
     struct Flight {
         uint64_t seq;
@@ -105,6 +112,8 @@ class MqttBridge final : public RelayOutput {
     std::unique_ptr<LineReader> reader_;
     uint64_t readerNext_ = 0;
     uint64_t published_ = 0, received_ = 0, reconnects_ = 0;
+    bool listed_ = false;
+    uint64_t linesIn_ = 0;  // from the topic since it was listed
 };
 
 // The password file's first line, without its line end; false with *error when it cannot be

@@ -98,6 +98,10 @@ class Relay {
     // Complete lines of one read: the same as senderData of each, with the bookkeeping once.
     void senderLines(int id, const std::vector<std::string_view>& lines);
     void senderClosed(int id) { removeSender(id); }
+    // A sender of another kind (a topic the MQTT bridge reads) is listed with the TCP ones;
+    // its kind's linesSent(id) counts the lines it gave.
+    void otherSenderOpened(ReceiverKind& kind, int id, const std::string& address);
+    void otherSenderClosed(ReceiverKind& kind, int id);
     void logError(int code, std::string_view description) { log_.error(code, description); }
     // entrySerial: the serial of the entry the operator double-clicked; an entry that has
     // gone meanwhile closes nothing.

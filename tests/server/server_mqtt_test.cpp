@@ -240,6 +240,9 @@ TEST_P(Mqtt, MessagesOfTheSubscribedTopicComeOutPacedInOrder) {
     for (const char* m : {"in 1", "in 2\nin 3", "in 4"})
         run({"mosquitto_pub", "-p", std::to_string(kBroker), "-q", "1", "-t", "k/in", "-m", m});
     EXPECT_EQ(readFor(receiver, 20, 5000), "in 1\nin 2\nin 3\nin 4\n");
+    const std::string status = get("/status.json");  // a sender named mqtt with the lines
+    EXPECT_NE(status.find("\"address\":\"mqtt\",\"connected_seconds\""), std::string::npos);
+    EXPECT_NE(status.find("\"lines_received\":4"), std::string::npos) << status;
     closeFd(receiver);
 }
 
