@@ -387,7 +387,10 @@ void MqttBridge::acked(int mid, int reason) {
         acked_ = flights_.front().seq;
         flights_.pop_front();
     }
-    if (acked_ != before) relay_.markAcked(acked_);
+    if (acked_ != before) {
+        relay_.markAcked(acked_);
+        relay_.outputLetGo();
+    }
 }
 
 std::string MqttBridge::connackReason(int rc) const {

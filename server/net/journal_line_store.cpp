@@ -75,6 +75,14 @@ void JournalLineStore::pop(uint64_t keepFrom, uint64_t mustKeepFrom) {
     headSeq_ = seqs_.front() + 1;
     seqs_.pop_front();
     refill();
+    releaseSent(keepFrom, mustKeepFrom, atLimit);
+}
+
+void JournalLineStore::release(uint64_t keepFrom, uint64_t mustKeepFrom) {
+    releaseSent(keepFrom, mustKeepFrom, full());
+}
+
+void JournalLineStore::releaseSent(uint64_t keepFrom, uint64_t mustKeepFrom, bool atLimit) {
     journal_.release(atLimit ? std::min(headSeq(), mustKeepFrom) : keepFrom, atLimit);
 }
 

@@ -30,6 +30,7 @@ class JournalLineStore final : public LineStore {
     bool push(std::string_view line) override;
     std::optional<std::string_view> front() override;
     void pop(uint64_t keepFrom, uint64_t mustKeepFrom = UINT64_MAX) override;
+    void release(uint64_t keepFrom, uint64_t mustKeepFrom) override;
     uint64_t lines() const override;
     uint64_t bytes() const override { return journal_.bytes(); }
     uint64_t headSeq() const override { return seqs_.empty() ? headSeq_ : seqs_.front(); }
@@ -46,6 +47,7 @@ class JournalLineStore final : public LineStore {
 
   private:
     void refill();
+    void releaseSent(uint64_t keepFrom, uint64_t mustKeepFrom, bool atLimit);
     Journal& journal_;
     const uint64_t limitBytes_;
     std::function<void()> writeOut_;

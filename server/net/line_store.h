@@ -32,6 +32,8 @@ class LineStore {
     // The front line was sent. Sent lines before keepFrom are no longer wanted by any output;
     // those from mustKeepFrom on are owed to one (the broker) and kept even at a full spool.
     virtual void pop(uint64_t keepFrom, uint64_t mustKeepFrom = UINT64_MAX) = 0;
+    // The same for the sent lines alone, between sends: an output let go of some.
+    virtual void release(uint64_t /*keepFrom*/, uint64_t /*mustKeepFrom*/) {}
     // Waiting to be sent: lines, and bytes (in memory, or on disk for the journal).
     virtual uint64_t lines() const = 0;
     virtual uint64_t bytes() const = 0;

@@ -353,13 +353,8 @@ void Relay::pauseFull() {
 
 void Relay::dequeueHead() {
     // Each output keeps what it still wants; the store lets the rest go.
-    const uint64_t lastSent = store_->headSeq();
-    uint64_t keep = lastSent + 1, mustKeep = lastSent + 1;
-    for (RelayOutput* o : outputs_) {
-        keep = std::min(keep, o->keepFrom(lastSent));
-        mustKeep = std::min(mustKeep, o->mustKeepFrom(lastSent));
-    }
-    store_->pop(std::min(keep, mustKeep), mustKeep);
+    const auto [keep, mustKeep] = keptFrom(store_->headSeq());
+    store_->pop(keep, mustKeep);
     resumeIfLow();
     view_.changed(RelayView::kQueue);
 }
@@ -369,6 +364,21 @@ void Relay::pauseInput(int code, const std::string& why) {
     in_.pauseReading(true);
     logError(code, why);
     view_.changed(RelayView::kLabels);
+}
+
+std::pair<uint64_t, uint64_t> Relay::keptFrom(uint64_t lastSent) {
+    uint64_t keep = lastSent + 1, mustKeep = lastSent + 1;
+    for (RelayOutput* o : outputs_) {
+        keep = std::min(keep, o->keepFrom(lastSent));
+        mustKeep = std::min(mustKeep, o->mustKeepFrom(lastSent));
+    }
+    return {std::min(keep, mustKeep), mustKeep};
+}
+
+void Relay::outputLetGo() {
+    const auto [keep, mustKeep] = keptFrom(store_->lastSent());
+    store_->release(keep, mustKeep);
+    resumeIfLow();
 }
 
 void Relay::resumeIfLow() {

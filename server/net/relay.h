@@ -18,6 +18,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "server/net/catch_up.h"
@@ -135,6 +136,9 @@ class Relay {
     // The place of the last line the broker acknowledged, kept in the spool; none without one.
     std::optional<uint64_t> ackedPlace() const { return store_->ackedSeq(); }
     void markAcked(uint64_t seq) { store_->markAcked(seq); }
+    // An output wants fewer lines kept than before (the broker acknowledged some): they go
+    // now, not at the next send, and reading resumes if it paused at a full spool.
+    void outputLetGo();
     // The first sequence this run gave; ids below it were given by an earlier run and are not
     // known here (0: every sequence is known, as the spool's go on across runs).
     uint64_t firstSeqOfRun() const { return spoolOpen() ? 0 : memoryFirstSeq_; }
@@ -211,6 +215,8 @@ class Relay {
     void enqueue(std::string_view line);
     void pauseFull();
     void dequeueHead();
+    // The oldest line some output wants kept, and the oldest one owed.
+    std::pair<uint64_t, uint64_t> keptFrom(uint64_t lastSent);
     void pauseInput(int code, const std::string& why);
     void resumeIfLow();
     void useStore(LineStore& store);
