@@ -120,9 +120,10 @@ void MqttBridge::apply(const MqttSettings& s) {
 
 void MqttBridge::setState(State s) {
     if (s == state_) return;
+    // Down from the moment the connection went, however many tries follow.
+    if (state_ == State::Connected) downSince_ = clock_.now();
     state_ = s;
     since_ = clock_.wallNow();
-    if (s != State::Connected) downSince_ = clock_.now();
 }
 
 void MqttBridge::listSender(bool on) {
