@@ -38,7 +38,7 @@ ensure_packages() {
     local want=(cmake ninja-build g++-mingw-w64-i686 g++-mingw-w64-x86-64-posix googletest wine
                 wine64 xvfb xauth x11-apps imagemagick ncat clang libclang-rt-14-dev clang-format
                 nsis zip nlohmann-json3-dev chromium python3-prometheus-client python3-websocket
-                procps)
+                procps mosquitto mosquitto-clients libmosquitto-dev libssl-dev dpkg-dev)
     host_runs_32bit && want+=(wine32:i386)
     local missing=() p
     for p in "${want[@]}"; do

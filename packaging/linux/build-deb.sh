@@ -32,6 +32,16 @@ printf 'korrin-relay (%s) unstable; urgency=medium\n\n  * Release %s.\n\n -- Oxa
 glibc="$(objdump -T "$root/usr/bin/korrin-relay" | grep -o 'GLIBC_[0-9][0-9.]*' | sed 's/GLIBC_//' |
          sort -uV | tail -n1)"
 [ -n "$glibc" ] || { echo "build-deb: no GLIBC_ version in the binary" >&2; exit 1; }
+# The other shared libraries (the MQTT client and TLS): the lowest versions that have every
+# symbol the binary asks for, from the installed libraries' symbols files.
+shlibs="$(mktemp -d)"
+mkdir "$shlibs/debian"
+printf 'Source: korrin-relay\n\nPackage: korrin-relay\nArchitecture: any\n' > "$shlibs/debian/control"
+libs="$(cd "$shlibs" && dpkg-shlibdeps -O "$root/usr/bin/korrin-relay" 2>/dev/null |
+        sed -n 's/^shlibs:Depends=//p' | tr ',' '\n' | sed 's/^ *//' | grep -v '^libc6 ' |
+        paste -sd, | sed 's/,/, /g')"
+rm -rf "$shlibs"
+[[ "$libs" == *libmosquitto1* ]] || { echo "build-deb: no libmosquitto1 dependency found" >&2; exit 1; }
 
 install -d "$root/DEBIAN"
 for f in postinst prerm postrm; do install -m 0755 "$here/$f" "$root/DEBIAN/$f"; done
@@ -42,7 +52,7 @@ Version: $version
 Architecture: amd64
 Maintainer: Oxa Software <korrin-relay@oxasoft.invalid>
 Installed-Size: $(du -sk --exclude=DEBIAN "$root" | cut -f1)
-Depends: libc6 (>= $glibc)
+Depends: libc6 (>= $glibc), $libs
 Section: net
 Priority: optional
 Description: paced relay of text lines from senders to receivers

@@ -26,7 +26,8 @@ bin="$work/root/usr/bin/korrin-relay"
 # Depends promises what the binary needs: no glibc symbol version above the one it names.
 depends="$(dpkg-deb -f "$deb" Depends)"
 needed="$(objdump -T "$bin" | grep -o 'GLIBC_[0-9][0-9.]*' | sed 's/GLIBC_//' | sort -uV | tail -n1)"
-[[ "$depends" =~ ^libc6\ \(\>=\ ([0-9.]+)\)$ ]] || fail "Depends: $depends"
+[[ "$depends" =~ ^libc6\ \(\>=\ ([0-9.]+)\),\ .*libmosquitto1\ \(\>=\ [0-9.]+\) ]] ||
+    fail "Depends: $depends"
 dpkg --compare-versions "${BASH_REMATCH[1]}" ge "$needed" || fail "Depends $depends, needs $needed"
 # A fresh install serves this computer only: both ports and the status port on loopback.
 conf="$work/root/etc/korrin-relay/korrin-relay.conf"

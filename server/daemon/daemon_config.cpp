@@ -33,6 +33,19 @@ constexpr Key kKeys[] = {
     {"SpoolLimit", "--spool-limit"},
     {"ReplayLines", "--replay-lines"},
     {"ResumeSeconds", "--resume-seconds"},
+    {"MqttBroker", "--mqtt-broker"},
+    {"MqttTopic", "--mqtt-topic"},
+    {"MqttQos", "--mqtt-qos"},
+    {"MqttClientId", "--mqtt-client-id"},
+    {"MqttUser", "--mqtt-user"},
+    {"MqttPasswordFile", "--mqtt-password-file"},
+    {"MqttKeepalive", "--mqtt-keepalive"},
+    {"MqttInflight", "--mqtt-inflight"},
+    {"MqttCaFile", "--mqtt-ca-file"},
+    {"MqttCertFile", "--mqtt-cert-file"},
+    {"MqttKeyFile", "--mqtt-key-file"},
+    {"MqttSubscribe", "--mqtt-subscribe"},
+    {"MqttSubscribeQos", "--mqtt-subscribe-qos"},
 };
 
 bool sameIgnoringCase(std::string_view a, std::string_view b) {
@@ -57,13 +70,19 @@ const char kUsage[] =
     "                    [--allow-senders LIST] [--allow-receivers LIST] [--status-port N]\n"
     "                    [--spool DIR] [--spool-sync MS] [--spool-limit MIB]\n"
     "                    [--replay-lines N] [--resume-seconds S] [--events 0|1]\n"
-    "                    [--log-file PATH]\n"
+    "                    [--mqtt-broker URL] [--mqtt-topic TOPIC] [--mqtt-qos 0|1]\n"
+    "                    [--mqtt-client-id ID] [--mqtt-user NAME] [--mqtt-password-file F]\n"
+    "                    [--mqtt-keepalive S] [--mqtt-inflight N] [--mqtt-ca-file F]\n"
+    "                    [--mqtt-cert-file F] [--mqtt-key-file F] [--mqtt-subscribe FILTER]\n"
+    "                    [--mqtt-subscribe-qos 0|1] [--log-file PATH]\n"
     "       korrin-relay --help | --version\n"
     "Relays LF-ended text lines from the senders on port N to every receiver on port N+1,\n"
     "one line per tick of a pacing timer. Settings come from FILE (default\n"
     "/etc/korrin-relay/korrin-relay.conf, \"Key = value\" lines); flags override it.\n"
     "With --spool every line read is kept in DIR until it is sent, across restarts.\n"
     "With --events 1 the status port also serves the lines to browsers (/events, /board).\n"
+    "With --mqtt-broker mqtt://HOST[:PORT] or mqtts://HOST[:PORT] each line sent is also\n"
+    "published to --mqtt-topic; with --spool the spool is its outbox.\n"
     "SIGHUP re-reads the file; SIGTERM and SIGINT stop the relay.\n";
 
 ParsedOptions parseArguments(const std::vector<std::string>& args) {

@@ -25,6 +25,7 @@
 #include "server/linux/event_loop_linux.h"
 #include "server/linux/huge_page_blocks_linux.h"
 #include "server/linux/journal_folder_linux.h"
+#include "server/linux/mqtt_bridge_linux.h"
 #include "server/net/relay.h"
 #include "server/status/status_server.h"
 
@@ -118,6 +119,7 @@ class Daemon {
               [](const std::string& path) { return std::make_unique<PosixFolder>(path); }, log_,
               settings_, view_, clock_, maxSenders, KORRIN_VERSION}),
           signalFd_(std::move(signalFd)) {
+        parts_.status().setMqttStatus([this] { return mqtt_.status(); });
         // Looked at first in every round: a stop does not wait behind a flood of socket events.
         if (!loop_.watchFirst(signalFd_.get(), EPOLLIN, [this](uint32_t) { onSignal(); }))
             throw std::system_error(errno, std::generic_category(),
@@ -127,6 +129,7 @@ class Daemon {
 
     int run() {
         parts_.driver().start();
+        applyMqtt();
         notifySystemd("READY=1");
         loop_.run();
         return 0;
@@ -155,11 +158,19 @@ class Daemon {
         if (loadSettings(options_, LoadTime::Reload, values, &error)) {
             settings_.replace(std::move(values));
             parts_.driver().settingsMayHaveChanged();
+            applyMqtt();
         } else {
             // The settings in force stay; the file is read again at the next SIGHUP.
             parts_.relay().logError(EINVAL, error + "; the settings stay as they were");
         }
         notifySystemd("READY=1");
+    }
+
+    void applyMqtt() {
+        char host[256] = {};
+        gethostname(host, sizeof host - 1);
+        mqtt_.apply(
+            parseMqttSettings([this](const char* key) { return settings_.get(key, ""); }, host));
     }
 
     const DaemonOptions& options_;
@@ -169,6 +180,7 @@ class Daemon {
     NoView view_;
     SteadyClock clock_;
     RelayAssembly parts_;
+    MqttBridge mqtt_{loop_, parts_.relay(), clock_};
     oxa::UniqueFd signalFd_;
 };
 

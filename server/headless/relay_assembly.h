@@ -50,6 +50,7 @@ class RelayAssembly {
     Relay& relay() { return relay_; }
     // Starts the relay and the status port and keeps them listening.
     UnattendedRelay& driver() { return driver_; }
+    StatusServer& status() { return status_; }
 
   private:
     // Made first, for the relay and the status server take them when they are made; kept

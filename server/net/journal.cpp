@@ -168,6 +168,7 @@ bool Journal::writeOut() {
     if (ok && unsynced_.size() > kUnsyncedBytes && !syncTail()) return false;
     // The sent place moves even when lines could not be written: its slots need no room.
     if (sentWritten_ != sentSeq_ && !writeSent()) return false;
+    if (ackedSeq_ && ackedWritten_ != *ackedSeq_ && !writeAcked()) return false;
     return ok;
 }
 
@@ -181,6 +182,34 @@ bool Journal::writeSent() {
     sentWritten_ = sentSeq_;
     sentSynced_ = false;
     return true;
+}
+
+bool Journal::writeAcked() {
+    char slots[2 * kSentSlot];
+    putSlot(slots, *ackedSeq_, kAckedMagic);
+    putSlot(slots + kSentSlot, *ackedSeq_, kAckedMagic);
+    if (!ackedFile_) {
+        // Both slots exist from the start, as the sent file's do.
+        ackedFile_ = folder_.open(kAckedFile, true);
+        if (!ackedFile_ || !ackedFile_->truncate(0) ||
+            !ackedFile_->writeAt(0, slots, sizeof slots)) {
+            ackedFile_.reset();
+            return fail(std::string("cannot write ") + kAckedFile);
+        }
+        ackedMade_ = true;
+    } else if (!ackedFile_->writeAt((ackedWrites_ & 1) * kSentSlot, slots, kSentSlot)) {
+        return fail(std::string("cannot write ") + kAckedFile);
+    }
+    ++ackedWrites_;
+    ackedWritten_ = *ackedSeq_;
+    ackedSynced_ = false;
+    return true;
+}
+
+void Journal::markAcked(uint64_t seq) {
+    if (ackedSeq_ && seq <= *ackedSeq_) return;
+    ackedSeq_ = seq;
+    if (!gone_) writeAcked();  // a failure is written again by the next writeOut
 }
 
 bool Journal::sync() {
@@ -203,6 +232,14 @@ bool Journal::sync() {
             return fail(std::string("cannot sync ") + kSentFile);
         }
         sentSynced_ = true;
+    }
+    if (!ackedSynced_) {
+        if (!ackedFile_->sync() || (ackedMade_ && !folder_.sync())) {
+            ackedWritten_ = *ackedSeq_ - 1;  // written again by the next writeOut
+            return fail(std::string("cannot sync ") + kAckedFile);
+        }
+        ackedSynced_ = true;
+        ackedMade_ = false;
     }
     syncedSeq_ = written;
     if (wrote) error_.clear();
@@ -334,6 +371,8 @@ bool Journal::remake() {
     sentFile_ = std::move(sent);
     sentWritten_ = sentSeq_;
     sentSynced_ = true;
+    ackedFile_.reset();  // made anew by the next writeOut
+    if (ackedSeq_) ackedWritten_ = *ackedSeq_ - 1;
     gone_ = false;
     ++generation_;
     reporter_->note("Spool: " + folder_.path() +
@@ -372,10 +411,20 @@ std::string_view bytesAt(JournalFile& file, std::string& buffer, uint64_t& buffe
     return std::string_view(buffer).substr(static_cast<size_t>(offset - bufferAt));
 }
 
-void putSlot(char* slot, uint64_t seq) {
+void putSlot(char* slot, uint64_t seq, uint32_t magic) {
     put64(slot, seq);
     put32(slot + 8, crc32c(0, slot, 8));
-    put32(slot + 12, kSentMagic);
+    put32(slot + 12, magic);
+}
+
+std::optional<uint64_t> readSlots(const char* slots, int64_t got, uint32_t magic) {
+    std::optional<uint64_t> place;
+    for (int64_t at = 0; at + static_cast<int64_t>(kSentSlot) <= got; at += kSentSlot) {
+        const char* s = slots + at;
+        if (get32(s + 12) == magic && get32(s + 8) == crc32c(0, s, 8))
+            place = std::max(place.value_or(0), get64(s));
+    }
+    return place;
 }
 
 const char* reason(Journal::Decoded::Kind k) {

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <deque>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -64,6 +65,9 @@ class Journal {
     uint64_t writtenSeq() const { return writtenSeq_; }
     uint64_t syncedSeq() const { return syncedSeq_; }
     uint64_t sentSeq() const { return sentSeq_; }
+    // The last line the broker acknowledged; none when the folder has no acked file (nothing
+    // marked it yet, or an earlier build wrote the spool).
+    std::optional<uint64_t> ackedSeq() const { return ackedSeq_; }
     uint64_t bytes() const { return bytes_ + pendingBytes_; }  // on disk and still to write
     size_t segments() const { return segments_.size(); }
     // Lines the last open found missing: damaged, cut, unreadable, or taken away by hand.
@@ -81,10 +85,14 @@ class Journal {
     bool sync();
     // Whether sync has anything to do.
     bool unsynced() const {
-        return !pending_.empty() || !tailSynced_ || !sentSynced_ || sentWritten_ != sentSeq_;
+        return !pending_.empty() || !tailSynced_ || !sentSynced_ || sentWritten_ != sentSeq_ ||
+               !ackedSynced_ || (ackedSeq_ && ackedWritten_ != *ackedSeq_);
     }
     // The send step has sent every line up to seq; written with the next writeOut.
     void markSent(uint64_t seq);
+    // The broker has acknowledged every line up to seq: kept as the sent place is, in the acked
+    // file (made by the first mark), under the same flushes.
+    void markAcked(uint64_t seq);
     // Deletes the segments whose lines are all sent and older than keepFrom; the one being
     // written only with evenTheTail (lines waiting for it then go to a new one). A segment with
     // bytes that could not be read is renamed ".bad" instead.
@@ -156,6 +164,7 @@ class Journal {
     bool openTail(uint64_t firstSeq);
     bool syncTail();
     bool writeSent();
+    bool writeAcked();
     bool stillThere();
     bool remake();
     bool makeSegment(const std::string& name, const std::string* bytes, JournalFile* copyOf,
@@ -188,6 +197,11 @@ class Journal {
     uint64_t sentWrites_ = 0;   // picks the slot of the sent file to write next
     bool tailSynced_ = true;
     bool sentSynced_ = true;
+    std::unique_ptr<JournalFile> ackedFile_;
+    std::optional<uint64_t> ackedSeq_;
+    uint64_t ackedWritten_ = 0, ackedWrites_ = 0;
+    bool ackedSynced_ = true;
+    bool ackedMade_ = false;  // the file is new: the folder is flushed with it
     // Where the next appended record goes: that segment and its size once pending is written.
     uint64_t nextSegment_ = 0, nextSegmentSize_ = 0;
     bool nextSegmentOpen_ = false;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -16,8 +17,10 @@ constexpr size_t kReadChunk = 1024 * 1024;
 // buffer holds the bytes read before from bufferAt on. Empty with ok false on a read error.
 std::string_view bytesAt(JournalFile& file, std::string& buffer, uint64_t& bufferAt,
                          uint64_t offset, size_t want, uint64_t end, bool& ok);
-// One slot of the sent file.
-void putSlot(char* slot, uint64_t seq);
+// One slot of the sent file (or of the acked file, with its magic).
+void putSlot(char* slot, uint64_t seq, uint32_t magic = journal_format::kSentMagic);
+// The place two slots read (got bytes of them) name: the sound one with the higher sequence.
+std::optional<uint64_t> readSlots(const char* slots, int64_t got, uint32_t magic);
 // Why a record could not be read, for the log.
 const char* reason(Journal::Decoded::Kind k);
 

@@ -66,15 +66,24 @@ std::optional<std::string_view> JournalLineStore::front() {
     return window_.front();
 }
 
-void JournalLineStore::pop(uint64_t keepFrom) {
-    // At the limit every sent segment goes, the one being written too, so that room comes back.
+void JournalLineStore::pop(uint64_t keepFrom, uint64_t mustKeepFrom) {
+    // At the limit every sent segment goes, the one being written too, so that room comes back;
+    // but not the lines the broker is owed: reading stays paused until it has them.
     const bool atLimit = full();
     window_.pop_front();
     journal_.markSent(seqs_.front());
     headSeq_ = seqs_.front() + 1;
     seqs_.pop_front();
     refill();
-    journal_.release(atLimit ? headSeq() : keepFrom, atLimit);
+    releaseSent(keepFrom, mustKeepFrom, atLimit);
+}
+
+void JournalLineStore::release(uint64_t keepFrom, uint64_t mustKeepFrom) {
+    releaseSent(keepFrom, mustKeepFrom, full());
+}
+
+void JournalLineStore::releaseSent(uint64_t keepFrom, uint64_t mustKeepFrom, bool atLimit) {
+    journal_.release(atLimit ? std::min(headSeq(), mustKeepFrom) : keepFrom, atLimit);
 }
 
 std::unique_ptr<LineReader> JournalLineStore::reader(uint64_t from) {

@@ -29,7 +29,8 @@ class JournalLineStore final : public LineStore {
 
     bool push(std::string_view line) override;
     std::optional<std::string_view> front() override;
-    void pop(uint64_t keepFrom) override;
+    void pop(uint64_t keepFrom, uint64_t mustKeepFrom = UINT64_MAX) override;
+    void release(uint64_t keepFrom, uint64_t mustKeepFrom) override;
     uint64_t lines() const override;
     uint64_t bytes() const override { return journal_.bytes(); }
     uint64_t headSeq() const override { return seqs_.empty() ? headSeq_ : seqs_.front(); }
@@ -38,12 +39,15 @@ class JournalLineStore final : public LineStore {
     uint64_t firstKept() const override { return journal_.firstSeq(); }
     std::unique_ptr<LineReader> reader(uint64_t from) override;
     const LineQueue& window() const override { return window_; }
+    std::optional<uint64_t> ackedSeq() const override { return journal_.ackedSeq(); }
+    void markAcked(uint64_t seq) override { journal_.markAcked(seq); }
 
     // While writes fail the store counts as full: nothing is read that could be lost.
     void setWriteFailing(bool failing) { writeFailing_ = failing; }
 
   private:
     void refill();
+    void releaseSent(uint64_t keepFrom, uint64_t mustKeepFrom, bool atLimit);
     Journal& journal_;
     const uint64_t limitBytes_;
     std::function<void()> writeOut_;

@@ -68,6 +68,9 @@ bool Journal::open(JournalReporter& reporter) {
     rewrite_ = false;
     tail_.reset();
     sentFile_.reset();
+    ackedFile_.reset();
+    ackedSeq_.reset();
+    ackedSynced_ = true;
     pendingBytes_ = bytes_ = missingAtOpen_ = heldAtOpen_ = 0;
     nextSegmentOpen_ = false;
     gone_ = false;
@@ -87,17 +90,25 @@ bool Journal::open(JournalReporter& reporter) {
     sentSeq_ = 0;
     char slots[2 * kSentSlot];
     const int64_t got = sentFile_->readAt(0, slots, sizeof slots);
-    for (int64_t at = 0; at + static_cast<int64_t>(kSentSlot) <= got; at += kSentSlot) {
-        const char* s = slots + at;
-        if (get32(s + 12) == kSentMagic && get32(s + 8) == crc32c(0, s, 8))
-            sentSeq_ = std::max(sentSeq_, get64(s));
-    }
+    sentSeq_ = readSlots(slots, got, kSentMagic).value_or(0);
     // Both slots exist before any line is taken, so that moving the place never needs room.
     if (sentSize < sizeof slots) {
         putSlot(slots, sentSeq_);
         putSlot(slots + kSentSlot, sentSeq_);
         if (!sentFile_->writeAt(0, slots, sizeof slots) || !sentFile_->sync() || !folder_.sync())
             return fail(std::string("cannot write ") + kSentFile);
+    }
+
+    for (const std::string& n : names) {
+        if (n != kAckedFile) continue;
+        ackedFile_ = folder_.open(kAckedFile, false);
+        if (ackedFile_) {
+            const int64_t read = ackedFile_->readAt(0, slots, sizeof slots);
+            ackedSeq_ = readSlots(slots, read, kAckedMagic);
+        }
+        // Unreadable: the broker gets the lines not sent, as with a spool of an earlier build.
+        if (!ackedSeq_) ackedFile_.reset();
+        ackedWritten_ = ackedSeq_.value_or(0);
     }
 
     std::vector<uint64_t> firsts;

@@ -342,3 +342,37 @@ TEST(Journal, AFolderThatCannotBeUsedSaysWhy) {
 
 }  // namespace
 }  // namespace korrin
+
+namespace korrin {
+namespace {
+
+TEST(Journal, TheAckedPlaceIsKeptInTwoSlotsAndAFolderWithoutItStillOpens) {
+    MemoryFolder folder;
+    NoteList notes;
+    {
+        Journal j(folder, 256);
+        ASSERT_TRUE(j.open(notes));
+        fill(j, 1, 30);
+        j.markSent(30);
+        EXPECT_FALSE(j.ackedSeq());  // no file until the first mark: an earlier build's folder
+        j.markAcked(12);
+        j.markAcked(14);
+        j.markAcked(10);  // never backwards
+        j.release(13);    // what the broker still owes stays
+        ASSERT_TRUE(j.sync());
+    }
+    ASSERT_TRUE(folder.files.count("acked"));
+    // A torn write of the newer slot leaves the place before it.
+    (*folder.files["acked"])[16 + 3] ^= 1;
+    Journal j(folder, 256);
+    ASSERT_TRUE(j.open(notes));
+    EXPECT_EQ(j.ackedSeq(), std::optional<uint64_t>(12));
+    EXPECT_EQ(readAll(j, 13), expected(13, 30));
+    folder.files.erase("acked");
+    Journal older(folder, 256);
+    ASSERT_TRUE(older.open(notes));
+    EXPECT_FALSE(older.ackedSeq());
+}
+
+}  // namespace
+}  // namespace korrin

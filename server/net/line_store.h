@@ -29,8 +29,11 @@ class LineStore {
     // The line the send step takes next; none when nothing waits, or when it cannot be had
     // yet (not written, or a read failed).
     virtual std::optional<std::string_view> front() = 0;
-    // The front line was sent. Sent lines before keepFrom are no longer wanted by any output.
-    virtual void pop(uint64_t keepFrom) = 0;
+    // The front line was sent. Sent lines before keepFrom are no longer wanted by any output;
+    // those from mustKeepFrom on are owed to one (the broker) and kept even at a full spool.
+    virtual void pop(uint64_t keepFrom, uint64_t mustKeepFrom = UINT64_MAX) = 0;
+    // The same for the sent lines alone, between sends: an output let go of some.
+    virtual void release(uint64_t /*keepFrom*/, uint64_t /*mustKeepFrom*/) {}
     // Waiting to be sent: lines, and bytes (in memory, or on disk for the journal).
     virtual uint64_t lines() const = 0;
     virtual uint64_t bytes() const = 0;
@@ -44,6 +47,9 @@ class LineStore {
     virtual std::unique_ptr<LineReader> reader(uint64_t from) = 0;
     // What memory holds of the waiting lines, front first: all, or the journal's window.
     virtual const LineQueue& window() const = 0;
+    // The place of the last line the broker acknowledged, kept across restarts by a spool.
+    virtual std::optional<uint64_t> ackedSeq() const { return std::nullopt; }
+    virtual void markAcked(uint64_t) {}
 
     uint64_t lastSent() const { return headSeq() - 1; }
 };

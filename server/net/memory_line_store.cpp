@@ -19,7 +19,7 @@ class MemoryLineStore::Reader final : public LineReader {
     uint64_t next_;
 };
 
-void MemoryLineStore::pop(uint64_t keepFrom) {
+void MemoryLineStore::pop(uint64_t keepFrom, uint64_t) {
     const uint64_t seq = headSeq_++;
     if (seq >= keepFrom) {
         if (sent_.empty()) sentFirst_ = seq;

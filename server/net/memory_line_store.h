@@ -18,7 +18,8 @@ class MemoryLineStore final : public LineStore {
     std::optional<std::string_view> front() override {
         return queue_.empty() ? std::nullopt : std::optional(queue_.front());
     }
-    void pop(uint64_t keepFrom) override;
+    // Bounded as it is: lines past the bound go even when owed.
+    void pop(uint64_t keepFrom, uint64_t mustKeepFrom = UINT64_MAX) override;
     uint64_t lines() const override { return queue_.size(); }
     uint64_t bytes() const override { return queue_.bytes(); }
     uint64_t headSeq() const override { return headSeq_; }

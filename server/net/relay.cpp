@@ -173,7 +173,7 @@ void Relay::removeSender(int id) {
     }
     // The scan runs to its end without yielding, so no handler can shift the list under it.
     for (size_t i = 0; i < list1_.size(); ++i) {
-        if (list1_[i].id == id) {
+        if (list1_[i].id == id && !list1_[i].kind) {
             list1_.erase(list1_.begin() + static_cast<std::ptrdiff_t>(i));
             break;
         }
@@ -199,7 +199,24 @@ void Relay::senderLines(int id, const std::vector<std::string_view>& lines) {
 }
 
 void Relay::senderDoubleClick(uint64_t entrySerial) {
-    if (const PeerEntry* e = findEntry(list1_, entrySerial)) in_.closeConnection(e->id);
+    const PeerEntry* e = findEntry(list1_, entrySerial);
+    if (e && e->kind)
+        e->kind->close(e->id);
+    else if (e)
+        in_.closeConnection(e->id);
+}
+
+void Relay::otherSenderOpened(ReceiverKind& kind, int id, const std::string& address) {
+    list1_.push_back({address + "-" + std::to_string(id) + " (" + kind.name() + ")", id,
+                      nextSerial_++, address, clock_.wallNow(), &kind});
+    view_.changed(RelayView::kSenders);
+}
+
+void Relay::otherSenderClosed(ReceiverKind& kind, int id) {
+    list1_.erase(std::remove_if(list1_.begin(), list1_.end(),
+                                [&](const PeerEntry& e) { return e.kind == &kind && e.id == id; }),
+                 list1_.end());
+    view_.changed(RelayView::kSenders);
 }
 
 // ---- receivers ----
@@ -336,10 +353,8 @@ void Relay::pauseFull() {
 
 void Relay::dequeueHead() {
     // Each output keeps what it still wants; the store lets the rest go.
-    const uint64_t lastSent = store_->headSeq();
-    uint64_t keep = lastSent + 1;
-    for (RelayOutput* o : outputs_) keep = std::min(keep, o->keepFrom(lastSent));
-    store_->pop(keep);
+    const auto [keep, mustKeep] = keptFrom(store_->headSeq());
+    store_->pop(keep, mustKeep);
     resumeIfLow();
     view_.changed(RelayView::kQueue);
 }
@@ -349,6 +364,21 @@ void Relay::pauseInput(int code, const std::string& why) {
     in_.pauseReading(true);
     logError(code, why);
     view_.changed(RelayView::kLabels);
+}
+
+std::pair<uint64_t, uint64_t> Relay::keptFrom(uint64_t lastSent) {
+    uint64_t keep = lastSent + 1, mustKeep = lastSent + 1;
+    for (RelayOutput* o : outputs_) {
+        keep = std::min(keep, o->keepFrom(lastSent));
+        mustKeep = std::min(mustKeep, o->mustKeepFrom(lastSent));
+    }
+    return {std::min(keep, mustKeep), mustKeep};
+}
+
+void Relay::outputLetGo() {
+    const auto [keep, mustKeep] = keptFrom(store_->lastSent());
+    store_->release(keep, mustKeep);
+    resumeIfLow();
 }
 
 void Relay::resumeIfLow() {
@@ -400,7 +430,8 @@ RelayStatus Relay::status() {
     for (const PeerEntry& e : list3_)
         s.receivers.push_back(e.kind ? peer(e, e.kind->linesSent(e.id), e.kind->bytesBehind(e.id))
                                      : peer(e, receiverLines(e.id), out_.pendingBytes(e.id)));
-    for (const PeerEntry& e : list1_) s.senders.push_back(peer(e, senderLines(e.id), 0));
+    for (const PeerEntry& e : list1_)
+        s.senders.push_back(peer(e, e.kind ? e.kind->linesSent(e.id) : senderLines(e.id), 0));
     s.lastError = label2_;
     s.log.assign(log_.recent().begin(), log_.recent().end());
     s.counters = counters_;

@@ -18,6 +18,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "server/net/catch_up.h"
@@ -98,6 +99,10 @@ class Relay {
     // Complete lines of one read: the same as senderData of each, with the bookkeeping once.
     void senderLines(int id, const std::vector<std::string_view>& lines);
     void senderClosed(int id) { removeSender(id); }
+    // A sender of another kind (a topic the MQTT bridge reads) is listed with the TCP ones;
+    // its kind's linesSent(id) counts the lines it gave.
+    void otherSenderOpened(ReceiverKind& kind, int id, const std::string& address);
+    void otherSenderClosed(ReceiverKind& kind, int id);
     void logError(int code, std::string_view description) { log_.error(code, description); }
     // entrySerial: the serial of the entry the operator double-clicked; an entry that has
     // gone meanwhile closes nothing.
@@ -128,6 +133,12 @@ class Relay {
     // The kept lines from a sequence on, for an output that catches up.
     std::unique_ptr<LineReader> readKept(uint64_t from) { return store_->reader(from); }
     uint64_t lastSent() const { return store_->lastSent(); }
+    // The place of the last line the broker acknowledged, kept in the spool; none without one.
+    std::optional<uint64_t> ackedPlace() const { return store_->ackedSeq(); }
+    void markAcked(uint64_t seq) { store_->markAcked(seq); }
+    // An output wants fewer lines kept than before (the broker acknowledged some): they go
+    // now, not at the next send, and reading resumes if it paused at a full spool.
+    void outputLetGo();
     // The first sequence this run gave; ids below it were given by an earlier run and are not
     // known here (0: every sequence is known, as the spool's go on across runs).
     uint64_t firstSeqOfRun() const { return spoolOpen() ? 0 : memoryFirstSeq_; }
@@ -204,6 +215,8 @@ class Relay {
     void enqueue(std::string_view line);
     void pauseFull();
     void dequeueHead();
+    // The oldest line some output wants kept, and the oldest one owed.
+    std::pair<uint64_t, uint64_t> keptFrom(uint64_t lastSent);
     void pauseInput(int code, const std::string& why);
     void resumeIfLow();
     void useStore(LineStore& store);

@@ -17,6 +17,9 @@ class RelayOutput {
     // The oldest line it may still want, lastSent being the newest sent: the store keeps every
     // line from the lowest answer of all outputs on. lastSent + 1: nothing sent.
     virtual uint64_t keepFrom(uint64_t lastSent) = 0;
+    // The oldest line it is owed, which a full spool keeps too (reading pauses instead): an
+    // outbox. lastSent + 1: none.
+    virtual uint64_t mustKeepFrom(uint64_t lastSent) { return lastSent + 1; }
 };
 
 // Receivers of another kind than TCP, listed with the TCP ones (the window's List3, the status

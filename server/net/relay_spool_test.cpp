@@ -139,6 +139,31 @@ TEST_F(SpoolFixture, MemoryHoldsAWindowAndTheLimitPausesUntilSegmentsGo) {
     EXPECT_EQ(got.substr(got.rfind("line 24000")), "line 24000" + std::string(1000, '.') + "\n");
 }
 
+// An outbox (a broker): the lines it is owed stay even at SpoolLimit, where reading pauses
+// instead, and once it lets go of them reading resumes with no line to send meanwhile.
+struct Outbox final : RelayOutput {
+    uint64_t acked = 0;
+    void send(uint64_t, std::string_view) override {}
+    uint64_t keepFrom(uint64_t) override { return acked + 1; }
+    uint64_t mustKeepFrom(uint64_t) override { return acked + 1; }
+};
+
+TEST_F(SpoolFixture, AnOutboxKeepsWhatItIsOwedAtTheLimitAndReadingResumesWhenItLetsGo) {
+    settings.values["SpoolLimit"] = "4";
+    start();
+    Outbox box;
+    relay->addOutput(box);
+    read(1, 1200, 4000);  // past 4 MiB
+    sent(1200);
+    EXPECT_TRUE(in.paused);
+    EXPECT_EQ(relay->firstKept(), 1u);
+    box.acked = 1200;
+    relay->outputLetGo();
+    EXPECT_FALSE(in.paused);
+    EXPECT_LT(relay->queueBytes(), 4u * 1024 * 1024);
+    relay->removeOutput(box);
+}
+
 }  // namespace
 }  // namespace korrin
 

@@ -61,6 +61,13 @@ const char kScript[] = R"JS(
       ' to ' + p.last_seq + ', sent to ' + p.sent_seq + ', on disk to ' + p.synced_seq +
       '; flush p99 ' + p.sync_p99_ms.toFixed(1) + ' ms' + (p.error ? '; ' + p.error : '');
   }
+  function mqtt(m) {
+    if (m.state === 'off' && !m.broker) return 'off';
+    return m.broker + ': ' + m.state + (m.since ? ' since ' + m.since : '') + '; ' + m.published +
+      ' published, acknowledged to ' + m.acknowledged_seq + ', ' + m.backlog + ' owed, ' +
+      m.in_flight + ' in flight, ' + m.received + ' received' +
+      (m.last_error ? '; ' + m.last_error : '');
+  }
   function show(s) {
     set('input-port', port(s.ports.input, s.ports.input_listening));
     set('output-port', port(s.ports.output, s.ports.output_listening));
@@ -74,6 +81,8 @@ const char kScript[] = R"JS(
     set('last-error', s.last_error || 'none');
     set('spool', spool(s.spool));
     el('spool').className = s.spool.error ? 'bad' : '';
+    set('mqtt', mqtt(s.mqtt));
+    el('mqtt').className = s.mqtt.state === 'error' ? 'bad' : '';
     set('queue-lines', s.queue.lines);
     set('queue-bytes', s.queue.bytes);
     set('rate-in', s.rates.lines_in_per_second.toFixed(1));
@@ -288,6 +297,16 @@ std::string renderStatusJson(const StatusSnapshot& s) {
           {"lines_lost", s.counters.linesLost}}},
         {"last_error", latin1ToUtf8(s.lastError)},
         {"log", log},
+        {"mqtt",
+         {{"broker", s.mqtt.broker},
+          {"state", s.mqtt.state},
+          {"since", s.mqtt.since},
+          {"published", s.mqtt.published},
+          {"acknowledged_seq", s.mqtt.acknowledgedSeq},
+          {"backlog", s.mqtt.backlog},
+          {"in_flight", s.mqtt.inFlight},
+          {"last_error", s.mqtt.lastError},
+          {"received", s.mqtt.received}}},
     };
     return j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
 }
@@ -305,6 +324,15 @@ void histogram(std::string& out, const std::string& name, const std::string& hel
     }
     out += name + "_sum " + number(h.sum, "%.6f") + "\n" + name + "_count " +
            std::to_string(h.count) + "\n";
+}
+
+std::string mqttText(const MqttStatus& m) {
+    if (m.state == "off" && m.broker.empty()) return "off";
+    return m.broker + ": " + m.state + (m.since.empty() ? "" : " since " + m.since) + "; " +
+           std::to_string(m.published) + " published, acknowledged to " +
+           std::to_string(m.acknowledgedSeq) + ", " + std::to_string(m.backlog) + " owed, " +
+           std::to_string(m.inFlight) + " in flight, " + std::to_string(m.received) + " received" +
+           (m.lastError.empty() ? "" : "; " + m.lastError);
 }
 
 std::string spoolText(const SpoolStatus& p) {
@@ -366,10 +394,20 @@ std::string renderMetrics(const StatusSnapshot& s) {
     metric(out, "korrin_resumed_receivers_total", "counter",
            "Receivers that took up their place from before.",
            std::to_string(s.counters.resumedReceivers));
+    metric(out, "korrin_mqtt_connected", "gauge", "1 while the MQTT bridge is connected.",
+           s.mqtt.state == "connected" ? "1" : "0");
+    metric(out, "korrin_mqtt_published_total", "counter", "Lines published to the broker.",
+           std::to_string(s.mqtt.published));
+    metric(out, "korrin_mqtt_backlog_lines", "gauge", "Lines the broker has not acknowledged.",
+           std::to_string(s.mqtt.backlog));
+    metric(out, "korrin_mqtt_reconnects_total", "counter", "Connections made to the broker.",
+           std::to_string(s.mqtt.reconnects));
+    metric(out, "korrin_mqtt_received_total", "counter", "Messages taken from MqttSubscribe.",
+           std::to_string(s.mqtt.received));
     out +=
         "# HELP korrin_lines_lost_total Lines a receiver or the spool could no longer have.\n"
         "# TYPE korrin_lines_lost_total counter\n";
-    for (const char* reason : {"not_kept", "damaged"}) {
+    for (const char* reason : {"not_kept", "damaged", "mqtt"}) {
         const auto it = s.counters.linesLost.find(reason);
         out += std::string("korrin_lines_lost_total{reason=\"") + reason + "\"} " +
                std::to_string(it == s.counters.linesLost.end() ? 0 : it->second) + "\n";
@@ -416,7 +454,10 @@ std::string renderStatusPage(const StatusSnapshot& s) {
          (s.lastError.empty() ? "none" : escapeHtml(s.lastError)) + "</dd>";
     p += "<dt>Spool</dt><dd id=\"spool\"" +
          std::string(s.spool.error.empty() ? "" : " class=\"bad\"") + ">" +
-         escapeHtml(spoolText(s.spool)) + "</dd></dl></section>\n";
+         escapeHtml(spoolText(s.spool)) + "</dd>";
+    p += "<dt>MQTT</dt><dd id=\"mqtt\"" +
+         std::string(s.mqtt.state == "error" ? " class=\"bad\"" : "") + ">" +
+         escapeHtml(mqttText(s.mqtt)) + "</dd></dl></section>\n";
     p += "<section><h2>Queue</h2><p><span id=\"queue-lines\">" + std::to_string(s.queueLines) +
          "</span> lines, <span id=\"queue-bytes\">" + std::to_string(s.queueBytes) +
          "</span> bytes; lines in <span id=\"rate-in\">" + number(s.linesInPerSecond) +

@@ -12,6 +12,17 @@
 
 namespace korrin {
 
+// The MQTT bridge of korrin-relay; state "off" where there is none.
+struct MqttStatus {
+    std::string broker;
+    std::string state = "off";  // connected, connecting, off, error
+    std::string since;          // UTC, ISO 8601, of the last change of state; empty: never
+    uint64_t published = 0, acknowledgedSeq = 0, backlog = 0, inFlight = 0, received = 0;
+    uint64_t reconnects = 0;
+    std::string lastError;
+    std::string unhealthy;  // why /healthz fails because of it; empty: it does not
+};
+
 // The relay's state and what the status server adds to it.
 struct StatusSnapshot : RelayStatus {
     std::string version;
@@ -20,6 +31,7 @@ struct StatusSnapshot : RelayStatus {
     std::vector<uint64_t> queueHistory;  // lines, one sample a second, oldest first
     double linesInPerSecond = 0, linesOutPerSecond = 0;
     bool eventsOn = false;  // /events and /board are served
+    MqttStatus mqtt;
 };
 
 std::string renderStatusJson(const StatusSnapshot& s);

@@ -320,7 +320,8 @@ std::string StatusServer::respond(const HttpRequestReader& request) {
         a.body = boardStyle();
     } else if (path == "/healthz") {
         const bool in = relay_.inputListening(), out = relay_.outputListening();
-        if (in && out && relay_.spoolError().empty()) {
+        const MqttStatus mqtt = mqtt_ ? mqtt_() : MqttStatus();
+        if (in && out && relay_.spoolError().empty() && mqtt.unhealthy.empty()) {
             a.body = "ok\n";
         } else {
             a.status = 503;
@@ -333,6 +334,8 @@ std::string StatusServer::respond(const HttpRequestReader& request) {
             if (!relay_.spoolError().empty())
                 a.body +=
                     "spool " + relay_.spoolSettings().folder + ": " + relay_.spoolError() + "\n";
+            if (!mqtt.unhealthy.empty())
+                a.body += "mqtt " + mqtt.broker + ": " + mqtt.unhealthy + "\n";
         }
     } else {
         a.status = 404;
@@ -348,6 +351,7 @@ StatusSnapshot StatusServer::snapshot() {
     static_cast<RelayStatus&>(s) = relay_.status();
     s.version = version_;
     s.startedAt = isoUtc(startedWall_);
+    if (mqtt_) s.mqtt = mqtt_();
     s.uptimeSeconds = seconds(relay_.clock().now() - startedAt_);
     s.queueHistory.assign(queueHistory_.begin(), queueHistory_.end());
     s.eventsOn = eventsOn();

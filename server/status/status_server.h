@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -65,6 +66,8 @@ class StatusServer final : public ListenerEvents {
 
     // The whole answer (head and body) to a request head.
     std::string respond(const HttpRequestReader& request);
+    // Where the MQTT bridge's state comes from, where there is one.
+    void setMqttStatus(std::function<MqttStatus()> source) { mqtt_ = std::move(source); }
     StatusSnapshot snapshot();
 
     bool connectionRequest(const IpAddress& peer) override;
@@ -107,6 +110,7 @@ class StatusServer final : public ListenerEvents {
     bool eventsOn_ = false;
     std::vector<std::string> origins_;  // EventsOrigins, lower case
     EventStreams streams_{listener_, relay_};
+    std::function<MqttStatus()> mqtt_;
     std::deque<uint64_t> queueHistory_;
     std::deque<std::pair<uint64_t, uint64_t>> lineCounts_;  // lines in, out; one a second
 };
