@@ -355,9 +355,13 @@ std::string renderMetrics(const StatusSnapshot& s) {
            std::to_string(s.queueBytes));
     metric(out, "korrin_receivers", "gauge", "Connected receivers.",
            std::to_string(s.receivers.size()));
-    metric(out, "korrin_event_streams", "gauge", "Receivers reading the event stream /events.",
-           std::to_string(std::count_if(s.receivers.begin(), s.receivers.end(),
-                                        [](const PeerStatus& p) { return p.kind == "events"; })));
+    // The metrics of what is switched off are left out, so that a monitoring system sees the
+    // names it always saw.
+    if (s.eventsOn)
+        metric(
+            out, "korrin_event_streams", "gauge", "Receivers reading the event stream /events.",
+            std::to_string(std::count_if(s.receivers.begin(), s.receivers.end(),
+                                         [](const PeerStatus& p) { return p.kind == "events"; })));
     metric(out, "korrin_senders", "gauge", "Connected senders.", std::to_string(s.senders.size()));
     metric(out, "korrin_paused", "gauge", "1 while reading from senders is paused (queue full).",
            s.paused ? "1" : "0");
@@ -394,20 +398,24 @@ std::string renderMetrics(const StatusSnapshot& s) {
     metric(out, "korrin_resumed_receivers_total", "counter",
            "Receivers that took up their place from before.",
            std::to_string(s.counters.resumedReceivers));
-    metric(out, "korrin_mqtt_connected", "gauge", "1 while the MQTT bridge is connected.",
-           s.mqtt.state == "connected" ? "1" : "0");
-    metric(out, "korrin_mqtt_published_total", "counter", "Lines published to the broker.",
-           std::to_string(s.mqtt.published));
-    metric(out, "korrin_mqtt_backlog_lines", "gauge", "Lines the broker has not acknowledged.",
-           std::to_string(s.mqtt.backlog));
-    metric(out, "korrin_mqtt_reconnects_total", "counter", "Connections made to the broker.",
-           std::to_string(s.mqtt.reconnects));
-    metric(out, "korrin_mqtt_received_total", "counter", "Messages taken from MqttSubscribe.",
-           std::to_string(s.mqtt.received));
+    if (!s.mqtt.broker.empty() || s.mqtt.state != "off") {
+        metric(out, "korrin_mqtt_connected", "gauge", "1 while the MQTT bridge is connected.",
+               s.mqtt.state == "connected" ? "1" : "0");
+        metric(out, "korrin_mqtt_published_total", "counter", "Lines published to the broker.",
+               std::to_string(s.mqtt.published));
+        metric(out, "korrin_mqtt_backlog_lines", "gauge", "Lines the broker has not acknowledged.",
+               std::to_string(s.mqtt.backlog));
+        metric(out, "korrin_mqtt_reconnects_total", "counter", "Connections made to the broker.",
+               std::to_string(s.mqtt.reconnects));
+        metric(out, "korrin_mqtt_received_total", "counter", "Messages taken from MqttSubscribe.",
+               std::to_string(s.mqtt.received));
+    }
     out +=
         "# HELP korrin_lines_lost_total Lines a receiver or the spool could no longer have.\n"
         "# TYPE korrin_lines_lost_total counter\n";
+    const bool bridge = !s.mqtt.broker.empty() || s.mqtt.state != "off";
     for (const char* reason : {"not_kept", "damaged", "mqtt"}) {
+        if (!bridge && std::string(reason) == "mqtt") continue;
         const auto it = s.counters.linesLost.find(reason);
         out += std::string("korrin_lines_lost_total{reason=\"") + reason + "\"} " +
                std::to_string(it == s.counters.linesLost.end() ? 0 : it->second) + "\n";
