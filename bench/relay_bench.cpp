@@ -1382,9 +1382,16 @@ struct RelayBuild {
     RelayBuild(std::string l, std::string b) : label(std::move(l)), binary(std::move(b)) {}
     std::string label, binary;
     std::vector<double> rates;
+    std::vector<double> cpuMs;  // of the process while it read, per 100,000 lines
     MarkMemory memory;
     std::vector<Spread> pacing;  // a batch per round
 };
+
+// Where the peers' side bounds the rate (two cores shared with the senders), the reader's own
+// CPU per line tells the cost of its read path better.
+double cpuMsPerMark(const IngestRun& r) {
+    return r.linesPerSecond > 0 ? 1e3 * kMarkLines * r.serverCpu / 100 / r.linesPerSecond : 0;
+}
 
 std::string absoluteProgram(const std::string& path) {
     char real[PATH_MAX];
@@ -1414,7 +1421,7 @@ int runCompareRelay(const Options& o) {
     note("relay_bench: %d rounds of %s, %s and the bare reader", o.runs, builds[0].label.c_str(),
          builds[1].label.c_str());
     const std::string loadBefore = loadAverage();
-    std::vector<double> floor;
+    std::vector<double> floor, floorCpuMs;
     auto inTurn = [&](int round, const std::function<void(RelayBuild&)>& measure) {
         for (int k = 0; k < 2; ++k) {
             RelayBuild& b = builds[(round + k) % 2];
@@ -1427,11 +1434,13 @@ int runCompareRelay(const Options& o) {
             const IngestRun r = ingestThroughServer(1000, 0, nullptr);
             noteRun(b.label.c_str(), i + 1, r);
             b.rates.push_back(r.linesPerSecond);
+            b.cpuMs.push_back(cpuMsPerMark(r));
             b.memory.add(r);
         });
         const IngestRun f = ingestFloor();
         noteRun("bare reader", i + 1, f);
         floor.push_back(f.linesPerSecond);
+        floorCpuMs.push_back(cpuMsPerMark(f));
         inTurn(i, [&](RelayBuild& b) {
             b.pacing.push_back(pacing31((b.label + ", idle input, 31 receivers").c_str(), {}));
         });
@@ -1457,6 +1466,11 @@ int runCompareRelay(const Options& o) {
         ratesText(floor).c_str(), percentOf(median(a.rates), median(floor)).c_str(),
         percentOf(median(b.rates), median(floor)).c_str(),
         100 * (median(b.rates) - median(a.rates)) / std::max(1.0, median(floor)));
+    printf(
+        "| CPU of the process while it read, per 100,000 lines, median of %d runs (the bare "
+        "reader: %.1f ms) | %.1f ms | %.1f ms | %+.1f %% |\n",
+        o.runs, median(floorCpuMs), median(a.cpuMs), median(b.cpuMs),
+        100 * (median(b.cpuMs) / std::max(1e-9, median(a.cpuMs)) - 1));
     printf(
         "| memory per queued 40-byte line: VmRSS at the mark minus idle, median of %d runs (%s and "
         "%s lines queued) | %s | %s | %+.0f bytes |\n",
