@@ -7,6 +7,7 @@
 
 #include "fuzz/fuzz_check.h"
 #include "server/net/journal.h"
+#include "server/net/testing/journal_notes.h"
 #include "server/net/testing/memory_folder.h"
 
 using korrin::Journal;
@@ -31,7 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     korrin::MemoryFolder folder;
     const std::string name = Journal::segmentName(1);
     folder.files[name] = std::make_shared<std::string>(bytes);
-    std::vector<std::string> notes;
+    korrin::NoteList notes;
     Journal j(folder, 1 << 20);
     FUZZ_CHECK(j.open(notes));
     std::vector<std::string> kept;
