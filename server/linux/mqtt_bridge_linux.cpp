@@ -132,7 +132,7 @@ void MqttBridge::pauseInbound(bool paused) {
                            "the broker keeps its messages meanwhile");
     inPaused_ = paused;
     if (paused)
-        in_.stop();
+        in_.stop(true);
     else if (in_.state() == MqttLink::State::Off)
         in_.start(settings_, settings_.clientId + "-in", password_, false, false);
 }

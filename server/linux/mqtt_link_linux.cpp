@@ -6,6 +6,7 @@
 #include <openssl/x509.h>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -79,7 +80,8 @@ MqttLink::MqttLink(EventLoop& loop, Relay& relay, Clock& clock, Owner& owner, st
       retry_(loop, [this] {
           retry_.setEnabled(false);
           if (state_ == State::Error && !mosq_ && !pending_) connect();
-      }) {
+      }),
+      lingerEnd_(loop, [this] { endLinger(); }) {
     static LibraryInit once;
     housekeeping_.setInterval(kHousekeepingMs);
     if (wake_.get() < 0 || !loop_.watch(wake_.get(), EPOLLIN, [this](uint32_t) {
@@ -99,6 +101,7 @@ MqttLink::MqttLink(EventLoop& loop, Relay& relay, Clock& clock, Owner& owner, st
 
 MqttLink::~MqttLink() {
     drop();
+    endLinger();
     if (wake_.get() >= 0) loop_.unwatch(wake_.get());
 }
 
@@ -116,7 +119,16 @@ void MqttLink::start(const MqttSettings& settings, const std::string& clientId,
     connect();
 }
 
-void MqttLink::stop() {
+void MqttLink::stop(bool graceful) {
+    if (graceful && connected()) {
+        // The library closes its socket as soon as DISCONNECT is written; a second descriptor
+        // keeps the connection until the broker has read all of it.
+        const int fd = dup(mosquitto_socket(mosq_));
+        mosquitto_disconnect(mosq_);
+        for (int i = 0; i < 16 && mosquitto_want_write(mosq_); ++i)
+            if (mosquitto_loop_write(mosq_, 64) != MOSQ_ERR_SUCCESS) break;
+        if (fd >= 0) linger(fd);
+    }
     drop();
     retry_.setEnabled(false);
     lastError_.clear();
@@ -142,6 +154,29 @@ void MqttLink::drop() {
         mosquitto_destroy(mosq_);
         mosq_ = nullptr;
     }
+}
+
+void MqttLink::linger(int fd) {
+    endLinger();
+    shutdown(fd, SHUT_WR);
+    linger_.reset(fd);
+    if (!loop_.watch(fd, EPOLLIN, [this](uint32_t) {
+            char buf[16384];
+            ssize_t n;
+            while ((n = read(linger_.get(), buf, sizeof buf)) > 0) {
+            }
+            if (n == 0 || errno != EAGAIN) endLinger();
+        }))
+        return endLinger();
+    lingerEnd_.setInterval(5000);
+    lingerEnd_.setEnabled(true);
+}
+
+void MqttLink::endLinger() {
+    lingerEnd_.setEnabled(false);
+    if (linger_.get() < 0) return;
+    loop_.unwatch(linger_.get());
+    linger_.reset();
 }
 
 void MqttLink::connect() {

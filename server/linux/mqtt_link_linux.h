@@ -51,8 +51,10 @@ class MqttLink {
     // holds for us) across disconnects, which MQTT 3.1.1 does without an expiry.
     void start(const MqttSettings& settings, const std::string& clientId,
                const std::string& password, bool cleanSession, bool v5);
-    // Disconnects, with nothing logged; start() connects again.
-    void stop();
+    // Disconnects, with nothing logged; start() connects again. Gracefully: what the library
+    // owes the broker (the acknowledgements of messages taken) goes out before the connection
+    // closes, so that none of them comes again.
+    void stop(bool graceful = false);
     // The owner's call into the library failed: the link goes down and tries again.
     void fail(const std::string& why);
     // Handles what a call outside the link's own (a publish from a send step) asked for.
@@ -79,6 +81,11 @@ class MqttLink {
     void watchSocket();
     void unwatchSocket();
     void drop();
+    // Closes the socket once the broker has closed its end (or after a while), reading and
+    // dropping what it still sends: closed with bytes unread, it would be reset, and a reset
+    // can discard what the broker had not yet read from it.
+    void linger(int fd);
+    void endLinger();
     std::string connackReason(int rc) const;
 
     static void onConnect(mosquitto*, void* self, int rc, int flags, const mqtt5__property*);
@@ -111,6 +118,8 @@ class MqttLink {
     uint64_t connects_ = 0;
     FdTimer housekeeping_;
     FdTimer retry_;
+    oxa::UniqueFd linger_;
+    FdTimer lingerEnd_;
 };
 
 // The library's word for a failed call, short, as the log and last_error show it.

@@ -1,6 +1,6 @@
 // The MQTT bridge of korrin-relay against a real broker of its own on loopback: lines in order
 // with their seq, through a broker outage and a kill of the relay, TLS that is checked, wrong
-// settings that keep the bridge off, and a topic as a sender.
+// settings that keep the bridge off, and a topic as a sender that waits at a full spool.
 #include <gtest/gtest.h>
 #include <pwd.h>
 #include <signal.h>
@@ -244,6 +244,37 @@ TEST_P(Mqtt, MessagesOfTheSubscribedTopicComeOutPacedInOrder) {
     EXPECT_NE(status.find("\"address\":\"mqtt\",\"connected_seconds\""), std::string::npos);
     EXPECT_NE(status.find("\"lines_received\":4"), std::string::npos) << status;
     closeFd(receiver);
+}
+
+// Past a full spool the topic waits at the broker, as a sender waits in its socket.
+TEST_P(Mqtt, ASubscriptionPausesAtAFullSpoolAndLosesNothing) {
+    relay.setSetting("MqttSubscribe", "k/in");
+    relay.setSetting("Spool", relay.dir() + "/spool");
+    relay.setSetting("SpoolLimit", "1");  // MiB, against 300 messages of 8 KiB
+    broker.start();
+    ASSERT_TRUE(relay.start());
+    const int receiver = connectTo(kPort + 1);
+    usleep(500000);
+    std::string all;
+    for (int i = 1; i <= 300; ++i) all += "in " + std::to_string(i) + std::string(8000, '.') + "\n";
+    std::ofstream(relay.dir() + "/in.txt") << all;
+    run({"sh", "-c", "mosquitto_pub -p " + std::to_string(kBroker) + " -q 1 -t k/in -l < " +
+                         relay.dir() + "/in.txt"});
+    std::string got;
+    uint64_t most = 0;
+    for (int i = 0; i < 150 && got.size() < all.size(); ++i) {
+        const std::string m = get("/metrics"), name = "\nkorrin_spool_bytes ";
+        const size_t at = m.find(name);
+        if (at != std::string::npos) most = std::max<uint64_t>(most, std::stoull(m.substr(at + name.size())));
+        got += readFor(receiver, all.size() - got.size(), 200);
+    }
+    closeFd(receiver);
+    std::string order;  // the numbers of the lines as they came
+    for (size_t at = 0; (at = got.find("in ", at)) != std::string::npos; at += 3)
+        order += got.substr(at + 3, got.find('.', at) - at - 3) + " ";
+    EXPECT_TRUE(got == all) << got.size() << " of " << all.size() << " bytes: " << order;
+    EXPECT_LT(most, 2u << 20);
+    EXPECT_NE(relay.readFile("IpError.txt").find("MQTT subscription: let go"), std::string::npos);
 }
 
 // korrin-relay only: the name keeps it out of the 32-bit Windows run.
