@@ -94,7 +94,7 @@ MqttLink::MqttLink(EventLoop& loop, Relay& relay, Clock& clock, Owner& owner, st
                 if (!p->done) return;
             }
             pending_.reset();
-            connected(p->mosq, p->rc, p->err);
+            takeBack(p->mosq, p->rc, p->err);
         }))
         wake_.reset();
 }
@@ -225,10 +225,10 @@ void MqttLink::connect() {
     // No thread to be had: the lookup waits here, as it would without one.
     const int rc = mosquitto_connect_bind_async(mosq, p->host.c_str(), p->port, p->keepalive,
                                                 nullptr);
-    connected(mosq, rc, errno);
+    takeBack(mosq, rc, errno);
 }
 
-void MqttLink::connected(mosquitto* mosq, int rc, int err) {
+void MqttLink::takeBack(mosquitto* mosq, int rc, int err) {
     mosq_ = mosq;
     // Set only now: the callbacks run on the loop's thread, inside its calls into the library.
     mosquitto_connect_v5_callback_set(mosq_, onConnect);

@@ -72,7 +72,7 @@ class MqttLink {
   private:
     struct Pending;
     void connect();
-    void connected(mosquitto* mosq, int rc, int err);
+    void takeBack(mosquitto* mosq, int rc, int err);
     void failed(const std::string& why);
     void scheduleRetry(int ms);
     void setState(State s);
