@@ -325,6 +325,12 @@ MqttStatus MqttBridge::status() {
             std::to_string(
                 std::chrono::duration_cast<std::chrono::seconds>(clock_.now() - down).count()) +
             " s" + (out_.lastError().empty() ? "" : ": " + out_.lastError());
+    // A full spool whose lines the broker still owes (more than it has in flight) is the
+    // broker's doing, whether or not the connection stands.
+    else if (relay_.readingPaused() && relay_.spoolOpen() && s.backlog > s.inFlight &&
+             s.backlog > static_cast<uint64_t>(settings_.inflight))
+        s.unhealthy = "the spool is full with " + std::to_string(s.backlog) +
+                      " lines the broker still owes; reading from senders paused";
     return s;
 }
 

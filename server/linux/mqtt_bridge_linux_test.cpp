@@ -1,5 +1,5 @@
-// The bridge's backlog without a spool, against a broker that never answers: what memory lets
-// go of is counted as it goes, not once the broker is back.
+// The bridge's backlog against a broker that never answers: what memory lets go of is counted
+// as it goes, not once the broker is back; a spool it fills is named by /healthz.
 #include "server/linux/mqtt_bridge_linux.h"
 
 #include <gtest/gtest.h>
@@ -7,15 +7,24 @@
 #include <map>
 
 #include "server/net/limits.h"
+#include "server/net/testing/memory_folder.h"
 #include "server/net/testing/relay_fixture.h"
 
 namespace korrin {
 namespace {
 
 struct MqttBacklog : RelayFixture {
+    bool withSpool = false;
     EventLoop loop;
+    FakeTimer spoolTimer;
     MqttBridge bridge{loop, relay, clock};
     void SetUp() override {
+        if (withSpool) {
+            settings.values["Spool"] = "/var/spool/korrin";
+            settings.values["SpoolLimit"] = "4";
+            relay.useSpool([](const std::string&) { return std::make_unique<MemoryFolder>(); },
+                           spoolTimer);
+        }
         load();
         const std::map<std::string, std::string> values = {
             {"MqttBroker", "mqtt://127.0.0.1:9"}, {"MqttTopic", "k/lines"}};
@@ -30,9 +39,10 @@ struct MqttBacklog : RelayFixture {
         auto it = relay.counters().linesLost.find("mqtt");
         return it == relay.counters().linesLost.end() ? 0 : it->second;
     }
-    void pace(size_t lines) {
+    void pace(size_t lines, size_t bytes = 4) {
+        const std::string line(bytes, '.');
         for (size_t i = 0; i < lines; ++i) {
-            relay.senderLines(-1, {"line"});
+            relay.senderLines(-1, {line});
             relay.Send_Msg();
         }
     }
@@ -50,6 +60,21 @@ TEST_F(MqttBacklog, LinesMemoryLetsGoOfAreCountedAndLoggedOnceAsTheyGo) {
     ASSERT_NE(at, std::string::npos) << log.text;
     EXPECT_EQ(log.text.find(said, at + 1), std::string::npos) << "said once, not per step";
     EXPECT_EQ(bridge.status().backlog, limits::kKeptLines);
+}
+
+struct MqttSpoolBacklog : MqttBacklog {
+    MqttSpoolBacklog() { withSpool = true; }
+};
+
+TEST_F(MqttSpoolBacklog, ASpoolFullOfWhatTheBrokerOwesIsUnhealthy) {
+    pace(100, 4000);
+    EXPECT_EQ(bridge.status().unhealthy, "");
+    pace(1100, 4000);  // past 4 MiB, every line owed
+    ASSERT_TRUE(relay.readingPaused());
+    EXPECT_NE(bridge.status().unhealthy.find("the spool is full with 1200 lines the broker"),
+              std::string::npos)
+        << bridge.status().unhealthy;
+    EXPECT_EQ(lost(), 0u);
 }
 
 }  // namespace
