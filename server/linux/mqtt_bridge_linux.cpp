@@ -128,8 +128,9 @@ void MqttBridge::serviced(MqttLink& link) {
 void MqttBridge::pauseInbound(bool paused) {
     if (settings_.subscribe.empty()) return;
     if (paused && !inPaused_ && in_.state() != MqttLink::State::Off)
-        relay_.logError(0, "MQTT subscription: let go while reading from senders is paused; "
-                           "the broker keeps its messages meanwhile");
+        relay_.logError(0,
+                        "MQTT subscription: let go while reading from senders is paused; "
+                        "the broker keeps its messages meanwhile");
     inPaused_ = paused;
     if (paused)
         in_.stop(true);
@@ -234,9 +235,9 @@ bool MqttBridge::publish(uint64_t seq, const std::string& line) {
         mosquitto_property_add_string_pair(&props, MQTT_PROP_USER_PROPERTY, "seq", text.c_str());
     }
     int mid = 0;
-    const int rc =
-        mosquitto_publish_v5(out_.client(), &mid, settings_.topic.c_str(), static_cast<int>(line.size()),
-                             line.data(), settings_.qos, false, props);
+    const int rc = mosquitto_publish_v5(out_.client(), &mid, settings_.topic.c_str(),
+                                        static_cast<int>(line.size()), line.data(), settings_.qos,
+                                        false, props);
     mosquitto_property_free_all(&props);
     if (rc == MOSQ_ERR_OVERSIZE_PACKET || rc == MOSQ_ERR_PAYLOAD_SIZE) {
         // The broker would never take it: it goes, counted, and the next follows.

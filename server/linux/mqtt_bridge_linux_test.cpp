@@ -26,8 +26,8 @@ struct MqttBacklog : RelayFixture {
                            spoolTimer);
         }
         load();
-        const std::map<std::string, std::string> values = {
-            {"MqttBroker", "mqtt://127.0.0.1:9"}, {"MqttTopic", "k/lines"}};
+        const std::map<std::string, std::string> values = {{"MqttBroker", "mqtt://127.0.0.1:9"},
+                                                           {"MqttTopic", "k/lines"}};
         bridge.apply(parseMqttSettings(
             [&](const char* key) {
                 auto it = values.find(key);

@@ -77,10 +77,11 @@ MqttLink::MqttLink(EventLoop& loop, Relay& relay, Clock& clock, Owner& owner, st
                             afterLibrary();
                         }
                     }),
-      retry_(loop, [this] {
-          retry_.setEnabled(false);
-          if (state_ == State::Error && !mosq_ && !pending_) connect();
-      }),
+      retry_(loop,
+             [this] {
+                 retry_.setEnabled(false);
+                 if (state_ == State::Error && !mosq_ && !pending_) connect();
+             }),
       lingerEnd_(loop, [this] { endLinger(); }) {
     static LibraryInit once;
     housekeeping_.setInterval(kHousekeepingMs);
@@ -223,8 +224,8 @@ void MqttLink::connect() {
         }
     }
     // No thread to be had: the lookup waits here, as it would without one.
-    const int rc = mosquitto_connect_bind_async(mosq, p->host.c_str(), p->port, p->keepalive,
-                                                nullptr);
+    const int rc =
+        mosquitto_connect_bind_async(mosq, p->host.c_str(), p->port, p->keepalive, nullptr);
     takeBack(mosq, rc, errno);
 }
 
@@ -360,8 +361,8 @@ void MqttLink::onConnect(mosquitto*, void* self, int rc, int, const mqtt5__prope
     }
     l.lastError_.clear();
     if (!l.lastLogged_.empty() || l.connects_ == 0)
-        l.relay_.logError(0, l.label_ + ": connected to " + l.settings_.broker +
-                                 (l.v5_ ? "" : " (MQTT 3.1.1)"));
+        l.relay_.logError(
+            0, l.label_ + ": connected to " + l.settings_.broker + (l.v5_ ? "" : " (MQTT 3.1.1)"));
     l.lastLogged_.clear();
     ++l.connects_;
     l.retryMs_ = kFirstRetryMs;

@@ -258,14 +258,16 @@ TEST_P(Mqtt, ASubscriptionPausesAtAFullSpoolAndLosesNothing) {
     std::string all;
     for (int i = 1; i <= 300; ++i) all += "in " + std::to_string(i) + std::string(8000, '.') + "\n";
     std::ofstream(relay.dir() + "/in.txt") << all;
-    run({"sh", "-c", "mosquitto_pub -p " + std::to_string(kBroker) + " -q 1 -t k/in -l < " +
-                         relay.dir() + "/in.txt"});
+    run({"sh", "-c",
+         "mosquitto_pub -p " + std::to_string(kBroker) + " -q 1 -t k/in -l < " + relay.dir() +
+             "/in.txt"});
     std::string got;
     uint64_t most = 0;
     for (int i = 0; i < 150 && got.size() < all.size(); ++i) {
         const std::string m = get("/metrics"), name = "\nkorrin_spool_bytes ";
         const size_t at = m.find(name);
-        if (at != std::string::npos) most = std::max<uint64_t>(most, std::stoull(m.substr(at + name.size())));
+        if (at != std::string::npos)
+            most = std::max<uint64_t>(most, std::stoull(m.substr(at + name.size())));
         got += readFor(receiver, all.size() - got.size(), 200);
     }
     closeFd(receiver);
